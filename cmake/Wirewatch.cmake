@@ -1,0 +1,41 @@
+# Shared settings for Wirewatch's own targets.
+
+if(WW_SANITIZE STREQUAL "thread")
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+elseif(WW_SANITIZE STREQUAL "address")
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(NOT WW_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "WW_SANITIZE must be '', 'thread' or 'address'")
+endif()
+
+# Warnings are errors in our code, never in third-party headers.
+function(ww_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_definitions(${target} PRIVATE WW_SOURCE_ROOT="${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# A library of ours whose headers are included as "folder/Header.h" from the root.
+function(ww_library name)
+    add_library(${name} STATIC ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    ww_target_defaults(${name})
+endfunction()
+
+# A GoogleTest program registered with CTest. LABELS marks the concurrency suites
+# that the ThreadSanitizer build runs.
+function(ww_gtest name)
+    cmake_parse_arguments(WT "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${WT_SOURCES})
+    target_link_libraries(${name} PRIVATE ${WT_LIBS} ww_test_support GTest::gtest GTest::gmock
+                          GTest::gtest_main)
+    ww_target_defaults(${name})
+    set(props "")
+    if(WT_LABELS)
+        set(props LABELS "${WT_LABELS}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "WW_BUILD_DIR=${PROJECT_BINARY_DIR}" ${props})
+endfunction()

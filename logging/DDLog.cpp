@@ -1,0 +1,262 @@
+#include "logging/DDLog.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+#include "platform/dispatch/Group.h"
+#include "platform/foundation/ProcessInfo.h"
+
+namespace ww {
+
+namespace {
+
+char kGlobalLoggingQueueIdentityKey;
+// Set on every registered logger's queue, so that the core knows when a log
+// call comes from inside a logger (where waiting would deadlock).
+char kLoggerQueueKey;
+
+struct ClassLevel {
+    std::function<std::int32_t()> get;
+    std::function<void(std::int32_t)> set;
+};
+
+struct Core {
+    Core()
+        : loggingQueue(dispatch::SerialQueue::create("cocoa.lumberjack")),
+          queueSemaphore(DDLog::kMaxQueuedMessages),
+          numProcessors(std::max(1u, process::processorCount())) {
+        loggers.reserve(4);
+        loggingQueue->setSpecific(&kGlobalLoggingQueueIdentityKey, &kGlobalLoggingQueueIdentityKey);
+        // Queued lines reach the files on a normal exit too.
+        std::atexit([] { DDLog::applicationWillTerminate(); });
+    }
+
+    std::vector<DDLoggerNode> loggers;  // only on the logging queue
+    dispatch::QueuePtr loggingQueue;
+    dispatch::Group loggingGroup;
+    dispatch::Semaphore queueSemaphore;
+    unsigned numProcessors;
+
+    std::mutex classMutex;
+    std::map<std::string, ClassLevel> classes;
+};
+
+Core& core() {
+    static Core* c = new Core();  // lives until exit: loggers may run during exit
+    return *c;
+}
+
+bool onLoggingOrLoggerQueue() {
+    return core().loggingQueue->isCurrent() ||
+           dispatch::getSpecificInAnyQueue(&kLoggerQueueKey) != nullptr;
+}
+
+// Fan-out, on the logging queue.
+void lt_log(const DDLogMessagePtr& message, bool synchronous) {
+    Core& c = core();
+    auto& nodes = c.loggers;
+    if (c.numProcessors > 1 && nodes.size() > 1) {
+        // Loggers work on the message in parallel; the last one runs here
+        // (its queue is idle between messages), saving a thread switch.
+        for (size_t k = 0; k + 1 < nodes.size(); ++k) {
+            c.loggingGroup.async(nodes[k].loggerQueue,
+                                 [logger = nodes[k].logger, message] { logger->logMessage(*message); });
+        }
+        const DDLoggerNode& last = nodes.back();
+        last.loggerQueue->sync([&] { last.logger->logMessage(*message); });
+        c.loggingGroup.wait();
+    } else {
+        for (const auto& node : nodes) {
+            node.loggerQueue->sync([&] { node.logger->logMessage(*message); });
+        }
+    }
+    if (synchronous || c.loggingQueue->pendingCount() == 0) {
+        for (const auto& node : nodes) {
+            node.loggerQueue->sync([&] { node.logger->logBatchDidEnd(); });
+        }
+    }
+}
+
+void lt_flush() {
+    Core& c = core();
+    for (const auto& node : c.loggers) {
+        c.loggingGroup.async(node.loggerQueue, [logger = node.logger] { logger->flush(); });
+    }
+    c.loggingGroup.wait();
+}
+
+}  // namespace
+
+dispatch::QueuePtr DDLog::loggingQueue() { return core().loggingQueue; }
+
+const void* DDLog::globalLoggingQueueIdentityKey() { return &kGlobalLoggingQueueIdentityKey; }
+
+void DDLog::addLogger(DDLoggerPtr logger) {
+    if (!logger) return;
+    core().loggingQueue->async([logger = std::move(logger)] {
+        dispatch::QueuePtr queue = logger->loggerQueue();
+        if (!queue) {
+            queue = dispatch::SerialQueue::create(logger->loggerName().value_or(""));
+        }
+        queue->setSpecific(&kLoggerQueueKey, &kLoggerQueueKey);
+        core().loggers.push_back(DDLoggerNode{logger, queue});
+        queue->async([logger] { logger->didAddLogger(); });
+    });
+}
+
+void DDLog::removeLogger(const DDLoggerPtr& logger) {
+    if (!logger) return;
+    core().loggingQueue->async([logger] {
+        auto& nodes = core().loggers;
+        for (auto it = nodes.begin(); it != nodes.end(); ++it) {
+            if (it->logger == logger) {
+                it->loggerQueue->async([logger] { logger->willRemoveLogger(); });
+                nodes.erase(it);
+                return;
+            }
+        }
+    });
+}
+
+void DDLog::removeAllLoggers() {
+    core().loggingQueue->async([] {
+        auto& nodes = core().loggers;
+        for (const auto& node : nodes) {
+            node.loggerQueue->async([logger = node.logger] { logger->willRemoveLogger(); });
+        }
+        nodes.clear();
+    });
+}
+
+std::vector<DDLoggerPtr> DDLog::allLoggers() {
+    std::vector<DDLoggerPtr> out;
+    core().loggingQueue->sync([&] {
+        for (const auto& node : core().loggers) out.push_back(node.logger);
+    });
+    return out;
+}
+
+void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag,
+                    std::int32_t context, const char* file, const char* function,
+                    std::int32_t line, std::shared_ptr<void> tag, std::string text) {
+    auto message = std::make_shared<const DDLogMessage>(std::move(text), level, flag, context,
+                                                        file, function, line, std::move(tag), 0);
+    queueLogMessage(std::move(message), asynchronous);
+}
+
+void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {
+    if (!message) return;
+    Core& c = core();
+    if (onLoggingOrLoggerQueue()) {
+        // From inside the core or a logger, neither waiting for the fan-out nor
+        // waiting for room could ever end: queue the line and move on. Such
+        // lines do not count against the backlog bound.
+        c.loggingQueue->async([message] { lt_log(message, false); });
+        return;
+    }
+    c.queueSemaphore.wait();
+    if (asynchronously) {
+        c.loggingQueue->async([message] {
+            lt_log(message, false);
+            core().queueSemaphore.signal();
+        });
+    } else {
+        c.loggingQueue->sync([&] {
+            lt_log(message, true);
+            core().queueSemaphore.signal();
+        });
+    }
+}
+
+void DDLog::flushLog() { core().loggingQueue->sync(lt_flush); }
+
+void DDLog::applicationWillTerminate() { flushLog(); }
+
+void DDLog::registerClass(const std::string& name, std::function<std::int32_t()> getLevel,
+                          std::function<void(std::int32_t)> setLevel) {
+    Core& c = core();
+    std::lock_guard lock(c.classMutex);
+    c.classes[name] = ClassLevel{std::move(getLevel), std::move(setLevel)};
+}
+
+bool DDLog::isRegisteredClass(const std::string& name) {
+    Core& c = core();
+    std::lock_guard lock(c.classMutex);
+    auto it = c.classes.find(name);
+    return it != c.classes.end() && it->second.get && it->second.set;
+}
+
+std::vector<std::string> DDLog::registeredClassNames() {
+    Core& c = core();
+    std::lock_guard lock(c.classMutex);
+    std::vector<std::string> names;
+    for (const auto& [name, level] : c.classes) {
+        if (level.get && level.set) names.push_back(name);
+    }
+    return names;
+}
+
+std::int32_t DDLog::logLevelForClass(const std::string& name) {
+    std::function<std::int32_t()> get;
+    {
+        Core& c = core();
+        std::lock_guard lock(c.classMutex);
+        auto it = c.classes.find(name);
+        if (it == c.classes.end() || !it->second.get || !it->second.set) return -1;
+        get = it->second.get;
+    }
+    return get();
+}
+
+void DDLog::setLogLevel(std::int32_t level, const std::string& name) {
+    std::function<void(std::int32_t)> set;
+    {
+        Core& c = core();
+        std::lock_guard lock(c.classMutex);
+        auto it = c.classes.find(name);
+        if (it == c.classes.end() || !it->second.get || !it->second.set) return;
+        set = it->second.set;
+    }
+    set(level);
+}
+
+// ---- DDAbstractLogger ----------------------------------------------------------------
+
+DDAbstractLogger::DDAbstractLogger(std::string loggerName)
+    : m_loggerName(std::move(loggerName)),
+      m_loggerQueue(dispatch::SerialQueue::create(m_loggerName)) {
+    m_loggerQueue->setSpecific(this, this);
+}
+
+DDAbstractLogger::~DDAbstractLogger() = default;
+
+std::shared_ptr<DDLogFormatter> DDAbstractLogger::logFormatter() {
+    std::shared_ptr<DDLogFormatter> result;
+    DDLog::loggingQueue()->sync([&] { m_loggerQueue->sync([&] { result = m_formatter; }); });
+    return result;
+}
+
+void DDAbstractLogger::setLogFormatter(std::shared_ptr<DDLogFormatter> formatter) {
+    std::weak_ptr<DDAbstractLogger> weak = weak_from_this();
+    auto queue = m_loggerQueue;
+    DDLog::loggingQueue()->async([weak, queue, formatter = std::move(formatter)] {
+        queue->async([weak, formatter] {
+            auto self = weak.lock();
+            if (!self || formatter == self->m_formatter) return;
+            if (self->m_formatter) self->m_formatter->willRemoveFromLogger(self.get());
+            self->m_formatter = formatter;
+            if (self->m_formatter) self->m_formatter->didAddToLogger(self.get());
+        });
+    });
+}
+
+bool DDAbstractLogger::isOnGlobalLoggingQueue() const {
+    return dispatch::getSpecific(&kGlobalLoggingQueueIdentityKey) != nullptr;
+}
+
+bool DDAbstractLogger::isOnInternalLoggerQueue() const {
+    return dispatch::getSpecific(this) != nullptr;
+}
+
+}  // namespace ww

@@ -1,0 +1,165 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include <vector>
+
+namespace ww::dispatch {
+
+namespace {
+
+// The queues the calling thread is running tasks for, innermost last.
+thread_local std::vector<SerialQueue*> t_queueStack;
+
+struct CurrentQueueScope {
+    explicit CurrentQueueScope(SerialQueue* q) { t_queueStack.push_back(q); }
+    ~CurrentQueueScope() { t_queueStack.pop_back(); }
+};
+
+}  // namespace
+
+std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
+    return std::shared_ptr<SerialQueue>(new SerialQueue(std::move(label)));
+}
+
+SerialQueue::SerialQueue(std::string label) : m_label(std::move(label)) {}
+
+SerialQueue::~SerialQueue() {
+    std::unique_lock lock(m_mutex);
+    if (m_worker.joinable()) {
+        m_stopping = true;
+        m_wake.notify_all();
+        lock.unlock();
+        // The last reference may be dropped by one of our own tasks.
+        if (m_worker.get_id() == std::this_thread::get_id()) {
+            m_worker.detach();
+        } else {
+            m_worker.join();
+        }
+        return;
+    }
+    // Never had a worker: whatever is queued could only be synchronous work
+    // that already ran. Run leftovers to keep the promise that queued work runs.
+    std::deque<Task> left;
+    left.swap(m_tasks);
+    lock.unlock();
+    for (auto& t : left) runAsCurrent(t);
+}
+
+void SerialQueue::runAsCurrent(const Task& task) {
+    CurrentQueueScope scope(this);
+    task();
+}
+
+void SerialQueue::wakeWorkerLocked() {
+    m_owned = true;
+    m_workerWanted = true;
+    if (!m_worker.joinable()) {
+        m_worker = std::thread([this] { workerLoop(); });
+    } else {
+        m_wake.notify_one();
+    }
+}
+
+void SerialQueue::async(Task task) {
+    std::lock_guard lock(m_mutex);
+    m_tasks.push_back(std::move(task));
+    if (!m_owned) wakeWorkerLocked();
+}
+
+void SerialQueue::sync(const Task& task) {
+    if (isCurrent()) {
+        runAsCurrent(task);
+        return;
+    }
+    std::unique_lock lock(m_mutex);
+    if (!m_owned && m_tasks.empty()) {
+        // Idle: run here, holding ownership so that others queue behind us.
+        m_owned = true;
+        lock.unlock();
+        runAsCurrent(task);
+        lock.lock();
+        m_owned = false;
+        if (!m_tasks.empty()) wakeWorkerLocked();
+        return;
+    }
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    bool done = false;
+    m_tasks.push_back([&] {
+        task();
+        std::lock_guard g(doneMutex);
+        done = true;
+        doneCv.notify_one();
+    });
+    if (!m_owned) wakeWorkerLocked();
+    lock.unlock();
+    std::unique_lock g(doneMutex);
+    doneCv.wait(g, [&] { return done; });
+}
+
+void SerialQueue::workerLoop() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_workerWanted || m_stopping; });
+        if (m_workerWanted) {
+            while (!m_tasks.empty()) {
+                Task t = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                lock.unlock();
+                runAsCurrent(t);
+                t = nullptr;  // release captures outside the lock
+                lock.lock();
+            }
+            m_workerWanted = false;
+            m_owned = false;
+        }
+        if (m_stopping && m_tasks.empty()) return;
+    }
+}
+
+void SerialQueue::setSpecific(const void* key, void* value) {
+    std::lock_guard lock(m_mutex);
+    if (value) {
+        m_specifics[key] = value;
+    } else {
+        m_specifics.erase(key);
+    }
+}
+
+void* SerialQueue::specific(const void* key) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_specifics.find(key);
+    return it == m_specifics.end() ? nullptr : it->second;
+}
+
+bool SerialQueue::isCurrent() const {
+    for (auto* q : t_queueStack) {
+        if (q == this) return true;
+    }
+    return false;
+}
+
+std::size_t SerialQueue::pendingCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_tasks.size();
+}
+
+void* getSpecific(const void* key) {
+    if (t_queueStack.empty()) return nullptr;
+    return t_queueStack.back()->specific(key);
+}
+
+void* getSpecificInAnyQueue(const void* key) {
+    for (auto it = t_queueStack.rbegin(); it != t_queueStack.rend(); ++it) {
+        if (void* v = (*it)->specific(key)) return v;
+    }
+    return nullptr;
+}
+
+const char* currentQueueLabel() {
+    if (t_queueStack.empty()) return nullptr;
+    return t_queueStack.back()->label().c_str();
+}
+
+SerialQueue* currentQueue() { return t_queueStack.empty() ? nullptr : t_queueStack.back(); }
+
+}  // namespace ww::dispatch

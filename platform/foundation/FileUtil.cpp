@@ -1,0 +1,111 @@
+#include "platform/foundation/FileUtil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace ww::file {
+
+namespace {
+
+std::string errnoText(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+bool writeFully(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string dirName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool writeAtomically(const std::string& path, const std::string& bytes, mode_t mode,
+                     std::string* error) {
+    std::random_device rd;
+    std::string tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(rd());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+        if (error) *error = errnoText(tmp, errno);
+        return false;
+    }
+    bool ok = writeFully(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    int err = errno;
+    ::close(fd);
+    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+        if (ok) err = errno;
+        ::unlink(tmp.c_str());
+        if (error) *error = errnoText(path, err);
+        return false;
+    }
+    int dfd = ::open(dirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+std::optional<std::string> readAll(const std::string& path, std::string* error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = errnoText(path, errno);
+        return std::nullopt;
+    }
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (error) *error = errnoText(path, errno);
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return out;
+}
+
+bool makeDirectories(const std::string& path, std::string* error) {
+    if (path.empty()) return false;
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) continue;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            if (error) *error = errnoText(partial, errno);
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (error) *error = errnoText(path, ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace ww::file

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace ww::file {
+
+// Writes the whole file or nothing: a temporary file beside it, fsync, rename
+// over the target, fsync of the folder. A reader never sees a partial file.
+// The file ends up with `mode` (the temporary file is created with it).
+// Returns false and fills `error` on failure.
+bool writeAtomically(const std::string& path, const std::string& bytes, mode_t mode,
+                     std::string* error = nullptr);
+
+// The whole file, or nothing when it cannot be read (errno-style text in `error`).
+std::optional<std::string> readAll(const std::string& path, std::string* error = nullptr);
+
+// Creates the folder and its missing parents (mode 0700 for new ones).
+bool makeDirectories(const std::string& path, std::string* error = nullptr);
+
+std::string dirName(const std::string& path);
+
+}  // namespace ww::file

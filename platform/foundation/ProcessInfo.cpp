@@ -1,0 +1,67 @@
+#include "platform/foundation/ProcessInfo.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <optional>
+
+namespace ww::process {
+
+std::string processName() {
+    // program_invocation_short_name is glibc's; /proc/self/comm is the kernel's
+    // copy (cut to 15 bytes), kept as a fallback.
+    if (program_invocation_short_name && *program_invocation_short_name) {
+        return program_invocation_short_name;
+    }
+    std::ifstream comm("/proc/self/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+int processId() { return static_cast<int>(::getpid()); }
+
+std::uint32_t currentThreadId() {
+    static thread_local std::uint32_t tid = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+    return tid;
+}
+
+namespace {
+
+// Asking the kernel costs a system call; every log line wants the name, so it
+// is read once per thread and kept up to date by setCurrentThreadName.
+thread_local std::optional<std::string> t_threadName;
+
+std::string readThreadName() {
+    char buf[32] = {};
+    if (pthread_getname_np(pthread_self(), buf, sizeof buf) != 0) return {};
+    std::string name(buf);
+    // An unnamed thread inherits the process name; that is no name of its own.
+    if (::getpid() != static_cast<pid_t>(currentThreadId()) && name == processName().substr(0, 15)) {
+        return {};
+    }
+    return name;
+}
+
+}  // namespace
+
+std::string currentThreadName() {
+    if (!t_threadName) t_threadName = readThreadName();
+    return *t_threadName;
+}
+
+void setCurrentThreadName(const std::string& name) {
+    std::string kept = name.substr(0, 15);
+    pthread_setname_np(pthread_self(), kept.c_str());
+    t_threadName = kept;
+}
+
+unsigned processorCount() {
+    long n = ::sysconf(_SC_NPROCESSORS_CONF);
+    return n < 1 ? 1u : static_cast<unsigned>(n);
+}
+
+}  // namespace ww::process

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/Plist.h"
+
+namespace ww::sim {
+
+// The simulated Wi-Fi's state, as kept in its file (an XML property list
+// dictionary). Keys: "present" (boolean, default true), "power" (boolean),
+// "interfaceMode", "security", "activePHYMode" (integers), "ssid", "bssid"
+// (texts, absent when not associated), "channelNumber", "channelBand",
+// "channelWidth" (integers; no "channelNumber" means no channel),
+// "transmitRate" (real), "rssiValue", "noiseMeasurement" (integers), "mcs"
+// (text, what `airport -I` prints after "MCS: "), "failPower" (text: every
+// power change fails with it), and "operations" (the log of changes).
+struct SimWifiState {
+    bool present = true;
+    bool power = false;
+    std::int64_t interfaceMode = 0;
+    std::int64_t security = 0;
+    std::int64_t activePHYMode = 0;
+    std::optional<std::string> ssid;
+    std::optional<std::string> bssid;
+    std::optional<std::int64_t> channelNumber;
+    std::int64_t channelBand = 0;
+    std::int64_t channelWidth = 0;
+    double transmitRate = 0;
+    std::int64_t rssiValue = 0;
+    std::int64_t noiseMeasurement = 0;
+    std::optional<std::string> mcs;
+    std::optional<std::string> failPower;
+
+    // Reads the keys above from a dictionary; keys of the wrong type read as absent.
+    static SimWifiState fromPlist(const plist::Value& dict);
+};
+
+class SimWifiFile {
+public:
+    explicit SimWifiFile(std::string path) : m_path(std::move(path)) {}
+    const std::string& path() const { return m_path; }
+
+    // The file's dictionary; nothing (and a reason) when it is missing, is no
+    // property list, or its root is no dictionary.
+    std::optional<plist::Value> read(std::string* error = nullptr) const;
+    std::optional<SimWifiState> readState(std::string* error = nullptr) const;
+
+    // Reads the file, lets `change` edit the dictionary, appends `operation` to
+    // "operations" (when not empty) and writes the file back atomically.
+    bool update(const std::function<void(plist::Value&)>& change, const std::string& operation,
+                std::string* error = nullptr) const;
+
+private:
+    std::string m_path;
+};
+
+}  // namespace ww::sim
