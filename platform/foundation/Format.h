@@ -131,8 +131,12 @@ FormatArg toFormatArg(const T& v) {
     } else if constexpr (std::is_floating_point_v<D>) {
         a.kind = FormatArg::Kind::Real;
         a.d = static_cast<double>(v);
+    } else if constexpr (std::is_array_v<T>) {
+        // A character array (a string literal): never null.
+        a.kind = FormatArg::Kind::Text;
+        a.text = std::string_view(v, std::char_traits<char>::length(v));
     } else if constexpr (std::is_same_v<D, const char*> || std::is_same_v<D, char*>) {
-        if (v) {
+        if (v != nullptr) {
             a.kind = FormatArg::Kind::Text;
             a.text = v;
         }

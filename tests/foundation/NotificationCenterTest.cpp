@@ -1,0 +1,59 @@
+#include "platform/foundation/NotificationCenter.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace ww {
+namespace {
+
+TEST(NotificationCenterTest, ObserversRunSynchronouslyOnThePostingThread) {
+    NotificationCenter center;
+    std::thread::id ranOn;
+    int calls = 0;
+    auto token = center.addObserver("ping", nullptr, [&](const Notification& n) {
+        ranOn = std::this_thread::get_id();
+        ++calls;
+        EXPECT_EQ(n.name, "ping");
+        EXPECT_EQ(*n.userInfo.find("k")->stringValue(), "v");
+    });
+    std::thread poster([&] {
+        plist::Value info;
+        info.set("k", plist::Value::string("v"));
+        center.post("ping", nullptr, info);
+        // The observer has run before post returned, on this very thread.
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(ranOn, std::this_thread::get_id());
+    });
+    poster.join();
+    center.removeObserver(token);
+    center.post("ping", nullptr);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(NotificationCenterTest, FiltersByNameAndSender) {
+    NotificationCenter center;
+    int a = 0, any = 0, fromX = 0;
+    int x = 0, y = 0;
+    center.addObserver("a", nullptr, [&](const Notification&) { ++a; });
+    center.addObserver("", nullptr, [&](const Notification&) { ++any; });
+    center.addObserver("a", &x, [&](const Notification&) { ++fromX; });
+    center.post("a", &y);
+    center.post("b", &x);
+    center.post("a", &x);
+    EXPECT_EQ(a, 2);
+    EXPECT_EQ(any, 3);
+    EXPECT_EQ(fromX, 1);
+}
+
+TEST(NotificationCenterTest, AnObserverMayPostInTurn) {
+    NotificationCenter center;
+    int second = 0;
+    center.addObserver("first", nullptr, [&](const Notification&) { center.post("second", nullptr); });
+    center.addObserver("second", nullptr, [&](const Notification&) { ++second; });
+    center.post("first", nullptr);
+    EXPECT_EQ(second, 1);
+}
+
+}  // namespace
+}  // namespace ww
