@@ -60,8 +60,9 @@ void lt_log(const DDLogMessagePtr& message, bool synchronous) {
         // Loggers work on the message in parallel; the last one runs here
         // (its queue is idle between messages), saving a thread switch.
         for (size_t k = 0; k + 1 < nodes.size(); ++k) {
-            c.loggingGroup.async(nodes[k].loggerQueue,
-                                 [logger = nodes[k].logger, message] { logger->logMessage(*message); });
+            c.loggingGroup.async(nodes[k].loggerQueue, [logger = nodes[k].logger, message] {
+                logger->logMessage(*message);
+            });
         }
         const DDLoggerNode& last = nodes.back();
         last.loggerQueue->sync([&] { last.logger->logMessage(*message); });
@@ -137,11 +138,11 @@ std::vector<DDLoggerPtr> DDLog::allLoggers() {
     return out;
 }
 
-void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag,
-                    std::int32_t context, const char* file, const char* function,
-                    std::int32_t line, std::shared_ptr<void> tag, std::string text) {
-    auto message = std::make_shared<const DDLogMessage>(std::move(text), level, flag, context,
-                                                        file, function, line, std::move(tag), 0);
+void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, std::int32_t context,
+                    const char* file, const char* function, std::int32_t line,
+                    std::shared_ptr<void> tag, std::string text) {
+    auto message = std::make_shared<const DDLogMessage>(std::move(text), level, flag, context, file,
+                                                        function, line, std::move(tag), 0);
     queueLogMessage(std::move(message), asynchronous);
 }
 
@@ -223,8 +224,10 @@ void DDLog::setLogLevel(std::int32_t level, const std::string& name) {
 
 // ---- DDAbstractLogger ----------------------------------------------------------------
 
-DDAbstractLogger::DDAbstractLogger(std::string loggerName)
+DDAbstractLogger::DDAbstractLogger(std::string loggerName,
+                                   std::shared_ptr<DDLogFormatter> initialFormatter)
     : m_loggerName(std::move(loggerName)),
+      m_formatter(std::move(initialFormatter)),
       m_loggerQueue(dispatch::SerialQueue::create(m_loggerName)) {
     m_loggerQueue->setSpecific(this, this);
 }

@@ -17,7 +17,7 @@ namespace ww {
 // message out to the registered loggers, each on its own queue. At most 1000
 // messages wait; a caller that would be the 1001st blocks until there is room.
 class DDLog {
-public:
+  public:
     static constexpr long kMaxQueuedMessages = 1000;
 
     static dispatch::QueuePtr loggingQueue();
@@ -32,10 +32,9 @@ public:
     // made on the logging queue or a logger's queue is made asynchronously
     // instead (it would wait for itself).
     template <typename... Args>
-    static void log(bool asynchronous, std::int32_t level, std::int32_t flag,
-                    std::int32_t context, const char* file, const char* function,
-                    std::int32_t line, std::shared_ptr<void> tag, const char* format,
-                    const Args&... args) {
+    static void log(bool asynchronous, std::int32_t level, std::int32_t flag, std::int32_t context,
+                    const char* file, const char* function, std::int32_t line,
+                    std::shared_ptr<void> tag, const char* format, const Args&... args) {
         if (!format) return;
         logText(asynchronous, level, flag, context, file, function, line, std::move(tag),
                 ww::format(format, args...));
@@ -73,14 +72,15 @@ public:
 // the calling operation's name and the line. Errors are written synchronously,
 // info lines asynchronously.
 #define WW_LOG_LEVEL 15
-#define WW_LOG_MAYBE(async, lvl, flg, fn, fmt, ...)                                               \
-    do {                                                                                          \
-        if ((lvl) & (flg))                                                                        \
-            ::ww::DDLog::log(async, lvl, flg, 0, __FILE__, fn, __LINE__, nullptr,                 \
-                             fmt __VA_OPT__(, ) __VA_ARGS__);                                     \
+#define WW_LOG_MAYBE(async, lvl, flg, fn, fmt, ...)                               \
+    do {                                                                          \
+        if ((lvl) & (flg))                                                        \
+            ::ww::DDLog::log(async, lvl, flg, 0, __FILE__, fn, __LINE__, nullptr, \
+                             fmt __VA_OPT__(, ) __VA_ARGS__);                     \
     } while (0)
-#define WWLogError(fmt, ...) \
-    WW_LOG_MAYBE(false, WW_LOG_LEVEL, ::ww::DDLogFlagError, __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
+#define WWLogError(fmt, ...)                                          \
+    WW_LOG_MAYBE(false, WW_LOG_LEVEL, ::ww::DDLogFlagError, __func__, \
+                 fmt __VA_OPT__(, ) __VA_ARGS__)
 #define WWLogInfo(fmt, ...) \
     WW_LOG_MAYBE(true, WW_LOG_LEVEL, ::ww::DDLogFlagInfo, __func__, fmt __VA_OPT__(, ) __VA_ARGS__)
 // The same with an explicit operation name (for helpers that log on a caller's behalf).

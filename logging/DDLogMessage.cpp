@@ -37,7 +37,9 @@ DDLogMessage::DDLogMessage(std::string logMsg, std::int32_t level, std::int32_t 
 
 std::string DDLogMessage::threadID() const { return ww::format("%x", m_machThreadID); }
 
-std::optional<std::string_view> DDLogMessage::fileName() const { return extractFileNameView(m_file); }
+std::optional<std::string_view> DDLogMessage::fileName() const {
+    return extractFileNameView(m_file);
+}
 
 std::optional<std::string> DDLogMessage::methodName() const {
     if (!m_function) return std::nullopt;

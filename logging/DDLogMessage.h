@@ -26,7 +26,7 @@ enum DDLogMessageOptions : std::int32_t {
 // `file` and `function` are borrowed (the caller's static strings) unless the
 // matching option bit asks for a copy; the queue label is always copied.
 class DDLogMessage {
-public:
+  public:
     using Clock = std::chrono::system_clock;
 
     DDLogMessage(std::string logMsg, std::int32_t level, std::int32_t flag, std::int32_t context,
@@ -58,7 +58,7 @@ public:
     // For tests: a message with a given time and thread identifier.
     void overrideForTesting(Clock::time_point timestamp, std::uint32_t threadId);
 
-private:
+  private:
     std::int32_t m_logLevel;
     std::int32_t m_logFlag;
     std::int32_t m_logContext;

@@ -13,7 +13,7 @@ class DDLogger;
 
 // Turns a message into the text a logger writes; nothing drops the message.
 class DDLogFormatter {
-public:
+  public:
     virtual ~DDLogFormatter() = default;
     virtual std::optional<std::string> formatLogMessage(const DDLogMessage& message) = 0;
     virtual void didAddToLogger(DDLogger* /*logger*/) {}
@@ -23,7 +23,7 @@ public:
 // A log destination. The log core calls every operation on the logger's queue.
 // The optional operations have empty defaults.
 class DDLogger {
-public:
+  public:
     virtual ~DDLogger() = default;
 
     virtual void logMessage(const DDLogMessage& message) = 0;
@@ -56,9 +56,11 @@ struct DDLoggerNode {
 // labelled with the logger's name and marked so `isOnInternalLoggerQueue` works.
 // Loggers are owned through std::shared_ptr (the queued setters hold them weakly).
 class DDAbstractLogger : public DDLogger, public std::enable_shared_from_this<DDAbstractLogger> {
-public:
-    // The name labels the queue; derived loggers pass their own.
-    explicit DDAbstractLogger(std::string loggerName = "DDAbstractLogger");
+  public:
+    // The name labels the queue; derived loggers pass their own, and may start
+    // with a formatter of their own.
+    explicit DDAbstractLogger(std::string loggerName = "DDAbstractLogger",
+                              std::shared_ptr<DDLogFormatter> initialFormatter = nullptr);
     ~DDAbstractLogger() override;
 
     void logMessage(const DDLogMessage& /*message*/) override {}
@@ -72,11 +74,11 @@ public:
     bool isOnGlobalLoggingQueue() const;
     bool isOnInternalLoggerQueue() const;
 
-protected:
+  protected:
     // Only on the logger's queue.
     const std::shared_ptr<DDLogFormatter>& formatterOnQueue() const { return m_formatter; }
 
-private:
+  private:
     std::string m_loggerName;
     std::shared_ptr<DDLogFormatter> m_formatter;
     dispatch::QueuePtr m_loggerQueue;
