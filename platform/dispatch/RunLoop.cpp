@@ -53,7 +53,8 @@ void RunLoop::cancelTimer(TimerId id) {
     std::erase_if(m_timers, [id](const Timer& t) { return t.id == id; });
 }
 
-bool RunLoop::runOneRound(std::unique_lock<std::mutex>& lock, bool block) {
+bool RunLoop::runOneRound(std::unique_lock<std::mutex>& lock, bool block,
+                          Clock::time_point deadline) {
     if (!m_tasks.empty()) {
         Task t = std::move(m_tasks.front());
         m_tasks.pop_front();
@@ -80,10 +81,12 @@ bool RunLoop::runOneRound(std::unique_lock<std::mutex>& lock, bool block) {
         return true;
     }
     if (!block || m_stopRequested) return false;
-    if (earliest) {
-        m_wake.wait_until(lock, earliest->next);
-    } else {
+    Clock::time_point until = deadline;
+    if (earliest && earliest->next < until) until = earliest->next;
+    if (until == Clock::time_point::max()) {
         m_wake.wait(lock);
+    } else {
+        m_wake.wait_until(lock, until);
     }
     return true;
 }
@@ -116,6 +119,23 @@ void RunLoop::runPending() {
     while (runOneRound(lock, false)) {
     }
     m_thread = previous;
+}
+
+bool RunLoop::runUntil(const std::function<bool()>& done, Clock::duration timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    std::unique_lock lock(m_mutex);
+    auto previous = m_thread;
+    m_thread = std::this_thread::get_id();
+    bool result = false;
+    for (;;) {
+        lock.unlock();
+        result = done();
+        lock.lock();
+        if (result || Clock::now() >= deadline) break;
+        runOneRound(lock, true, deadline);
+    }
+    m_thread = previous;
+    return result;
 }
 
 bool RunLoop::isLoopThread() const {

@@ -40,6 +40,9 @@ public:
     void stop();
     // Runs what is due now and returns (for tests driving the loop by hand).
     void runPending();
+    // Runs tasks and timers on the calling thread until `done` holds (checked
+    // after every task) or the timeout passes; returns whether `done` held.
+    bool runUntil(const std::function<bool()>& done, Clock::duration timeout);
 
     bool isLoopThread() const;
     bool isRunning() const;
@@ -52,7 +55,10 @@ private:
         Task task;
     };
 
-    bool runOneRound(std::unique_lock<std::mutex>& lock, bool block);
+    // Runs one task or timer; with nothing due, waits (when `block`) until
+    // something may be due or `deadline` passes.
+    bool runOneRound(std::unique_lock<std::mutex>& lock, bool block,
+                     Clock::time_point deadline = Clock::time_point::max());
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
