@@ -44,7 +44,7 @@ bool hasArchivedXattr(const std::string& path) {
 // Steers the file-system calls: refuse extended attributes, hide birth
 // times, make appends fail.
 class SteeredFileSystem : public DDLogFileSystem {
-public:
+  public:
     int stat(const std::string& path, DDLogFileStat* out) override {
         int rc = DDLogFileSystem::stat(path, out);
         if (rc == 0 && hideBirthTime) out->birthDate.reset();
@@ -92,19 +92,19 @@ public:
 // Every reading is a millisecond later than the one before: with birth times
 // hidden, files get distinct, ordered creation dates however fast they are made.
 class TickingClock : public DDLogClock {
-public:
+  public:
     TimePoint now() const override {
         return m_base + std::chrono::milliseconds(m_ticks.fetch_add(1) + 1);
     }
 
-private:
+  private:
     TimePoint m_base = std::chrono::system_clock::now();
     mutable std::atomic<int> m_ticks{0};
 };
 
 // A formatter that leaves the text alone, so byte counts are easy.
 class PlainFormatter : public DDLogFormatter {
-public:
+  public:
     std::optional<std::string> formatLogMessage(const DDLogMessage& m) override {
         return m.logMsg();
     }
@@ -113,8 +113,7 @@ public:
 // What the core does for one message, done on the logger's queue directly:
 // a logger that is not registered, as in a process that is about to "restart".
 void writeDirect(const std::shared_ptr<DDFileLogger>& logger, const std::string& text) {
-    DDLogMessage message(text, 15, DDLogFlagInfo, 0, __FILE__, "writeDirect", __LINE__, nullptr,
-                         0);
+    DDLogMessage message(text, 15, DDLogFlagInfo, 0, __FILE__, "writeDirect", __LINE__, nullptr, 0);
     logger->loggerQueue()->sync([&] {
         logger->logMessage(message);
         logger->logBatchDidEnd();
@@ -129,8 +128,9 @@ std::string currentPath(const std::shared_ptr<DDFileLogger>& logger) {
 
 // Passes everything to a default manager and records the archive calls.
 class CountingManager : public DDLogFileManager {
-public:
-    explicit CountingManager(std::shared_ptr<DDLogFileManagerDefault> inner) : m(std::move(inner)) {}
+  public:
+    explicit CountingManager(std::shared_ptr<DDLogFileManagerDefault> inner)
+        : m(std::move(inner)) {}
     std::string logsDirectory() override { return m->logsDirectory(); }
     std::vector<std::string> unsortedLogFilePaths() override { return m->unsortedLogFilePaths(); }
     std::vector<std::string> unsortedLogFileNames() override { return m->unsortedLogFileNames(); }
@@ -157,7 +157,7 @@ public:
 };
 
 class FileLoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::resetLogCore();
         ASSERT_FALSE(m_dir.path().empty());
@@ -192,11 +192,19 @@ TEST(DDLogFileManagerNameRule, AcceptsOnlyLogDashAndSixUpperCaseHexDigits) {
         const char* name;
         bool isLog;
     } cases[] = {
-        {"log-3F2A9C.txt", true},   {"log-3f2a9c.txt", false}, {"log-3F2A9", false},
-        {"log-3F2A9G.txt", false},  {"log-3F2A9C.log", true},  {"log-3F2A9C", true},
-        {"log-000000", true},       {"Log-3F2A9C.txt", false}, {"xlog-3F2A9C.txt", false},
-        {".log-3F2A9C.txt.archived", false},                   {"log_3F2A9C.txt", false},
-        {"log-ABCDEF.txt.archived", true},                     {"", false},
+        {"log-3F2A9C.txt", true},
+        {"log-3f2a9c.txt", false},
+        {"log-3F2A9", false},
+        {"log-3F2A9G.txt", false},
+        {"log-3F2A9C.log", true},
+        {"log-3F2A9C", true},
+        {"log-000000", true},
+        {"Log-3F2A9C.txt", false},
+        {"xlog-3F2A9C.txt", false},
+        {".log-3F2A9C.txt.archived", false},
+        {"log_3F2A9C.txt", false},
+        {"log-ABCDEF.txt.archived", true},
+        {"", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DDLogFileManagerDefault::isLogFile(c.name), c.isLog) << c.name;
@@ -239,7 +247,8 @@ TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuiet
     ::testing::internal::CaptureStderr();
     writeDirect(logger, "nowhere to go");
     std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "), std::string::npos)
+    EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "),
+              std::string::npos)
         << err;
 }
 
@@ -405,20 +414,23 @@ TEST_F(FileLoggerTest, DefaultFormatterPutsTheLocalTimestampAndTwoSpacesBeforeTh
     std::tm tm{};
     localtime_r(&t, &tm);
     char expected[64];
-    std::snprintf(expected, sizeof expected, "%04d/%02d/%02d %02d:%02d:%02d:123  AppDelegate: started",
-                  tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(expected, sizeof expected,
+                  "%04d/%02d/%02d %02d:%02d:%02d:123  AppDelegate: started", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     EXPECT_EQ(formatter.formatLogMessage(message), std::optional<std::string>(expected));
     // Twice in the same second (the kept date part) and in the next one.
     message.overrideForTesting(when + milliseconds(5), 1);
     EXPECT_EQ(formatter.formatLogMessage(message)->substr(19), ":128  AppDelegate: started");
     message.overrideForTesting(when + seconds(1), 1);
-    EXPECT_EQ(*formatter.formatLogMessage(message),
-              DDLogFileFormatterDefault::localTimestamp(when + seconds(1)) + "  AppDelegate: started");
+    EXPECT_EQ(
+        *formatter.formatLogMessage(message),
+        DDLogFileFormatterDefault::localTimestamp(when + seconds(1)) + "  AppDelegate: started");
     EXPECT_TRUE(std::regex_match(DDLogFileFormatterDefault::localTimestamp(when),
                                  std::regex("\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2}:123")));
 
     DDLogFileFormatterDefault custom([](system_clock::time_point) { return std::string("T"); });
-    EXPECT_EQ(custom.formatLogMessage(message), std::optional<std::string>("T  AppDelegate: started"));
+    EXPECT_EQ(custom.formatLogMessage(message),
+              std::optional<std::string>("T  AppDelegate: started"));
 }
 
 TEST_F(FileLoggerTest, LinesEndInExactlyOneLineFeed) {
@@ -445,7 +457,7 @@ TEST_F(FileLoggerTest, FileIsRolledAfterTheWriteThatTakesItToTheLimit) {
     DDLog::flushLog();
     std::string first = currentPath(logger);
     EXPECT_TRUE(counting->rolled.empty());
-    WWLogInfo("z");  // 101 bytes: past the limit, rolled after this write
+    WWLogInfo("z");                         // 101 bytes: past the limit, rolled after this write
     WWLogInfo("%@", std::string(99, 'a'));  // exactly 100 bytes: the second file
     WWLogInfo("next");
     DDLog::flushLog();
@@ -548,7 +560,8 @@ TEST_F(FileLoggerTest, AtStartAFile25HoursOldIsArchivedAndANewOneTakesTheFirstLi
     clock->setOffset(std::chrono::hours(0));
     std::string kept = young->createNewLogFile();
     clock->setOffset(std::chrono::hours(23));
-    auto logger2 = DDFileLogger::create(DDLogFileManagerDefault::create(other.path(), clock), clock);
+    auto logger2 =
+        DDFileLogger::create(DDLogFileManagerDefault::create(other.path(), clock), clock);
     writeDirect(logger2, "same file");
     EXPECT_EQ(currentPath(logger2), kept);
 }
@@ -785,7 +798,8 @@ TEST_F(FileLoggerTest, FullTmpfsStopsNothingOnceSpaceReturns) {
     while (pos < all.size()) {
         size_t end = all.find('\n', pos);
         ASSERT_NE(end, std::string::npos);
-        EXPECT_TRUE(std::regex_match(all.substr(pos, end - pos), whole)) << all.substr(pos, end - pos);
+        EXPECT_TRUE(std::regex_match(all.substr(pos, end - pos), whole))
+            << all.substr(pos, end - pos);
         pos = end + 1;
     }
     testing::resetLogCore();  // the roll on removal still needs the mount

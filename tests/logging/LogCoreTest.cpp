@@ -36,7 +36,7 @@ void logSync(const std::string& text) {
 }
 
 class LogCoreTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { testing::resetLogCore(); }
     void TearDown() override { testing::resetLogCore(); }
 };
@@ -128,9 +128,12 @@ TEST_F(LogCoreTest, SynchronousLogFromALoggersQueueNeitherDeadlocksNorLosesTheLi
         if (m.logMsg() == "trigger") WWLogError("from the logger's queue");
     });
     DDLog::addLogger(logger);
-    finishesWithin(std::chrono::seconds(20), [] { logSync("trigger"); }, "sync log in a logger");
-    finishesWithin(std::chrono::seconds(20), [] { logAsync("trigger"); }, "async trigger");
-    finishesWithin(std::chrono::seconds(20), [] { DDLog::flushLog(); }, "flush");
+    finishesWithin(
+        std::chrono::seconds(20), [] { logSync("trigger"); }, "sync log in a logger");
+    finishesWithin(
+        std::chrono::seconds(20), [] { logAsync("trigger"); }, "async trigger");
+    finishesWithin(
+        std::chrono::seconds(20), [] { DDLog::flushLog(); }, "flush");
     auto texts = logger->texts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "from the logger's queue"), 2);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "trigger"), 2);
@@ -181,7 +184,7 @@ TEST_F(LogCoreTest, LoggersSeeOnlyMessagesQueuedAfterTheirRegistration) {
 }
 
 class HookLogger : public RecordingLogger {
-public:
+  public:
     void didAddLogger() override { added.fetch_add(1); }
     void willRemoveLogger() override {
         removedOnOwnQueue = isOnInternalLoggerQueue();
@@ -209,7 +212,7 @@ TEST_F(LogCoreTest, AddAndRemoveCallTheLoggersHooksOnItsQueue) {
 }
 
 class UpperFormatter : public DDLogFormatter {
-public:
+  public:
     std::optional<std::string> formatLogMessage(const DDLogMessage& m) override {
         if (m.logMsg() == "drop") return std::nullopt;
         std::string s = m.logMsg();
@@ -223,7 +226,7 @@ public:
 };
 
 class FormattingLogger : public RecordingLogger {
-public:
+  public:
     void logMessage(const DDLogMessage& m) override {
         std::lock_guard lock(mutex);
         if (auto f = formatterOnQueue()) {
@@ -272,7 +275,7 @@ struct CapturedMessage {
 };
 
 class CapturingLogger : public DDAbstractLogger {
-public:
+  public:
     void logMessage(const DDLogMessage& m) override {
         std::lock_guard lock(mutex);
         CapturedMessage c;
@@ -411,9 +414,10 @@ TEST(DDLogMessageTest, StrCopyMakesATerminatedCopy) {
 
 TEST(DDLogClassLevelsTest, OnlyClassesWithGetterAndSetterCount) {
     std::int32_t level = 7;
-    DDLog::registerClass("WWTestRegistered", [&] { return level; },
-                         [&](std::int32_t l) { level = l; });
-    DDLog::registerClass("WWTestHalf", [] { return 3; }, nullptr);
+    DDLog::registerClass(
+        "WWTestRegistered", [&] { return level; }, [&](std::int32_t l) { level = l; });
+    DDLog::registerClass(
+        "WWTestHalf", [] { return 3; }, nullptr);
     EXPECT_TRUE(DDLog::isRegisteredClass("WWTestRegistered"));
     EXPECT_FALSE(DDLog::isRegisteredClass("WWTestHalf"));
     EXPECT_FALSE(DDLog::isRegisteredClass("WWTestUnknown"));

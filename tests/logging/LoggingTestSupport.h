@@ -37,7 +37,7 @@ inline bool waitUntil(const std::function<bool()>& done,
 // A logger that records message texts and can hold every logMessage call at
 // a gate until the test lets it pass.
 class RecordingLogger : public DDAbstractLogger {
-public:
+  public:
     explicit RecordingLogger(std::string name = "test.recording") : DDAbstractLogger(name) {}
 
     void logMessage(const DDLogMessage& message) override {
@@ -104,7 +104,7 @@ public:
     // Runs on the logger's queue before a message is recorded.
     void onMessage(std::function<void(const DDLogMessage&)> f) { m_onMessage = std::move(f); }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<std::string> m_texts;
@@ -119,22 +119,22 @@ private:
 
 // The wall clock moved by an adjustable offset.
 class OffsetClock : public DDLogClock {
-public:
+  public:
     TimePoint now() const override {
         return std::chrono::system_clock::now() + std::chrono::nanoseconds(m_offsetNs.load());
     }
     void setOffset(std::chrono::nanoseconds offset) { m_offsetNs.store(offset.count()); }
 
-private:
+  private:
     std::atomic<std::int64_t> m_offsetNs{0};
 };
 
 // A fresh folder under the temporary directory, removed at the end.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& base = "") {
-        std::string root = base.empty() ? (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp")
-                                        : base;
+        std::string root =
+            base.empty() ? (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") : base;
         std::string templ = root + "/wwlog-XXXXXX";
         char* made = ::mkdtemp(templ.data());
         m_path = made ? made : "";
@@ -145,7 +145,7 @@ public:
     }
     const std::string& path() const { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
