@@ -113,8 +113,13 @@ std::vector<DDLogFileInfoPtr> DDLogFileManagerDefault::unsortedLogFileInfos() {
 
 std::vector<DDLogFileInfoPtr> DDLogFileManagerDefault::sortedLogFileInfos() {
     auto infos = unsortedLogFileInfos();
+    // Birth times come from a coarse kernel clock, so files made within a few
+    // milliseconds of each other can share one: the later-written file is
+    // then taken as the newer.
     std::stable_sort(infos.begin(), infos.end(), [](const auto& a, const auto& b) {
-        return a->reverseCompareByCreationDate(*b) < 0;
+        int order = a->reverseCompareByCreationDate(*b);
+        if (order == 0) order = a->reverseCompareByModificationDate(*b);
+        return order < 0;
     });
     return infos;
 }

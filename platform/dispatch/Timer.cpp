@@ -22,9 +22,11 @@ public:
     void add(const TimerPtr& timer) {
         std::lock_guard lock(m_mutex);
         m_heap.push(timer);
-        if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { loop(); });
-            m_thread.detach();
+        // A detached thread is no longer joinable: remember that it runs, or
+        // every timer would start a thread of its own.
+        if (!m_started) {
+            std::thread([this] { loop(); }).detach();
+            m_started = true;
         }
         m_changed.notify_one();
     }
@@ -63,7 +65,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::priority_queue<TimerPtr, std::vector<TimerPtr>, Later> m_heap;
-    std::thread m_thread;
+    bool m_started = false;
 };
 
 }  // namespace

@@ -1,0 +1,380 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/Group.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/dispatch/Timer.h"
+
+namespace ww::dispatch {
+namespace {
+
+constexpr auto kLimit = std::chrono::seconds(20);
+
+// A latch a task can block on until the test opens it.
+class Gate {
+  public:
+    void wait() {
+        std::unique_lock lock(m_mutex);
+        m_entered = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return m_open; });
+    }
+    bool waitEntered() {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, kLimit, [&] { return m_entered; });
+    }
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_entered = false;
+    bool m_open = false;
+};
+
+bool pollUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+int threadCount() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/task")) {
+        while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+TEST(SerialQueueTest, RunsTasksOneAtATimeInSubmissionOrder) {
+    auto queue = SerialQueue::create("test.order");
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int k = 0; k < 2000; ++k) {
+        auto task = [&, k] {
+            if (running.fetch_add(1) != 0) overlapped = true;
+            order.push_back(k);
+            running.fetch_sub(1);
+        };
+        // Mixed submissions keep one order.
+        if (k % 100 == 0) {
+            queue->sync(task);
+        } else {
+            queue->async(task);
+        }
+    }
+    queue->sync([] {});
+    ASSERT_EQ(order.size(), 2000u);
+    for (int k = 0; k < 2000; ++k) ASSERT_EQ(order[k], k);
+    EXPECT_FALSE(overlapped.load());
+}
+
+TEST(SerialQueueTest, SyncOnAnIdleQueueRunsOnTheCallersThreadAsTheQueue) {
+    auto queue = SerialQueue::create("test.idle");
+    std::thread::id ranOn;
+    bool current = false;
+    const char* label = nullptr;
+    queue->sync([&] {
+        ranOn = std::this_thread::get_id();
+        current = queue->isCurrent();
+        label = currentQueueLabel();
+    });
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(current);
+    EXPECT_STREQ(label, "test.idle");
+    EXPECT_FALSE(queue->isCurrent());
+    EXPECT_EQ(currentQueueLabel(), nullptr);
+    EXPECT_EQ(currentQueue(), nullptr);
+}
+
+TEST(SerialQueueTest, SyncOnABusyQueueWaitsForTheWorkAheadOfIt) {
+    auto queue = SerialQueue::create("test.busy");
+    Gate gate;
+    std::vector<std::string> order;
+    queue->async([&] {
+        gate.wait();
+        order.push_back("async");
+    });
+    ASSERT_TRUE(gate.waitEntered());
+    std::atomic<bool> syncReturned{false};
+    std::thread caller([&] {
+        queue->sync([&] { order.push_back("sync"); });
+        syncReturned = true;
+    });
+    ASSERT_TRUE(pollUntil([&] { return queue->pendingCount() == 1; }));
+    EXPECT_FALSE(syncReturned.load());
+    gate.open();
+    caller.join();
+    EXPECT_EQ(order, (std::vector<std::string>{"async", "sync"}));
+}
+
+TEST(SerialQueueTest, SyncFromTheQueueItselfRunsAtOnce) {
+    auto queue = SerialQueue::create("test.self");
+    std::promise<std::vector<int>> result;
+    queue->async([&] {
+        std::vector<int> steps{1};
+        queue->sync([&] {
+            steps.push_back(2);
+            queue->sync([&] { steps.push_back(3); });
+        });
+        steps.push_back(4);
+        result.set_value(steps);
+    });
+    auto future = result.get_future();
+    ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready) << "deadlocked";
+    EXPECT_EQ(future.get(), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(SerialQueueTest, QueueSpecificValuesAndLabelsFollowNestedSubmissions) {
+    auto outer = SerialQueue::create("test.outer");
+    auto inner = SerialQueue::create("test.inner");
+    static char keyA, keyB, valueA, valueB;
+    outer->setSpecific(&keyA, &valueA);
+    inner->setSpecific(&keyB, &valueB);
+    EXPECT_EQ(outer->specific(&keyA), &valueA);
+    EXPECT_EQ(outer->specific(&keyB), nullptr);
+    EXPECT_EQ(getSpecific(&keyA), nullptr);
+
+    std::promise<void> done;
+    outer->async([&] {
+        EXPECT_EQ(getSpecific(&keyA), &valueA);
+        EXPECT_STREQ(currentQueueLabel(), "test.outer");
+        inner->sync([&] {
+            // The innermost queue answers; the outer one is still "any".
+            EXPECT_EQ(getSpecific(&keyA), nullptr);
+            EXPECT_EQ(getSpecific(&keyB), &valueB);
+            EXPECT_EQ(getSpecificInAnyQueue(&keyA), &valueA);
+            EXPECT_STREQ(currentQueueLabel(), "test.inner");
+            EXPECT_EQ(currentQueue(), inner.get());
+            EXPECT_TRUE(outer->isCurrent());
+            EXPECT_TRUE(inner->isCurrent());
+        });
+        EXPECT_STREQ(currentQueueLabel(), "test.outer");
+        EXPECT_FALSE(inner->isCurrent());
+        done.set_value();
+    });
+    ASSERT_EQ(done.get_future().wait_for(kLimit), std::future_status::ready);
+    outer->setSpecific(&keyA, nullptr);
+    EXPECT_EQ(outer->specific(&keyA), nullptr);
+}
+
+TEST(SerialQueueTest, TasksQueuedWhenTheLastReferenceGoesStillRun) {
+    std::atomic<int> ran{0};
+    Gate gate;  // outlives the queue, whose worker may still be leaving it
+    {
+        auto queue = SerialQueue::create("test.dropped");
+        queue->async([&] { gate.wait(); });
+        for (int k = 0; k < 100; ++k) queue->async([&] { ran.fetch_add(1); });
+        ASSERT_TRUE(gate.waitEntered());
+        gate.open();
+    }
+    EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(GroupTest, WaitReturnsWhenEveryMemberHasLeft) {
+    Group group;
+    group.wait();  // empty: returns at once
+    std::vector<QueuePtr> queues;
+    for (int k = 0; k < 4; ++k) queues.push_back(SerialQueue::create("test.group"));
+    std::atomic<int> done{0};
+    Gate gate;
+    group.async(queues[0], [&] {
+        gate.wait();
+        done.fetch_add(1);
+    });
+    for (int k = 0; k < 100; ++k) group.async(queues[k % 4], [&] { done.fetch_add(1); });
+    group.enter();
+    std::atomic<bool> waited{false};
+    std::thread waiter([&] {
+        group.wait();
+        waited = true;
+    });
+    ASSERT_TRUE(gate.waitEntered());
+    gate.open();
+    ASSERT_TRUE(pollUntil([&] { return done.load() == 101; }));
+    EXPECT_FALSE(waited.load()) << "returned while a manual member was still in";
+    group.leave();
+    waiter.join();
+    EXPECT_TRUE(waited.load());
+}
+
+TEST(SemaphoreTest, CountsUnitsAndWakesAWaiterOnSignal) {
+    Semaphore sem(2);
+    EXPECT_TRUE(sem.tryWait());
+    EXPECT_TRUE(sem.tryWait());
+    EXPECT_FALSE(sem.tryWait());
+    std::atomic<bool> acquired{false};
+    std::thread waiter([&] {
+        sem.wait();
+        acquired = true;
+    });
+    EXPECT_FALSE(acquired.load());
+    sem.signal();
+    waiter.join();
+    EXPECT_TRUE(acquired.load());
+    EXPECT_FALSE(sem.tryWait());
+    sem.signal();
+    sem.signal();
+    sem.wait();
+    EXPECT_TRUE(sem.tryWait());
+    EXPECT_FALSE(sem.tryWait());
+}
+
+TEST(OneShotTimerTest, FiresOnItsQueueAfterTheDelay) {
+    auto queue = SerialQueue::create("test.timer");
+    std::promise<bool> fired;
+    auto start = OneShotTimer::Clock::now();
+    auto timer = OneShotTimer::schedule(queue, std::chrono::milliseconds(30),
+                                        [&] { fired.set_value(queue->isCurrent()); });
+    auto future = fired.get_future();
+    ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    EXPECT_GE(OneShotTimer::Clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_EQ(timer->deadline() - start >= std::chrono::milliseconds(30), true);
+}
+
+TEST(OneShotTimerTest, CancelledTimersNeverRun) {
+    auto queue = SerialQueue::create("test.timer.cancel");
+    std::atomic<bool> cancelledRan{false};
+    auto early =
+        OneShotTimer::schedule(queue, std::chrono::milliseconds(10), [&] { cancelledRan = true; });
+    early->cancel();
+    EXPECT_TRUE(early->isCancelled());
+    // A later timer on the same queue: once it ran, the earlier one had its turn.
+    std::promise<void> later;
+    auto t2 =
+        OneShotTimer::schedule(queue, std::chrono::milliseconds(40), [&] { later.set_value(); });
+    ASSERT_EQ(later.get_future().wait_for(kLimit), std::future_status::ready);
+    queue->sync([] {});
+    EXPECT_FALSE(cancelledRan.load());
+}
+
+TEST(OneShotTimerTest, CancelBeforeTheQueuedTaskRunsWins) {
+    auto queue = SerialQueue::create("test.timer.race");
+    Gate gate;
+    queue->async([&] { gate.wait(); });
+    ASSERT_TRUE(gate.waitEntered());
+    std::atomic<bool> ran{false};
+    auto timer = OneShotTimer::schedule(queue, std::chrono::milliseconds(0), [&] { ran = true; });
+    // The timer has fired: its task waits behind the gate.
+    ASSERT_TRUE(pollUntil([&] { return queue->pendingCount() == 1; }));
+    timer->cancel();
+    gate.open();
+    queue->sync([] {});
+    EXPECT_FALSE(ran.load());
+}
+
+TEST(OneShotTimerTest, ManyTimersShareOneThread) {
+    auto queue = SerialQueue::create("test.timer.threads");
+    // Make sure the timer thread exists before counting.
+    std::promise<void> first;
+    OneShotTimer::schedule(queue, std::chrono::milliseconds(0), [&] { first.set_value(); });
+    ASSERT_EQ(first.get_future().wait_for(kLimit), std::future_status::ready);
+    queue->sync([] {});
+    int before = threadCount();
+    std::vector<TimerPtr> timers;
+    for (int k = 0; k < 50; ++k) {
+        timers.push_back(OneShotTimer::schedule(queue, std::chrono::hours(1), [] {}));
+    }
+    EXPECT_LE(threadCount(), before + 1);
+    for (auto& t : timers) t->cancel();
+}
+
+TEST(RunLoopTest, PostedTasksRunInOrderOnTheLoopThread) {
+    RunLoop loop;
+    std::thread::id loopThread;
+    std::vector<int> order;
+    std::thread runner([&] {
+        loopThread = std::this_thread::get_id();
+        loop.run();
+    });
+    for (int k = 0; k < 100; ++k) loop.post([&, k] { order.push_back(k); });
+    std::thread::id ranOn;
+    bool onLoop = false;
+    ASSERT_TRUE(loop.postAndWait([&] {
+        ranOn = std::this_thread::get_id();
+        onLoop = loop.isLoopThread();
+        // Waiting from the loop thread itself runs at once.
+        EXPECT_TRUE(loop.postAndWait([&] { order.push_back(-1); }));
+    }));
+    EXPECT_EQ(ranOn, runner.get_id());
+    EXPECT_TRUE(onLoop);
+    EXPECT_FALSE(loop.isLoopThread());
+    EXPECT_TRUE(loop.isRunning());
+    loop.stop();
+    runner.join();
+    ASSERT_EQ(order.size(), 101u);
+    for (int k = 0; k < 100; ++k) EXPECT_EQ(order[k], k);
+    EXPECT_EQ(order.back(), -1);
+}
+
+TEST(RunLoopTest, RepeatingTimerFiresUntilCancelledAndStopEndsTheLoop) {
+    RunLoop loop;
+    int fired = 0;
+    RunLoop::TimerId id = 0;
+    id = loop.addRepeatingTimer(std::chrono::milliseconds(5), [&] {
+        if (++fired == 3) {
+            loop.cancelTimer(id);
+            loop.stop();
+        }
+    });
+    loop.run();  // on this thread, until the timer stops it
+    EXPECT_EQ(fired, 3);
+    EXPECT_FALSE(loop.isRunning());
+}
+
+TEST(RunLoopTest, TasksPostedBeforeStopRunAndNothingRunsAfterTheEnd) {
+    RunLoop loop;
+    std::vector<int> order;
+    loop.post([&] {
+        order.push_back(1);
+        loop.stop();
+        loop.post([&] { order.push_back(2); });  // before the end: still runs
+    });
+    loop.run();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    loop.post([&] { order.push_back(3); });
+    bool ran = false;
+    EXPECT_FALSE(loop.postAndWait([&] { ran = true; }));
+    EXPECT_FALSE(ran);
+    loop.runPending();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST(RunLoopTest, PostAndWaitFromAnotherThreadWaitsForTheLoopToRunIt) {
+    RunLoop loop;
+    std::atomic<bool> returned{false};
+    bool result = false;
+    std::thread caller([&] {
+        result = loop.postAndWait([] {});
+        returned = true;
+    });
+    EXPECT_FALSE(returned.load());
+    // Driving the loop by hand runs the waiting task.
+    ASSERT_TRUE(pollUntil([&] {
+        loop.runPending();
+        return returned.load();
+    }));
+    caller.join();
+    EXPECT_TRUE(result);
+}
+
+}  // namespace
+}  // namespace ww::dispatch
