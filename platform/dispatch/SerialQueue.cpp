@@ -28,8 +28,14 @@ SerialQueue::~SerialQueue() {
         m_stopping = true;
         m_wake.notify_all();
         lock.unlock();
-        // The last reference may be dropped by one of our own tasks.
+        // The last reference may be dropped by one of our own tasks. The
+        // worker then leaves without touching the queue once that task is
+        // done, and runs what is still queued on its way out.
         if (m_worker.get_id() == std::this_thread::get_id()) {
+            lock.lock();
+            m_workerState->leftovers.swap(m_tasks);
+            lock.unlock();
+            m_workerState->destroyed = true;
             m_worker.detach();
         } else {
             m_worker.join();
@@ -53,7 +59,8 @@ void SerialQueue::wakeWorkerLocked() {
     m_owned = true;
     m_workerWanted = true;
     if (!m_worker.joinable()) {
-        m_worker = std::thread([this] { workerLoop(); });
+        m_workerState = std::make_shared<WorkerState>();
+        m_worker = std::thread([this, state = m_workerState] { workerLoop(*state); });
     } else {
         m_wake.notify_one();
     }
@@ -96,7 +103,7 @@ void SerialQueue::sync(const Task& task) {
     doneCv.wait(g, [&] { return done; });
 }
 
-void SerialQueue::workerLoop() {
+void SerialQueue::workerLoop(WorkerState& state) {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_workerWanted || m_stopping; });
@@ -107,6 +114,11 @@ void SerialQueue::workerLoop() {
                 lock.unlock();
                 runAsCurrent(t);
                 t = nullptr;  // release captures outside the lock
+                if (state.destroyed) {
+                    // The queue is gone: its remaining tasks run here, in order.
+                    for (auto& left : state.leftovers) left();
+                    return;
+                }
                 lock.lock();
             }
             m_workerWanted = false;

@@ -50,9 +50,16 @@ public:
     std::size_t pendingCount() const;
 
 private:
+    // Shared with the worker thread, which outlives a queue destroyed by one
+    // of its own tasks; only the worker thread touches it then.
+    struct WorkerState {
+        bool destroyed = false;
+        std::deque<Task> leftovers;
+    };
+
     explicit SerialQueue(std::string label);
     void runAsCurrent(const Task& task);
-    void workerLoop();
+    void workerLoop(WorkerState& state);
     void wakeWorkerLocked();
 
     const std::string m_label;
@@ -63,6 +70,7 @@ private:
     bool m_workerWanted = false;   // ownership was handed to the worker
     bool m_stopping = false;
     std::thread m_worker;
+    std::shared_ptr<WorkerState> m_workerState;
     std::map<const void*, void*> m_specifics;
 };
 
