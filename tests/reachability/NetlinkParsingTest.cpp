@@ -1,0 +1,296 @@
+// The pure parts of the Linux service: which netlink messages count as a
+// change, what a route answer means, what the resolver printed.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/wait.h>
+// clang-format off
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/if_link.h>
+// clang-format on
+
+#include <cstring>
+#include <vector>
+
+#include "platform/linux/netlink/HostResolver.h"
+#include "platform/linux/netlink/RouteNetlink.h"
+
+namespace ww::netlink {
+namespace {
+
+constexpr ReachabilityFlags R = kReachabilityFlagsReachable;
+constexpr ReachabilityFlags l = kReachabilityFlagsIsLocalAddress;
+constexpr ReachabilityFlags d = kReachabilityFlagsIsDirect;
+
+// Builds netlink messages the way the kernel lays them out.
+class Message {
+  public:
+    template <typename Header>
+    Message(unsigned short type, const Header& header) {
+        m_bytes.resize(NLMSG_SPACE(sizeof(Header)));
+        hdr()->nlmsg_type = type;
+        hdr()->nlmsg_len = NLMSG_LENGTH(sizeof(Header));
+        std::memcpy(NLMSG_DATA(hdr()), &header, sizeof(Header));
+    }
+    Message& attribute(unsigned short type, const void* data, std::size_t length) {
+        std::size_t offset = NLMSG_ALIGN(hdr()->nlmsg_len);
+        m_bytes.resize(offset + RTA_SPACE(length));
+        auto* a = reinterpret_cast<rtattr*>(m_bytes.data() + offset);
+        a->rta_type = type;
+        a->rta_len = static_cast<unsigned short>(RTA_LENGTH(length));
+        std::memcpy(RTA_DATA(a), data, length);
+        hdr()->nlmsg_len = static_cast<std::uint32_t>(offset + RTA_SPACE(length));
+        return *this;
+    }
+    Message& u32(unsigned short type, std::uint32_t value) {
+        return attribute(type, &value, sizeof(value));
+    }
+    Message& ipv4(unsigned short type, const char* text) {
+        in_addr a{};
+        inet_pton(AF_INET, text, &a);
+        return attribute(type, &a, sizeof(a));
+    }
+    const nlmsghdr& header() const { return *reinterpret_cast<const nlmsghdr*>(m_bytes.data()); }
+    const std::vector<char>& bytes() const { return m_bytes; }
+
+  private:
+    nlmsghdr* hdr() { return reinterpret_cast<nlmsghdr*>(m_bytes.data()); }
+    std::vector<char> m_bytes;
+};
+
+rtmsg route(unsigned char type, unsigned char table = RT_TABLE_MAIN, unsigned flags = 0) {
+    rtmsg r{};
+    r.rtm_family = AF_INET;
+    r.rtm_table = table;
+    r.rtm_type = type;
+    r.rtm_flags = flags;
+    return r;
+}
+
+bool countsAsChange(const Message& m) {
+    ChangeSummary s;
+    classifyChange(m.header(), s);
+    EXPECT_FALSE(s.overrun);
+    return s.changed;
+}
+
+TEST(NetlinkChangesTest, LinksAddressesAndRoutesOfInterestCount) {
+    ifinfomsg link{};
+    link.ifi_index = 3;
+    ifaddrmsg addr{};
+    addr.ifa_family = AF_INET6;
+    EXPECT_TRUE(countsAsChange(Message(RTM_NEWLINK, link).u32(IFLA_MTU, 1500)));
+    EXPECT_TRUE(countsAsChange(Message(RTM_DELLINK, link)));
+    EXPECT_TRUE(countsAsChange(Message(RTM_NEWADDR, addr)));
+    EXPECT_TRUE(countsAsChange(Message(RTM_DELADDR, addr)));
+    EXPECT_TRUE(countsAsChange(Message(RTM_NEWROUTE, route(RTN_UNICAST))));
+    EXPECT_TRUE(countsAsChange(Message(RTM_DELROUTE, route(RTN_UNICAST))));
+    // Policy-routing tables (VPNs keep their default route there) count too.
+    EXPECT_TRUE(countsAsChange(
+        Message(RTM_NEWROUTE, route(RTN_UNICAST, RT_TABLE_UNSPEC)).u32(RTA_TABLE, 51820)));
+}
+
+TEST(NetlinkChangesTest, KernelBookkeepingAndWirelessChatterDoNot) {
+    ifinfomsg link{};
+    char wirelessEvent[8] = {};
+    // Wireless-extension events (scan results) arrive dressed as link messages.
+    EXPECT_FALSE(countsAsChange(
+        Message(RTM_NEWLINK, link).attribute(IFLA_WIRELESS, wirelessEvent, sizeof(wirelessEvent))));
+    EXPECT_FALSE(countsAsChange(Message(RTM_NEWROUTE, route(RTN_LOCAL, RT_TABLE_LOCAL))));
+    EXPECT_FALSE(countsAsChange(Message(RTM_DELROUTE, route(RTN_BROADCAST, RT_TABLE_LOCAL))));
+    // A table number past 255 travels in RTA_TABLE, which wins over rtm_table.
+    EXPECT_FALSE(countsAsChange(
+        Message(RTM_NEWROUTE, route(RTN_LOCAL, RT_TABLE_MAIN)).u32(RTA_TABLE, RT_TABLE_LOCAL)));
+    EXPECT_FALSE(
+        countsAsChange(Message(RTM_NEWROUTE, route(RTN_UNICAST, RT_TABLE_MAIN, RTM_F_CLONED))));
+    EXPECT_FALSE(countsAsChange(Message(NLMSG_DONE, 0)));
+    EXPECT_FALSE(countsAsChange(Message(RTM_NEWNEIGH, link)));
+}
+
+TEST(NetlinkChangesTest, TruncatedMessagesAreIgnoredAndOverrunIsReported) {
+    Message shortRoute(RTM_NEWROUTE, std::uint16_t{0});  // payload shorter than rtmsg
+    EXPECT_FALSE(countsAsChange(shortRoute));
+    Message shortLink(RTM_NEWLINK, std::uint16_t{0});
+    EXPECT_FALSE(countsAsChange(shortLink));
+
+    ChangeSummary s;
+    classifyChange(Message(NLMSG_OVERRUN, 0).header(), s);
+    EXPECT_TRUE(s.overrun);
+
+    // A datagram of several messages, the last one cut short.
+    std::vector<char> datagram;
+    auto add = [&](const Message& m) {
+        datagram.insert(datagram.end(), m.bytes().begin(), m.bytes().end());
+    };
+    add(Message(RTM_NEWROUTE, route(RTN_LOCAL, RT_TABLE_LOCAL)));
+    add(Message(RTM_NEWADDR, ifaddrmsg{}));
+    ChangeSummary both = classifyChanges(datagram.data(), datagram.size());
+    EXPECT_TRUE(both.changed);
+    ChangeSummary cut = classifyChanges(datagram.data(), datagram.size() - 4);
+    EXPECT_FALSE(cut.changed);  // only the local route is whole
+    EXPECT_FALSE(classifyChanges(datagram.data(), 3).changed);
+}
+
+TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
+    struct Case {
+        const char* what;
+        Message message;
+        ReachabilityFlags flags;
+    };
+    std::vector<char> multipath(RTNH_SPACE(RTA_SPACE(sizeof(in_addr))));
+    {
+        auto* hop = reinterpret_cast<rtnexthop*>(multipath.data());
+        hop->rtnh_len = static_cast<unsigned short>(multipath.size());
+        auto* a = RTNH_DATA(hop);
+        a->rta_type = RTA_GATEWAY;
+        a->rta_len = RTA_LENGTH(sizeof(in_addr));
+    }
+    std::vector<char> multipathDirect(RTNH_SPACE(0));
+    reinterpret_cast<rtnexthop*>(multipathDirect.data())->rtnh_len =
+        static_cast<unsigned short>(multipathDirect.size());
+
+    const Case cases[] = {
+        {"connected network", Message(RTM_NEWROUTE, route(RTN_UNICAST)).u32(RTA_OIF, 3), R | d},
+        {"via a gateway",
+         Message(RTM_NEWROUTE, route(RTN_UNICAST)).ipv4(RTA_GATEWAY, "198.51.100.1"), R},
+        {"own address", Message(RTM_NEWROUTE, route(RTN_LOCAL, RT_TABLE_LOCAL)), R | l | d},
+        {"broadcast", Message(RTM_NEWROUTE, route(RTN_BROADCAST)), R | d},
+        {"multipath with a gateway",
+         Message(RTM_NEWROUTE, route(RTN_UNICAST))
+             .attribute(RTA_MULTIPATH, multipath.data(), multipath.size()),
+         R},
+        {"multipath on links",
+         Message(RTM_NEWROUTE, route(RTN_UNICAST))
+             .attribute(RTA_MULTIPATH, multipathDirect.data(), multipathDirect.size()),
+         R | d},
+        {"link without carrier",
+         Message(RTM_NEWROUTE, route(RTN_UNICAST, RT_TABLE_MAIN, RTNH_F_LINKDOWN)), 0},
+        {"unreachable", Message(RTM_NEWROUTE, route(RTN_UNREACHABLE)), 0},
+        {"blackhole", Message(RTM_NEWROUTE, route(RTN_BLACKHOLE)), 0},
+        {"prohibit", Message(RTM_NEWROUTE, route(RTN_PROHIBIT)), 0},
+        {"throw", Message(RTM_NEWROUTE, route(RTN_THROW)), 0},
+        {"not a route", Message(RTM_NEWADDR, ifaddrmsg{}), 0},
+        {"truncated", Message(RTM_NEWROUTE, std::uint16_t{0}), 0},
+    };
+    for (const auto& k : cases) {
+        EXPECT_EQ(flagsForRoute(k.message.header()), k.flags) << k.what;
+    }
+}
+
+TEST(NetlinkRouteFlagsTest, UnspecifiedAddresses) {
+    sockaddr_storage s{};
+    s.ss_family = AF_INET;
+    EXPECT_TRUE(isUnspecifiedAddress(s));
+    reinterpret_cast<sockaddr_in&>(s).sin_addr.s_addr = htonl(0xA9FE0000);
+    EXPECT_FALSE(isUnspecifiedAddress(s));
+    sockaddr_storage s6{};
+    s6.ss_family = AF_INET6;
+    EXPECT_TRUE(isUnspecifiedAddress(s6));
+    inet_pton(AF_INET6, "::1", &reinterpret_cast<sockaddr_in6&>(s6).sin6_addr);
+    EXPECT_FALSE(isUnspecifiedAddress(s6));
+    sockaddr_storage other{};
+    other.ss_family = AF_UNIX;
+    EXPECT_FALSE(isUnspecifiedAddress(other));
+}
+
+std::string text(const sockaddr_storage& a) {
+    char buffer[INET6_ADDRSTRLEN] = {};
+    if (a.ss_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, buffer,
+                  sizeof(buffer));
+    } else {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, buffer,
+                  sizeof(buffer));
+    }
+    return buffer;
+}
+
+std::vector<std::string> texts(const AddressList& list) {
+    std::vector<std::string> out;
+    for (const auto& a : list) out.push_back(text(a));
+    return out;
+}
+
+TEST(ResolverOutputTest, AddressesOnceEachInOrder) {
+    // What `getent ahosts` prints: three socket types per address.
+    const char* getent =
+        "2001:db8::7     STREAM www.example.com\n"
+        "2001:db8::7     DGRAM  \n"
+        "2001:db8::7     RAW    \n"
+        "203.0.113.7     STREAM \n"
+        "203.0.113.7     DGRAM  \n"
+        "203.0.113.7     RAW    \n";
+    EXPECT_EQ(texts(parseResolverOutput(getent)),
+              (std::vector<std::string>{"2001:db8::7", "203.0.113.7"}));
+
+    // Junk, blanks, CRLF, leading blanks, no final newline, half an address.
+    EXPECT_EQ(texts(parseResolverOutput("getent: oops\n\n  198.51.100.9\tSTREAM\r\n"
+                                        "203.0.113.\n999.1.1.1 x\n::ffff:203.0.113.1")),
+              (std::vector<std::string>{"198.51.100.9", "::ffff:203.0.113.1"}));
+    EXPECT_TRUE(parseResolverOutput("").empty());
+    EXPECT_TRUE(parseResolverOutput(std::string(100000, 'x')).empty());
+
+    std::string many;
+    for (int k = 1; k <= 40; ++k) many += "203.0.113." + std::to_string(k) + " STREAM\n";
+    auto limited = parseResolverOutput(many);
+    ASSERT_EQ(limited.size(), kMaxResolvedAddresses);
+    EXPECT_EQ(text(limited.back()), "203.0.113.16");
+}
+
+TEST(ResolverOutputTest, NamesThatReachTheResolver) {
+    struct Case {
+        std::string name;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"www.example.com", true},
+        {"localhost", true},
+        {"under_score.example", true},
+        {"trailing.dot.", true},
+        {"b\xC3\xBC"
+         "cher.example",
+         true},  // UTF-8
+        {"", false},
+        {"-n", false},  // would read as an option
+        {"--help", false},
+        {"a b", false},
+        {"a\tb", false},
+        {"a;rm -rf", false},
+        {"a/b", false},
+        {"$(reboot)", false},
+        {std::string("a\0b", 3), false},
+        {"bad\xC3", false},  // cut-off UTF-8
+        {std::string(253, 'a'), true},
+        {std::string(254, 'a'), false},
+    };
+    for (const auto& k : cases) EXPECT_EQ(isResolvableName(k.name), k.ok) << k.name;
+}
+
+TEST(ResolverProcessTest, RunsTheCommandWithTheNameAndReadsItsAddresses) {
+    // The name arrives as one argument, never through a shell.
+    std::vector<std::string> echoName = {"/bin/sh", "-c",
+                                         "printf '%s STREAM\\n' 203.0.113.5 \"$1\"", "resolver"};
+    auto found =
+        ResolverProcess::resolveNow(echoName, "198.51.100.77", std::chrono::milliseconds(10000));
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(texts(*found), (std::vector<std::string>{"203.0.113.5", "198.51.100.77"}));
+
+    std::vector<std::string> fails = {"/bin/sh", "-c", "echo 'no such host' >&2; exit 2", "r"};
+    EXPECT_FALSE(ResolverProcess::resolveNow(fails, "x", std::chrono::milliseconds(10000)));
+
+    std::vector<std::string> missing = {"/nonexistent/resolver"};
+    EXPECT_FALSE(ResolverProcess::resolveNow(missing, "x", std::chrono::milliseconds(10000)));
+}
+
+TEST(ResolverProcessTest, AResolverThatHangsIsKilledAtItsTimeLimit) {
+    std::vector<std::string> hangs = {"/bin/sh", "-c", "echo 203.0.113.5; exec sleep 600", "r"};
+    EXPECT_FALSE(ResolverProcess::resolveNow(hangs, "x", std::chrono::milliseconds(200)));
+    // Killed and reaped: this process has no child left.
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+}  // namespace
+}  // namespace ww::netlink

@@ -1,0 +1,425 @@
+// The Linux reachability service against a real kernel, in a private network
+// namespace with a veth pair wired0/wpeer0. Needs root.
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/linux/netlink/NetlinkReachabilityService.h"
+#include "reachability/Reachability.h"
+#include "tests/reachability/ReachabilityTestSupport.h"
+#include "tests/support/reachability_Netns.h"
+
+namespace ww::netlink {
+namespace {
+
+using test::ChangeNotifications;
+using test::EventLog;
+using test::Netns;
+using test::TestMainThread;
+using Flags = ReachabilityFlags;
+
+constexpr Flags R = kReachabilityFlagsReachable;
+constexpr Flags l = kReachabilityFlagsIsLocalAddress;
+constexpr Flags d = kReachabilityFlagsIsDirect;
+
+sockaddr_storage address(const char* text) {
+    sockaddr_storage s{};
+    auto* sin = reinterpret_cast<sockaddr_in*>(&s);
+    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&s);
+    if (inet_pton(AF_INET, text, &sin->sin_addr) == 1) {
+        sin->sin_family = AF_INET;
+    } else if (inet_pton(AF_INET6, text, &sin6->sin6_addr) == 1) {
+        sin6->sin6_family = AF_INET6;
+    } else {
+        ADD_FAILURE() << "not an address: " << text;
+    }
+    return s;
+}
+
+std::size_t threadCount() {
+    std::size_t count = 0;
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return 0;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+    return count;
+}
+
+bool hasChildProcess() {
+    errno = 0;
+    return !(waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD);
+}
+
+// Every report one target receives, in order.
+struct Reports {
+    EventLog<Flags> log;
+    ReachabilityTarget::Callback callback() {
+        return [this](Flags flags) { log.push(flags); };
+    }
+    bool waitForLast(Flags flags) {
+        return log.waitUntil(
+            [&](const std::vector<Flags>& seen) { return !seen.empty() && seen.back() == flags; });
+    }
+};
+
+class NetlinkServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestMainThread::install();
+        m_netns = std::make_unique<Netns>("wwreach");
+        if (!m_netns->available()) {
+            GTEST_SKIP() << "the Linux reachability service is tested in a private network "
+                            "namespace, which cannot be made here: "
+                         << m_netns->whyUnavailable();
+        }
+        ASSERT_TRUE(m_netns->addVethPair("wired0", "wpeer0"));
+    }
+
+    std::shared_ptr<NetlinkReachabilityService> makeService(
+        NetlinkReachabilityService::Options options = {}) {
+        std::string error;
+        bool entered = false;
+        auto service = m_netns->inside(
+            [&] { return NetlinkReachabilityService::create(options, error); }, entered);
+        EXPECT_TRUE(entered) << "cannot enter the namespace";
+        EXPECT_NE(service, nullptr) << error;
+        return service;
+    }
+
+    void ip(const std::string& arguments) {
+        ASSERT_EQ(m_netns->ip(arguments), 0) << "ip " << arguments;
+    }
+
+    static void start(ReachabilityTarget& target, Reports& reports,
+                      const dispatch::QueuePtr& queue) {
+        std::string error;
+        ASSERT_TRUE(target.setCallback(reports.callback(), error)) << error;
+        ASSERT_TRUE(target.setDispatchQueue(queue, error)) << error;
+    }
+    static void stop(ReachabilityTarget& target) {
+        std::string error;
+        EXPECT_TRUE(target.setDispatchQueue(nullptr, error));
+        EXPECT_TRUE(target.setCallback(nullptr, error));
+    }
+
+    std::unique_ptr<Netns> m_netns;
+};
+
+TEST_F(NetlinkServiceTest, EachChangeIsOneReportAndTheFlagsFollowTheRoutes) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> setUp;
+        const char* target;
+        std::string change;
+        std::string undo;
+        Flags after;
+        Flags before;
+    };
+    const Case cases[] = {
+        {"IPv4 address",
+         {},
+         "198.51.100.2",
+         "addr add 198.51.100.2/24 dev wired0",
+         "addr del 198.51.100.2/24 dev wired0",
+         R | l | d,
+         0},
+        {"IPv4 route",
+         {},
+         "203.0.113.7",
+         "route add 203.0.113.0/24 dev wired0",
+         "route del 203.0.113.0/24 dev wired0",
+         R | d,
+         0},
+        {"IPv4 default route",
+         {"addr add 198.51.100.2/24 dev wired0"},
+         "203.0.113.7",
+         "route add default via 198.51.100.1 dev wired0",
+         "route del default via 198.51.100.1 dev wired0",
+         R,
+         0},
+        {"IPv6 address",
+         {},
+         "2001:db8::2",
+         "-6 addr add 2001:db8::2/64 dev wired0 nodad",
+         "-6 addr del 2001:db8::2/64 dev wired0",
+         R | l | d,
+         0},
+        {"IPv6 default route",
+         {"-6 addr add 2001:db8::2/64 dev wired0 nodad"},
+         "2001:db8:1::7",
+         "-6 route add default via 2001:db8::1 dev wired0",
+         "-6 route del default via 2001:db8::1 dev wired0",
+         R,
+         0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        for (const auto& s : k.setUp) ip(s);
+        auto service = makeService();
+        ASSERT_NE(service, nullptr);
+        auto target = service->createWithAddress(address(k.target));
+        ASSERT_NE(target, nullptr);
+        Reports reports;
+        auto queue = dispatch::SerialQueue::create("test.reports");
+        start(*target, reports, queue);
+        EXPECT_EQ(target->flags(), k.before);
+
+        // Each step waits for its report before the next one: the next step's
+        // report then proves that no late second report of a step came.
+        ip(k.change);
+        ASSERT_TRUE(reports.log.waitForCount(1));
+        ip(k.undo);
+        ASSERT_TRUE(reports.log.waitForCount(2));
+        ip(k.change);
+        ASSERT_TRUE(reports.log.waitForCount(3));
+        EXPECT_EQ(reports.log.events(), (std::vector<Flags>{k.after, k.before, k.after}));
+        EXPECT_EQ(target->flags(), k.after);
+
+        stop(*target);
+        // Back to a bare link for the next case (nobody listens now).
+        ip("addr flush dev wired0");
+        ip("-6 addr flush dev wired0");
+        ip("route flush dev wired0");
+        ip("-6 route flush dev wired0");
+    }
+}
+
+TEST_F(NetlinkServiceTest, EveryChangeIsReportedEvenWhenTheTargetStaysReachable) {
+    ip("addr add 198.51.100.2/24 dev wired0");
+    ip("route add default via 198.51.100.1 dev wired0");
+    auto service = makeService();
+    ASSERT_NE(service, nullptr);
+    auto loopback = service->createWithAddress(address("127.0.0.1"));
+    auto internet = service->createWithAddress(address("0.0.0.0"));
+    Reports loopbackReports, internetReports;
+    auto queue = dispatch::SerialQueue::create("test.reports");
+    start(*loopback, loopbackReports, queue);
+    start(*internet, internetReports, queue);
+    EXPECT_EQ(loopback->flags(), R | l | d);
+    EXPECT_EQ(internet->flags(), R);  // the default route has a gateway
+
+    // A second wired address changes nothing for either target, yet is a change.
+    ip("addr add 198.51.100.3/24 dev wired0");
+    ASSERT_TRUE(loopbackReports.log.waitForCount(1));
+    ASSERT_TRUE(internetReports.log.waitForCount(1));
+    EXPECT_EQ(loopbackReports.log.events()[0], R | l | d);
+    EXPECT_EQ(internetReports.log.events()[0], R);
+
+    // Carrier loss leaves the routes in place, marked as down: no longer usable.
+    ip("link set dev wpeer0 down");
+    EXPECT_TRUE(internetReports.waitForLast(0));
+    EXPECT_EQ(internet->flags(), 0u);
+    ip("link set dev wpeer0 up");
+    EXPECT_TRUE(internetReports.waitForLast(R));
+
+    // Setting the link itself down removes its routes without route messages.
+    ip("link set dev wired0 down");
+    EXPECT_TRUE(internetReports.waitForLast(0));
+    EXPECT_TRUE(loopbackReports.waitForLast(R | l | d));
+    stop(*loopback);
+    stop(*internet);
+}
+
+TEST_F(NetlinkServiceTest, FlagsOfAddressesAndNamesWithoutNotifier) {
+    ip("addr add 198.51.100.2/24 dev wired0");
+    ip("route add unreachable 203.0.113.0/26");
+    ip("route add blackhole 203.0.113.64/26");
+    ip("route add prohibit 203.0.113.128/26");
+    auto service = makeService();
+    ASSERT_NE(service, nullptr);
+    struct Case {
+        const char* target;
+        std::optional<Flags> flags;
+    };
+    const Case cases[] = {
+        {"198.51.100.2", R | l | d}, {"198.51.100.9", R | d}, {"::ffff:198.51.100.9", R | d},
+        {"127.0.0.1", R | l | d},    {"203.0.113.1", 0},      {"203.0.113.70", 0},
+        {"203.0.113.130", 0},        {"203.0.113.200", 0},    {"0.0.0.0", 0},
+        {"169.254.0.0", 0},          {"2001:db8::9", 0},      {"::", 0},
+    };
+    for (const auto& k : cases) {
+        auto target = service->createWithAddress(address(k.target));
+        ASSERT_NE(target, nullptr);
+        EXPECT_EQ(target->flags(), k.flags) << k.target;
+    }
+    // Numeric names are addresses; names no resolver would take are refused.
+    auto numeric = service->createWithName("198.51.100.2");
+    ASSERT_NE(numeric, nullptr);
+    EXPECT_EQ(numeric->flags(), R | l | d);
+    EXPECT_EQ(service->createWithName("-x"), nullptr);
+    EXPECT_EQ(service->createWithName(""), nullptr);
+    EXPECT_EQ(service->createWithName("a b"), nullptr);
+    sockaddr_storage local{};
+    local.ss_family = AF_UNIX;
+    EXPECT_EQ(service->createWithAddress(local), nullptr);
+
+    ip("route add 169.254.0.0/16 dev wired0");
+    ip("route add default via 198.51.100.1 dev wired0");
+    EXPECT_EQ(service->createWithAddress(address("169.254.0.0"))->flags(), R | d);
+    EXPECT_EQ(service->createWithAddress(address("0.0.0.0"))->flags(), R);
+    EXPECT_EQ(service->createWithAddress(address("203.0.113.200"))->flags(), R);
+    EXPECT_EQ(service->createWithAddress(address("203.0.113.1"))->flags(), 0u);
+    EXPECT_FALSE(service->isWatching());
+}
+
+TEST_F(NetlinkServiceTest, HostNameFollowsItsAddressesAndElseTheDefaultRoute) {
+    // A resolver that answers from a file the test writes: $0 is the folder,
+    // the name comes last.
+    char folderTemplate[] = "/tmp/wwreach-hosts-XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    std::filesystem::path folder = folderTemplate;
+    auto answer = [&](const std::string& text) {
+        std::ofstream(folder / "next") << text;
+        std::filesystem::rename(folder / "next", folder / "www.example.test");
+    };
+    NetlinkReachabilityService::Options options;
+    options.resolverCommand = {"/bin/sh", "-c", "exec cat -- \"$0/$1\" 2>/dev/null",
+                               folder.string()};
+
+    ip("addr add 198.51.100.2/24 dev wired0");
+    auto service = makeService(options);
+    ASSERT_NE(service, nullptr);
+    auto target = service->createWithName("www.example.test");
+    ASSERT_NE(target, nullptr);
+    Reports reports;
+    auto queue = dispatch::SerialQueue::create("test.reports");
+    start(*target, reports, queue);
+
+    // Unresolved: the default route decides.
+    ip("route add default via 198.51.100.1 dev wired0");
+    ASSERT_TRUE(reports.waitForLast(R));
+    EXPECT_EQ(reports.log.size(), 1u);
+
+    // Resolved after the next change: its own route decides. The change is
+    // reported at once; the new address may add a second report.
+    answer("203.0.113.7     STREAM www.example.test\n203.0.113.7     DGRAM\n");
+    ip("route add 203.0.113.0/24 dev wired0");
+    ASSERT_TRUE(reports.waitForLast(R | d));
+    auto seen = reports.log.events();
+    EXPECT_TRUE(seen == (std::vector<Flags>{R, R, R | d}) || seen == (std::vector<Flags>{R, R | d}))
+        << ::testing::PrintToString(seen);
+    EXPECT_EQ(target->flags(), R | d);
+
+    // Its route goes, and so does the name: back to the default route.
+    std::filesystem::remove(folder / "www.example.test");
+    std::size_t before = reports.log.size();
+    ip("route del 203.0.113.0/24 dev wired0");
+    ASSERT_TRUE(reports.log.waitForCount(before + 1));
+    EXPECT_EQ(reports.log.events().back(), R);
+    ip("route del default via 198.51.100.1 dev wired0");
+    ASSERT_TRUE(reports.waitForLast(0));
+    stop(*target);
+
+    // A name nobody watches is resolved on the spot.
+    answer("198.51.100.2 STREAM\n");
+    auto unwatched = service->createWithName("www.example.test");
+    EXPECT_EQ(unwatched->flags(), R | l | d);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(NetlinkServiceTest, StoppedTargetsGetNoReportsAndNothingIsLeftBehind) {
+    std::size_t threadsBefore = threadCount();
+    {
+        // Its resolver never answers: stopping must not wait for it.
+        NetlinkReachabilityService::Options options;
+        options.resolverCommand = {"/bin/sh", "-c", "exec sleep 600", "resolver"};
+        auto service = makeService(options);
+        ASSERT_NE(service, nullptr);
+        auto first = service->createWithAddress(address("203.0.113.7"));
+        auto second = service->createWithAddress(address("203.0.113.7"));
+        auto name = service->createWithName("hangs.example.test");
+        // One queue for all: a report for `first` would run before the one
+        // for `second` that follows it.
+        Reports firstReports, secondReports, nameReports, again;
+        auto queue = dispatch::SerialQueue::create("test.reports");
+        start(*first, firstReports, queue);
+        start(*second, secondReports, queue);
+        start(*name, nameReports, queue);
+        EXPECT_TRUE(service->isWatching());
+
+        ip("route add 203.0.113.0/24 dev wired0");
+        ASSERT_TRUE(firstReports.log.waitForCount(1));
+        ASSERT_TRUE(secondReports.log.waitForCount(1));
+
+        stop(*first);
+        ip("route del 203.0.113.0/24 dev wired0");
+        ASSERT_TRUE(secondReports.log.waitForCount(2));
+        EXPECT_EQ(firstReports.log.size(), 1u);
+        EXPECT_TRUE(hasChildProcess());  // the hanging resolver
+
+        stop(*second);
+        EXPECT_TRUE(service->isWatching());
+        stop(*name);
+        EXPECT_FALSE(service->isWatching());
+        EXPECT_FALSE(hasChildProcess());
+
+        // A stopped service starts again.
+        start(*first, again, queue);
+        EXPECT_TRUE(service->isWatching());
+        ip("route add 203.0.113.0/24 dev wired0");
+        ASSERT_TRUE(again.waitForLast(R | d));
+        stop(*first);
+        EXPECT_FALSE(service->isWatching());
+    }
+    EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST_F(NetlinkServiceTest, MonitorOnTheLinuxService) {
+    auto service = makeService();
+    ASSERT_NE(service, nullptr);
+    std::weak_ptr<Reachability> watch;
+    std::unique_ptr<ChangeNotifications> notifications;
+    struct Call {
+        bool reachable;
+        std::string flags;
+    };
+    EventLog<Call> calls;
+    {
+        sockaddr_storage host = address("203.0.113.7");
+        auto monitor =
+            Reachability::reachabilityWithAddress(reinterpret_cast<sockaddr*>(&host), *service);
+        ASSERT_NE(monitor, nullptr);
+        notifications =
+            std::make_unique<ChangeNotifications>(kReachabilityChangedNotification, monitor.get());
+        monitor->setReachableBlock([&](Reachability& r) {
+            calls.push({true, r.currentReachabilityFlags()});
+        });
+        monitor->setUnreachableBlock([&](Reachability& r) {
+            calls.push({false, r.currentReachabilityFlags()});
+        });
+        ASSERT_TRUE(monitor->startNotifier());
+        watch = monitor;
+    }
+    ip("route add 203.0.113.0/24 dev wired0");
+    ASSERT_TRUE(calls.waitForCount(1));
+    ip("route del 203.0.113.0/24 dev wired0");
+    ASSERT_TRUE(calls.waitForCount(2));
+    ASSERT_TRUE(notifications->log().waitForCount(2));
+    auto seen = calls.events();
+    EXPECT_TRUE(seen[0].reachable);
+    EXPECT_EQ(seen[0].flags, "XR ------d");
+    EXPECT_FALSE(seen[1].reachable);
+    EXPECT_EQ(seen[1].flags, "X- -------");
+    for (const auto& n : notifications->log().events()) EXPECT_TRUE(n.onMainThread);
+
+    auto monitor = watch.lock();
+    ASSERT_NE(monitor, nullptr);
+    monitor->stopNotifier();
+    monitor.reset();
+    TestMainThread::install().drain();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_FALSE(service->isWatching());
+}
+
+}  // namespace
+}  // namespace ww::netlink

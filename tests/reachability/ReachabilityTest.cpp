@@ -1,0 +1,390 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "reachability/Reachability.h"
+#include "tests/reachability/ReachabilityTestSupport.h"
+
+namespace ww {
+namespace {
+
+using test::ChangeNotifications;
+using test::EventLog;
+using test::FakeService;
+using test::FakeTargetState;
+using test::TestMainThread;
+
+constexpr ReachabilityFlags R = kReachabilityFlagsReachable;
+constexpr ReachabilityFlags c = kReachabilityFlagsConnectionRequired;
+constexpr ReachabilityFlags t = kReachabilityFlagsTransientConnection;
+constexpr ReachabilityFlags i = kReachabilityFlagsInterventionRequired;
+constexpr ReachabilityFlags C = kReachabilityFlagsConnectionOnTraffic;
+constexpr ReachabilityFlags D = kReachabilityFlagsConnectionOnDemand;
+constexpr ReachabilityFlags l = kReachabilityFlagsIsLocalAddress;
+constexpr ReachabilityFlags d = kReachabilityFlagsIsDirect;
+
+class ReachabilityTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestMainThread::install();
+        Reachability::setConsoleWriter([this](const std::string& line) { console.push(line); });
+    }
+    void TearDown() override { Reachability::setConsoleWriter(nullptr); }
+
+    // A monitor on a fake target whose state the test keeps.
+    std::shared_ptr<Reachability> makeMonitor(std::shared_ptr<FakeTargetState>& state) {
+        state = service.next;
+        auto monitor = Reachability::reachabilityWithHostname("www.example.com", service);
+        EXPECT_NE(monitor, nullptr);
+        return monitor;
+    }
+
+    FakeService service;
+    EventLog<std::string> console;
+};
+
+TEST(ReachabilityFlagsTest, FlagsStringHasOneLetterPerBit) {
+    struct Case {
+        ReachabilityFlags flags;
+        const char* text;
+    };
+    const Case cases[] = {
+        {0, "X- -------"},
+        {0x10002, "XR -----l-"},
+        {R, "XR -------"},
+        {c, "X- c------"},
+        {t, "X- -t-----"},
+        {i, "X- --i----"},
+        {C, "X- ---C---"},
+        {D, "X- ----D--"},
+        {l, "X- -----l-"},
+        {d, "X- ------d"},
+        {R | c | t | i | C | D | l | d, "XR ctiCDld"},
+        // Bits without a letter leave no trace.
+        {0x40000 | 0x40 | 0x80000000u, "X- -------"},
+    };
+    for (const auto& k : cases) {
+        EXPECT_EQ(Reachability::reachabilityFlagsString(k.flags), k.text) << std::hex << k.flags;
+    }
+}
+
+TEST(ReachabilityFlagsTest, ConnectionRequiredAndTransientTogetherIsUnreachable) {
+    struct Case {
+        ReachabilityFlags flags;
+        bool reachable;
+    };
+    const Case cases[] = {
+        {0, false},
+        {R, true},
+        {R | c, true},
+        {R | t, true},
+        {R | c | t, false},
+        {c | t, false},
+        {R | d, true},
+        {R | l | d, true},
+        {R | c | t | d, false},
+        {R | c | C | D | i, true},
+    };
+    for (const auto& k : cases) {
+        EXPECT_EQ(Reachability::isReachableWithFlags(k.flags), k.reachable) << std::hex << k.flags;
+    }
+}
+
+TEST_F(ReachabilityTest, QueriesReadTheCurrentFlags) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    struct Case {
+        std::optional<ReachabilityFlags> flags;  // nothing: cannot be read
+        bool reachable, viaWiFi, required, onDemand, intervention;
+        NetworkStatus status;
+        const char* statusText;
+        ReachabilityFlags reported;
+        const char* flagsText;
+    };
+    const Case cases[] = {
+        {std::nullopt, false, false, false, false, false, NotReachable, "No Connection", 0,
+         "X- -------"},
+        {0, false, false, false, false, false, NotReachable, "No Connection", 0, "X- -------"},
+        {R | d, true, true, false, false, false, ReachableViaWiFi, "WiFi", R | d, "XR ------d"},
+        {R | c, true, true, true, false, false, ReachableViaWiFi, "WiFi", R | c, "XR c------"},
+        // Reachable bit set, yet not reachable: the status must say so.
+        {R | c | t, false, true, true, false, false, NotReachable, "No Connection", R | c | t,
+         "XR ct-----"},
+        {c | C, false, false, true, true, false, NotReachable, "No Connection", c | C,
+         "X- c--C---"},
+        {c | D, false, false, true, true, false, NotReachable, "No Connection", c | D,
+         "X- c---D--"},
+        // On demand and intervention count only together with connection required.
+        {R | C | D | i, true, true, false, false, false, ReachableViaWiFi, "WiFi", R | C | D | i,
+         "XR --iCD--"},
+        {c | i, false, false, true, false, true, NotReachable, "No Connection", c | i,
+         "X- c-i----"},
+    };
+    for (const auto& k : cases) {
+        {
+            std::lock_guard lock(state->mutex);
+            state->flags = k.flags;
+        }
+        SCOPED_TRACE(k.flagsText);
+        EXPECT_EQ(monitor->isReachable(), k.reachable);
+        EXPECT_EQ(monitor->isReachableViaWiFi(), k.viaWiFi);
+        EXPECT_FALSE(monitor->isReachableViaWWAN());
+        EXPECT_EQ(monitor->isConnectionRequired(), k.required);
+        EXPECT_EQ(monitor->connectionRequired(), k.required);
+        EXPECT_EQ(monitor->isConnectionOnDemand(), k.onDemand);
+        EXPECT_EQ(monitor->isInterventionRequired(), k.intervention);
+        EXPECT_EQ(monitor->currentReachabilityStatus(), k.status);
+        EXPECT_EQ(monitor->currentReachabilityString(), k.statusText);
+        EXPECT_EQ(monitor->reachabilityFlags(), k.reported);
+        EXPECT_EQ(monitor->currentReachabilityFlags(), k.flagsText);
+    }
+}
+
+TEST_F(ReachabilityTest, ClassConstructorsAskTheServiceForTheirTargets) {
+    auto byName = Reachability::reachabilityWithHostname("www.example.com", service);
+    ASSERT_NE(byName, nullptr);
+    EXPECT_TRUE(byName->reachableOnWWAN());
+    EXPECT_NE(byName->reachabilityRef(), nullptr);
+    EXPECT_EQ(byName->reachabilitySerialQueue(), nullptr);  // idle
+    EXPECT_EQ(byName->reachabilityObject(), nullptr);
+    ASSERT_EQ(service.names.size(), 1u);
+    EXPECT_EQ(service.names[0], "www.example.com");
+
+    ASSERT_NE(Reachability::reachabilityForInternetConnection(service), nullptr);
+    ASSERT_NE(Reachability::reachabilityForLocalWiFi(service), nullptr);
+    sockaddr_in6 six{};
+    six.sin6_family = AF_INET6;
+    inet_pton(AF_INET6, "2001:db8::7", &six.sin6_addr);
+    six.sin6_scope_id = 3;
+    ASSERT_NE(Reachability::reachabilityWithAddress(reinterpret_cast<sockaddr*>(&six), service),
+              nullptr);
+
+    ASSERT_EQ(service.addresses.size(), 3u);
+    auto& any = reinterpret_cast<const sockaddr_in&>(service.addresses[0]);
+    EXPECT_EQ(any.sin_family, AF_INET);
+    EXPECT_EQ(ntohl(any.sin_addr.s_addr), 0u);
+    auto& linkLocal = reinterpret_cast<const sockaddr_in&>(service.addresses[1]);
+    EXPECT_EQ(linkLocal.sin_family, AF_INET);
+    EXPECT_EQ(ntohl(linkLocal.sin_addr.s_addr), 0xA9FE0000u);
+    auto& copied = reinterpret_cast<const sockaddr_in6&>(service.addresses[2]);
+    EXPECT_EQ(copied.sin6_family, AF_INET6);
+    EXPECT_EQ(std::memcmp(&copied.sin6_addr, &six.sin6_addr, sizeof(in6_addr)), 0);
+    EXPECT_EQ(copied.sin6_scope_id, 3u);
+}
+
+TEST_F(ReachabilityTest, NoMonitorWithoutATarget) {
+    // Neither a missing address nor a family the service does not know.
+    EXPECT_EQ(Reachability::reachabilityWithAddress(nullptr, service), nullptr);
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    EXPECT_EQ(Reachability::reachabilityWithAddress(reinterpret_cast<sockaddr*>(&local), service),
+              nullptr);
+    EXPECT_TRUE(service.addresses.empty());
+
+    service.refuse = true;
+    EXPECT_EQ(Reachability::reachabilityWithHostname("www.example.com", service), nullptr);
+    EXPECT_EQ(Reachability::reachabilityForInternetConnection(service), nullptr);
+    EXPECT_EQ(Reachability::initWithReachabilityRef(nullptr), nullptr);
+
+    // The forms without a service use the installed one, and there is none.
+    setReachabilityService(nullptr);
+    EXPECT_EQ(Reachability::reachabilityWithHostname("www.example.com"), nullptr);
+    EXPECT_EQ(Reachability::reachabilityForLocalWiFi(), nullptr);
+}
+
+TEST_F(ReachabilityTest, InstalledServiceServesTheFormsWithoutOne) {
+    auto installed = std::make_shared<FakeService>();
+    setReachabilityService(installed);
+    auto monitor = Reachability::reachabilityWithHostname("www.example.com");
+    setReachabilityService(nullptr);
+    ASSERT_NE(monitor, nullptr);
+    ASSERT_EQ(installed->names.size(), 1u);
+}
+
+TEST_F(ReachabilityTest, ChangeRunsTheMatchingBlockOnTheSerialQueueThenNotifies) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    ChangeNotifications notifications(kReachabilityChangedNotification, monitor.get());
+    struct Call {
+        std::string which;
+        Reachability* monitor;
+        bool onSerialQueue;
+    };
+    EventLog<Call> calls;
+    auto onQueue = [](Reachability& r) {
+        auto queue = r.reachabilitySerialQueue();
+        return queue && queue->isCurrent();
+    };
+    monitor->setReachableBlock([&](Reachability& r) { calls.push({"reachable", &r, onQueue(r)}); });
+    monitor->setUnreachableBlock([&](Reachability& r) {
+        calls.push({"unreachable", &r, onQueue(r)});
+    });
+    ASSERT_TRUE(monitor->startNotifier());
+    EXPECT_NE(monitor->reachabilitySerialQueue(), nullptr);
+    EXPECT_EQ(monitor->reachabilitySerialQueue()->label(), Reachability::kSerialQueueLabel);
+
+    const ReachabilityFlags changes[] = {R | c | t, R | c, 0, R | l | d};
+    const char* expected[] = {"unreachable", "reachable", "unreachable", "reachable"};
+    for (auto flags : changes) ASSERT_TRUE(state->fire(flags));
+    ASSERT_TRUE(calls.waitForCount(4));
+    ASSERT_TRUE(notifications.log().waitForCount(4));
+    auto seen = calls.events();
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(seen[k].which, expected[k]) << k;
+        EXPECT_EQ(seen[k].monitor, monitor.get());
+        EXPECT_TRUE(seen[k].onSerialQueue);
+    }
+    for (const auto& n : notifications.log().events()) {
+        EXPECT_EQ(n.object, monitor.get());
+        EXPECT_TRUE(n.onMainThread);
+    }
+    monitor->stopNotifier();
+}
+
+TEST_F(ReachabilityTest, WithoutBlocksAChangeOnlyNotifies) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    ChangeNotifications notifications(kReachabilityChangedNotification, monitor.get());
+    ASSERT_TRUE(monitor->startNotifier());
+    ASSERT_TRUE(state->fire(R));
+    ASSERT_TRUE(state->fire(0));
+    ASSERT_TRUE(notifications.log().waitForCount(2));
+    monitor->stopNotifier();
+}
+
+TEST_F(ReachabilityTest, StopUnregistersAndReleasesTheQueueAndSelf) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    ASSERT_TRUE(monitor->startNotifier());
+    EXPECT_EQ(monitor->reachabilityObject(), monitor);
+    EXPECT_EQ(state->callsSoFar(), (std::vector<std::string>{"callback", "queue"}));
+
+    // A second start leaves the running notifier as it is.
+    auto queue = monitor->reachabilitySerialQueue();
+    EXPECT_TRUE(monitor->startNotifier());
+    EXPECT_EQ(monitor->reachabilitySerialQueue(), queue);
+    EXPECT_EQ(state->callsSoFar().size(), 2u);
+    queue.reset();
+
+    monitor->stopNotifier();
+    EXPECT_EQ(state->callsSoFar(),
+              (std::vector<std::string>{"callback", "queue", "no callback", "no queue"}));
+    EXPECT_EQ(monitor->reachabilitySerialQueue(), nullptr);
+    EXPECT_EQ(monitor->reachabilityObject(), nullptr);
+    EXPECT_EQ(monitor.use_count(), 1);
+    EXPECT_FALSE(state->fire(R));  // nothing registered any more
+
+    // It can start again.
+    ASSERT_TRUE(monitor->startNotifier());
+    monitor->stopNotifier();
+}
+
+TEST_F(ReachabilityTest, FailedCallbackRegistrationLeavesTheMonitorIdle) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    state->failSetCallback = true;
+    state->failureText = "Operation not permitted";
+    EXPECT_FALSE(monitor->startNotifier());
+    EXPECT_EQ(console.events(),
+              (std::vector<std::string>{"SCNetworkReachabilitySetCallback() failed: Operation not "
+                                        "permitted"}));
+    EXPECT_EQ(monitor->reachabilitySerialQueue(), nullptr);
+    EXPECT_EQ(monitor->reachabilityObject(), nullptr);
+    EXPECT_EQ(monitor.use_count(), 1);
+    EXPECT_EQ(state->callsSoFar(), (std::vector<std::string>{"callback"}));
+}
+
+TEST_F(ReachabilityTest, FailedQueueRegistrationUnregistersTheCallback) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    state->failSetDispatchQueue = true;
+    EXPECT_FALSE(monitor->startNotifier());
+    EXPECT_EQ(console.events(),
+              (std::vector<std::string>{"SCNetworkReachabilitySetDispatchQueue() failed: Invalid "
+                                        "argument"}));
+    EXPECT_EQ(state->callsSoFar(), (std::vector<std::string>{"callback", "queue", "no callback"}));
+    EXPECT_EQ(monitor->reachabilitySerialQueue(), nullptr);
+    EXPECT_EQ(monitor->reachabilityObject(), nullptr);
+    EXPECT_EQ(monitor.use_count(), 1);
+    EXPECT_FALSE(state->fire(R));
+}
+
+TEST_F(ReachabilityTest, ConsoleLinesGoToStandardErrorByDefault) {
+    Reachability::setConsoleWriter(nullptr);
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    state->failSetCallback = true;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(monitor->startNotifier());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "SCNetworkReachabilitySetCallback() failed: Invalid argument\n");
+}
+
+TEST_F(ReachabilityTest, NotifyingMonitorLivesWithoutOwnerUntilStopped) {
+    std::shared_ptr<FakeTargetState> state = service.next;
+    std::weak_ptr<Reachability> watch;
+    EventLog<ReachabilityFlags> reachable;
+    {
+        // The way the agent uses it: make, configure, start, keep nothing.
+        auto monitor = Reachability::reachabilityWithHostname("www.example.com", service);
+        ASSERT_NE(monitor, nullptr);
+        monitor->setReachableBlock([&](Reachability& r) { reachable.push(r.reachabilityFlags()); });
+        ASSERT_TRUE(monitor->startNotifier());
+        watch = monitor;
+    }
+    ASSERT_FALSE(watch.expired());
+    {
+        std::lock_guard lock(state->mutex);
+        state->flags = R | d;
+    }
+    ASSERT_TRUE(state->fire(R | d));
+    ASSERT_TRUE(reachable.waitForCount(1));
+    EXPECT_EQ(reachable.events()[0], R | d);
+
+    auto monitor = watch.lock();
+    ASSERT_NE(monitor, nullptr);
+    monitor->stopNotifier();
+    monitor.reset();
+    TestMainThread::install().drain();  // the queued notification held it too
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(state->callsSoFar().back(), "no queue");
+}
+
+TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
+    std::shared_ptr<FakeTargetState> state = service.next;
+    std::weak_ptr<Reachability> watch;
+    EventLog<bool> stopped;
+    {
+        auto monitor = Reachability::reachabilityWithHostname("www.example.com", service);
+        ASSERT_NE(monitor, nullptr);
+        monitor->setUnreachableBlock([&](Reachability& r) {
+            r.stopNotifier();
+            stopped.push(r.reachabilityObject() == nullptr);
+        });
+        ASSERT_TRUE(monitor->startNotifier());
+        watch = monitor;
+    }
+    ASSERT_TRUE(state->fire(0));
+    ASSERT_TRUE(stopped.waitForCount(1));
+    EXPECT_TRUE(stopped.events()[0]);
+    // Once the block and the notification are done, nothing holds it.
+    test::waitUntil([&] {
+        TestMainThread::install().drain();
+        return watch.expired();
+    });
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(ReachabilityTest, DestroyingAnIdleMonitorUnregistersFromItsTarget) {
+    std::shared_ptr<FakeTargetState> state;
+    auto monitor = makeMonitor(state);
+    monitor.reset();
+    EXPECT_EQ(state->callsSoFar(), (std::vector<std::string>{"no callback", "no queue"}));
+}
+
+}  // namespace
+}  // namespace ww

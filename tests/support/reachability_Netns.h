@@ -1,0 +1,133 @@
+#pragma once
+
+// A private network namespace for tests: made with `ip netns add`, changed
+// with `ip -n NAME ...`, entered by a helper thread when something must be
+// created inside it (netlink sockets belong to the namespace of the thread
+// that opens them). Needs root; `available()` says whether it worked.
+
+#include <fcntl.h>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace ww::test {
+
+// Runs a command line through /bin/sh and returns its exit status (-1 when it
+// could not run or did not exit normally).
+inline int runShell(const std::string& commandLine) {
+    const char* argv[] = {"/bin/sh", "-c", commandLine.c_str(), nullptr};
+    pid_t pid;
+    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Polls `condition` until it holds or `limit` passes; true when it held. For
+// conditions that cost a process start per look (which paces the polling).
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+class Netns {
+  public:
+    explicit Netns(const std::string& prefix) {
+        static std::atomic<int> counter{0};
+        m_name = prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+        if (geteuid() != 0) {
+            m_why = "needs root to make a network namespace";
+            return;
+        }
+        runShell("ip netns del " + m_name + " 2>/dev/null");
+        if (runShell("ip netns add " + m_name + " 2>/dev/null") != 0) {
+            m_why = "`ip netns add` failed (no iproute2 or no namespace support)";
+            return;
+        }
+        m_created = true;
+        if (ip("link set dev lo up") != 0) {
+            m_why = "cannot configure the namespace's loopback";
+            return;
+        }
+        m_available = true;
+    }
+
+    ~Netns() {
+        if (m_created) runShell("ip netns del " + m_name + " 2>/dev/null");
+    }
+
+    Netns(const Netns&) = delete;
+    Netns& operator=(const Netns&) = delete;
+
+    bool available() const { return m_available; }
+    const std::string& whyUnavailable() const { return m_why; }
+    const std::string& name() const { return m_name; }
+
+    // `ip -n NAME ARGS`, quietly; its exit status.
+    int ip(const std::string& arguments) const {
+        return runShell("ip -n " + m_name + " " + arguments + " >/dev/null 2>&1");
+    }
+    // Runs `work` on a thread that has entered the namespace, and returns its
+    // result. False in `entered` when the thread could not enter it.
+    template <typename Work>
+    auto inside(Work&& work, bool& entered) -> decltype(work()) {
+        decltype(work()) result{};
+        entered = false;
+        std::thread helper([&] {
+            int fd = ::open(("/var/run/netns/" + m_name).c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return;
+            bool ok = ::setns(fd, CLONE_NEWNET) == 0;
+            ::close(fd);
+            if (!ok) return;
+            entered = true;
+            result = work();
+        });
+        helper.join();
+        return result;
+    }
+
+    // A veth pair NAME/PEER, both up, without IPv6 link-local addresses (their
+    // duplicate-address checks would send messages at unpredictable times);
+    // returns once both report carrier, so that no late link message from
+    // the set-up can arrive afterwards.
+    bool addVethPair(const std::string& name, const std::string& peer) const {
+        if (ip("link add " + name + " type veth peer name " + peer) != 0) return false;
+        for (const auto& dev : {name, peer}) {
+            if (ip("link set dev " + dev + " addrgenmode none") != 0) return false;
+            if (ip("link set dev " + dev + " up") != 0) return false;
+        }
+        return waitUntil([&] {
+            return runShell("ip -n " + m_name + " link show dev " + name +
+                            " | grep -q 'state UP'") == 0 &&
+                   runShell("ip -n " + m_name + " link show dev " + peer +
+                            " | grep -q 'state UP'") == 0;
+        });
+    }
+
+  private:
+    std::string m_name;
+    std::string m_why;
+    bool m_created = false;
+    bool m_available = false;
+};
+
+}  // namespace ww::test
