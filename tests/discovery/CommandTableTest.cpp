@@ -1,0 +1,79 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "DiscoveryTestSupport.h"
+#include "discovery/CommandTable.h"
+#include "discovery/ShellCommand.h"
+
+namespace ww {
+namespace {
+
+TEST(CommandTable, MacOSLinesAreExact) {
+    auto c = CommandTable::macOS();
+    EXPECT_EQ(c.ifconfig, "/sbin/ifconfig");
+    EXPECT_EQ(c.systemProfiler, "system_profiler -xml SPNetworkDataType  -detailLevel mini");
+    EXPECT_EQ(c.networksetup, "networksetup -listallhardwareports");
+    EXPECT_EQ(c.airport,
+              "/System/Library/PrivateFrameworks/Apple80211.framework/Versions/Current/Resources/"
+              "airport  /usr/sbin/airport -I");
+}
+
+TEST(CommandTable, ToolsDirectoryLines) {
+    auto c = CommandTable::forToolsDirectory("/opt/ww/libexec");
+    EXPECT_EQ(c.ifconfig, "'/opt/ww/libexec'/ifconfig");
+    EXPECT_EQ(c.systemProfiler,
+              "'/opt/ww/libexec'/system_profiler -xml SPNetworkDataType  -detailLevel mini");
+    EXPECT_EQ(c.networksetup, "'/opt/ww/libexec'/networksetup -listallhardwareports");
+    EXPECT_EQ(c.airport, "'/opt/ww/libexec'/airport -I");
+}
+
+TEST(CommandTable, ShellQuoteKeepsAnyTextOneWord) {
+    for (std::string text : {"", "plain", "two words", "it's", "''", "$(touch pwned)", "`id`",
+                             "a\\b", "semi;colon", "new\nline", "*?[]", "~user", "$HOME"}) {
+        auto r = runShellCommand("printf '%s' " + shellQuote(text), "test");
+        EXPECT_EQ(r.output, text) << shellQuote(text);
+    }
+}
+
+// A folder whose name would run something if it were pasted unquoted.
+TEST(CommandTable, HostileToolsDirectoryRunsOnlyTheTool) {
+    test::TempDir base;
+    const std::string marker = base.path() + "/pwned";
+    const std::string dir =
+        base.path() + "/to ols'; touch " + marker + "; echo '$(touch " + marker + ")";
+    std::filesystem::create_directories(dir);
+    for (const char* tool : {"ifconfig", "system_profiler", "networksetup", "airport"}) {
+        base.write(std::string("script-") + tool,
+                   std::string("#!/bin/sh\necho ") + tool + " \"$@\"\n");
+        std::filesystem::copy_file(base.path() + "/script-" + tool, dir + "/" + tool);
+        std::filesystem::permissions(dir + "/" + tool, std::filesystem::perms::owner_all);
+    }
+    auto c = CommandTable::forToolsDirectory(dir);
+    EXPECT_EQ(runShellCommand(c.ifconfig, "test").output, "ifconfig\n");
+    EXPECT_EQ(runShellCommand(c.systemProfiler, "test").output,
+              "system_profiler -xml SPNetworkDataType -detailLevel mini\n");
+    EXPECT_EQ(runShellCommand(c.networksetup, "test").output,
+              "networksetup -listallhardwareports\n");
+    EXPECT_EQ(runShellCommand(c.airport, "test").output, "airport -I\n");
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+TEST(CommandTable, DefaultToolsDirectory) {
+    const char* old = std::getenv("WIREWATCH_TOOLS_DIR");
+    std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+
+    ::setenv("WIREWATCH_TOOLS_DIR", "/somewhere/else", 1);
+    EXPECT_EQ(defaultToolsDirectory(), "/somewhere/else");
+
+    ::unsetenv("WIREWATCH_TOOLS_DIR");
+    auto exe = std::filesystem::read_symlink("/proc/self/exe");
+    EXPECT_EQ(defaultToolsDirectory(),
+              (exe.parent_path().parent_path() / "libexec" / "wirewatch").string());
+
+    if (saved) ::setenv("WIREWATCH_TOOLS_DIR", saved->c_str(), 1);
+}
+
+}  // namespace
+}  // namespace ww

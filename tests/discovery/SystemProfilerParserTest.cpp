@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "DiscoveryTestSupport.h"
+#include "discovery/SystemProfilerParser.h"
+
+namespace ww {
+namespace {
+
+using plist::Value;
+
+Value service(const std::optional<std::string>& interface, const std::string& name) {
+    Value s = Value::dictionary();
+    if (interface) s.set("interface", Value::string(*interface));
+    s.set("_name", Value::string(name));
+    s.set("type", Value::string("Ethernet"));
+    return s;
+}
+
+std::string document(Value::Array sections) {
+    return plist::toXml(Value::array(std::move(sections)));
+}
+
+Value section(Value::Array items) {
+    Value s = Value::dictionary();
+    s.set("_dataType", Value::string("SPNetworkDataType"));
+    s.set("_items", Value::array(std::move(items)));
+    return s;
+}
+
+std::vector<std::string> keys(const SystemProfilerTable& t) {
+    std::vector<std::string> k;
+    for (const auto& [name, v] : t) k.push_back(name);
+    return k;
+}
+
+TEST(SystemProfilerParser, FilesWholeServicesUnderTheirInterface) {
+    Value en0 = service("en0", "Wi-Fi");
+    en0.set("spnetwork_service_order", Value::integer(1));
+    Value nested = Value::dictionary();
+    nested.set("MAC Address", Value::string("3c:22:fb:5a:3c:11"));
+    en0.set("Ethernet", nested);
+    std::string error;
+    auto table = parseSystemProfilerOutput(
+        document({section({en0, service("en5", "Thunderbolt Ethernet"), service({}, "VPN")})}),
+        &error);
+    EXPECT_EQ(keys(table), (std::vector<std::string>{"en0", "en5"}));
+    EXPECT_EQ(table.at("en0"), en0) << "the dictionary is kept whole";
+    EXPECT_TRUE(error.empty());
+}
+
+TEST(SystemProfilerParser, LaterServiceForTheSameInterfaceWins) {
+    std::string error;
+    auto table = parseSystemProfilerOutput(
+        document({section({service("en0", "First"), service("en0", "Second")})}), &error);
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(*table.at("en0").find("_name")->stringValue(), "Second");
+}
+
+TEST(SystemProfilerParser, OnlyTheFirstSectionCounts) {
+    std::string error;
+    auto table = parseSystemProfilerOutput(
+        document({section({service("en0", "A")}), section({service("en9", "B")})}), &error);
+    EXPECT_EQ(keys(table), (std::vector<std::string>{"en0"}));
+}
+
+TEST(SystemProfilerParser, OddShapesGiveEmptyTablesWithoutAnError) {
+    Value notDictionary = Value::string("en0");
+    Value numberInterface = Value::dictionary();
+    numberInterface.set("interface", Value::integer(5));
+    Value noItems = Value::dictionary();
+    Value itemsNotArray = Value::dictionary();
+    itemsNotArray.set("_items", Value::string("x"));
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"root is a dictionary", plist::toXml(section({service("en0", "A")}))},
+        {"root is an empty array", document({})},
+        {"first section is no dictionary", document({Value::string("x"), section({})})},
+        {"no _items", document({noItems})},
+        {"_items is no array", document({itemsNotArray})},
+        {"elements that are no dictionary or have no text interface",
+         document({section({notDictionary, numberInterface})})},
+    };
+    for (const auto& [what, text] : cases) {
+        std::string error;
+        EXPECT_TRUE(parseSystemProfilerOutput(text, &error).empty()) << what;
+        EXPECT_TRUE(error.empty()) << what;
+    }
+}
+
+TEST(SystemProfilerParser, TextThatIsNoPropertyListIsAnError) {
+    for (std::optional<std::string> text :
+         {std::optional<std::string>("not a plist"), std::optional<std::string>(""),
+          std::optional<std::string>(std::nullopt),
+          std::optional<std::string>("<?xml version=\"1.0\"?><plist><array><dict><key>")}) {
+        std::string error;
+        EXPECT_TRUE(parseSystemProfilerOutput(text, &error).empty());
+        EXPECT_FALSE(error.empty()) << text.value_or("(absent)");
+    }
+}
+
+TEST(SystemProfilerParser, RealisticMacBookOutput) {
+    std::string error;
+    auto table =
+        parseSystemProfilerOutput(test::readFixture("system_profiler-macbook.xml"), &error);
+    EXPECT_TRUE(error.empty()) << error;
+    EXPECT_EQ(keys(table), (std::vector<std::string>{"bridge0", "en0", "en5", "en6"}));
+    EXPECT_EQ(*table.at("en0").find("type")->stringValue(), "AirPort");
+    EXPECT_EQ(table.at("en5").find("spnetwork_service_order")->integerValue(), 0);
+}
+
+TEST(SystemProfilerParser, ExecuteLogsTheParseErrorOnce) {
+    test::LogCapture log;
+    CommandTable commands;
+    commands.systemProfiler = "echo garbage";
+    EXPECT_TRUE(executeAndParseSystemProfilerCommand(commands).empty());
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].text.starts_with("Error: ")) << lines[0].text;
+    EXPECT_EQ(lines[0].function, "executeAndParseSystemProfilerCommand");
+    EXPECT_EQ(lines[0].flag, DDLogFlagInfo);
+}
+
+TEST(SystemProfilerParser, ExecuteWithAMissingToolLogsBothLines) {
+    test::LogCapture log;
+    CommandTable commands;
+    commands.systemProfiler = "/nonexistent/system_profiler -xml SPNetworkDataType";
+    EXPECT_TRUE(executeAndParseSystemProfilerCommand(commands).empty());
+    EXPECT_EQ(log.linesContaining("Error: ").size(), 1u);
+    EXPECT_EQ(log.linesContaining("error is ").size(), 1u);
+}
+
+}  // namespace
+}  // namespace ww

@@ -1,0 +1,404 @@
+// The stand-in tools' pieces: what they print must read back through the
+// agent's own parsers, and the hardware-port rules must pick the right devices.
+#include <net/if.h>
+// clang-format off
+#include <linux/if.h>
+#include <linux/if_arp.h>
+// clang-format on
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <set>
+
+#include "DiscoveryTestSupport.h"
+#include "discovery/AirPortParser.h"
+#include "discovery/IfconfigParser.h"
+#include "discovery/NetworkInventory.h"
+#include "discovery/NetworksetupParser.h"
+#include "discovery/ShellCommand.h"
+#include "discovery/SystemProfilerParser.h"
+#include "discovery/WWUtils.h"
+#include "tools/HardwarePorts.h"
+#include "tools/ToolOutput.h"
+
+namespace ww::tools {
+namespace {
+
+namespace fs = std::filesystem;
+
+Link makeLink(int index, const std::string& name, bool active, std::vector<IPv4Address> v4 = {},
+              std::optional<std::string> mac = "02:00:00:00:00:01") {
+    Link l;
+    l.index = index;
+    l.name = name;
+    l.flags = IFF_UP | IFF_BROADCAST | IFF_MULTICAST |
+              (active ? IFF_RUNNING | unsigned(IFF_LOWER_UP) : 0);
+    l.hardwareType = ARPHRD_ETHER;
+    l.mtu = 1500;
+    l.hardwareAddress = mac;
+    l.active = active;
+    l.ipv4 = std::move(v4);
+    return l;
+}
+
+NetworkSnapshot sampleSnapshot() {
+    NetworkSnapshot s;
+    Link lo;
+    lo.index = 1;
+    lo.name = "lo";
+    lo.flags = IFF_UP | IFF_LOOPBACK | IFF_RUNNING | unsigned(IFF_LOWER_UP);
+    lo.hardwareType = ARPHRD_LOOPBACK;
+    lo.mtu = 65536;
+    lo.active = true;
+    lo.ipv4 = {{"127.0.0.1", 8, std::nullopt, std::nullopt}};
+    lo.ipv6 = {{"::1", 128, false}};
+    s.links.push_back(lo);
+    Link eth = makeLink(2, "eth0", true, {{"198.51.100.2", 24, "198.51.100.255", std::nullopt}},
+                        "02:fc:00:00:00:01");
+    eth.ipv6 = {{"fe80::fc:ff:fe00:1", 64, true}, {"2001:db8::2", 64, false}};
+    s.links.push_back(eth);
+    s.links.push_back(makeLink(3, "eth1", false, {}, "02:fc:00:00:00:02"));
+    Link tun =
+        makeLink(4, "tun0", true, {{"10.8.0.6", 32, std::nullopt, "10.8.0.5"}}, std::nullopt);
+    tun.hardwareType = ARPHRD_NONE;
+    tun.flags = IFF_UP | IFF_POINTOPOINT | IFF_RUNNING;
+    s.links.push_back(tun);
+    // Two addresses: the one printed last is the one ifconfig's reader keeps.
+    s.links.push_back(makeLink(5, "wlan0", true,
+                               {{"203.0.113.9", 24, std::nullopt, std::nullopt},
+                                {"203.0.113.10", 24, std::nullopt, std::nullopt}},
+                               "3c:22:fb:5a:3c:11"));
+    return s;
+}
+
+TEST(ToolOutput, IfconfigReadsBackThroughTheAgentsParser) {
+    std::string text = formatIfconfig(sampleSnapshot());
+    auto table = parseIfconfigOutput(text);
+    std::vector<std::string> records;
+    for (const auto& [name, info] : table) records.push_back(info->toString());
+    EXPECT_EQ(records, (std::vector<std::string>{
+                           "eth0,(null),02:fc:00:00:00:01,198.51.100.2,active,,0,(null)",
+                           "tun0,(null),,10.8.0.6,active,,0,(null)",
+                           "wlan0,(null),3c:22:fb:5a:3c:11,203.0.113.10,active,,0,(null)",
+                       }))
+        << text;
+    EXPECT_NE(text.find("eth1: flags=1003<UP,BROADCAST,MULTICAST> mtu 1500\n\tether "
+                        "02:fc:00:00:00:02\n\tstatus: inactive\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\tinet 198.51.100.2 netmask 0xffffff00 broadcast 198.51.100.255\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\tinet6 fe80::fc:ff:fe00:1%eth0 prefixlen 64 scopeid 0x2\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\tinet 10.8.0.6 --> 10.8.0.5 netmask 0xffffffff\n"), std::string::npos);
+    EXPECT_EQ(text.find("lo: flags=10049<UP,LOOPBACK,RUNNING,LOWER_UP> mtu 65536\n"), 0u);
+}
+
+TEST(ToolOutput, HardwarePortListingReadsBack) {
+    auto snapshot = sampleSnapshot();
+    std::vector<HardwarePortInfo> ports = {{"eth0", "Ethernet", "Ethernet", false},
+                                           {"tun0", "VPN Port", "Ethernet", false},
+                                           {"wlan0", "Wi-Fi", "AirPort", true}};
+    std::string text = formatHardwarePortListing(ports, snapshot);
+    EXPECT_TRUE(
+        text.starts_with("\nHardware Port: Ethernet\nDevice: eth0\nEthernet Address: "
+                         "02:fc:00:00:00:01\n\n"))
+        << text;
+    EXPECT_TRUE(text.ends_with("\nVLAN Configurations\n===================\n"));
+    auto parsed = parseHardwarePorts(text);
+    ASSERT_EQ(parsed.size(), 3u);
+    EXPECT_EQ(parsed[1].name, "VPN Port");
+    EXPECT_EQ(parsed[1].ethernetAddress, "N/A");
+    EXPECT_EQ(parsed[2].device, "wlan0");
+    EXPECT_EQ(parsed[2].ethernetAddress, "3c:22:fb:5a:3c:11");
+}
+
+TEST(ToolOutput, SystemProfilerReadsBackWithServiceOrder) {
+    auto snapshot = sampleSnapshot();
+    std::vector<HardwarePortInfo> ordered = {{"wlan0", "Wi-Fi", "AirPort", true},
+                                             {"eth1", "Ethernet 2", "Ethernet", false},
+                                             {"eth0", "Ethernet", "Ethernet", false}};
+    std::string xml = formatSystemProfilerXml({networkDataSection(ordered, snapshot)});
+    std::string error;
+    auto table = parseSystemProfilerOutput(xml, &error);
+    ASSERT_TRUE(error.empty()) << error;
+    ASSERT_EQ(table.size(), 3u);
+    auto text = [&](const char* bsd, const char* key) {
+        const plist::Value* v = table.at(bsd).find(key);
+        return v && v->stringValue() ? *v->stringValue() : std::string("<none>");
+    };
+    EXPECT_EQ(text("wlan0", "type"), "AirPort");
+    EXPECT_EQ(text("wlan0", "hardware"), "AirPort");
+    EXPECT_EQ(text("eth1", "_name"), "Ethernet 2");
+    EXPECT_EQ(table.at("wlan0").find("spnetwork_service_order")->integerValue(), 0);
+    EXPECT_EQ(table.at("eth1").find("spnetwork_service_order")->integerValue(), 1);
+    EXPECT_EQ(table.at("eth0").find("spnetwork_service_order")->integerValue(), 2);
+    const plist::Value* addresses = table.at("eth0").find("ip_address");
+    ASSERT_TRUE(addresses && addresses->arrayValue());
+    EXPECT_EQ(*addresses->arrayValue()->at(0).stringValue(), "198.51.100.2");
+    EXPECT_EQ(table.at("eth1").find("ip_address"), nullptr) << "no address, no key";
+    std::string plain = formatSystemProfilerText(networkDataSection(ordered, snapshot));
+    EXPECT_NE(plain.find("    Wi-Fi:\n\n      Type: AirPort\n"), std::string::npos) << plain;
+}
+
+TEST(HardwarePorts, ServiceOrderFollowsDefaultRouteMetrics) {
+    NetworkSnapshot s;
+    for (int i = 1; i <= 5; ++i) s.links.push_back(makeLink(i, "e" + std::to_string(i), true));
+    // e2: 300 and 50 (its best is 50); e4: 100; e5: 100 (tie keeps link order).
+    s.defaultRoutes = {{2, 300}, {4, 100}, {2, 50}, {5, 100}, {99, 1}};
+    std::vector<HardwarePortInfo> ports;
+    for (const Link& l : s.links) ports.push_back({l.name, l.name, "Ethernet", false});
+    std::vector<std::string> order;
+    for (const auto& p : inServiceOrder(ports, s)) order.push_back(p.device);
+    EXPECT_EQ(order, (std::vector<std::string>{"e2", "e4", "e5", "e1", "e3"}));
+}
+
+TEST(HardwarePorts, DeclaredPortsFile) {
+    std::vector<std::string> problems;
+    auto ports = parseDeclaredPorts(
+        "# test bench\n\nveth-a\tLab LAN\tEthernet\r\nveth-b\tLab Wi-Fi\tAirPort\n"
+        "veth-c\tPlain\n  \t  \nno-tab-here\nveth-d\t\tEthernet\na\tb\tc\td\n"
+        "veth-e\tPhone\tWi-Fi",
+        &problems);
+    ASSERT_EQ(ports.size(), 4u);
+    EXPECT_EQ(ports[0].device, "veth-a");
+    EXPECT_EQ(ports[0].portName, "Lab LAN");
+    EXPECT_EQ(ports[1].serviceType, "AirPort");
+    EXPECT_EQ(ports[2].serviceType, "Ethernet") << "the type defaults to Ethernet";
+    EXPECT_EQ(ports[3].portName, "Phone");
+    EXPECT_EQ(problems.size(), 3u);
+    EXPECT_TRUE(isWirelessServiceType("AirPort"));
+    EXPECT_TRUE(isWirelessServiceType("Wi-Fi"));
+    EXPECT_FALSE(isWirelessServiceType("Ethernet"));
+}
+
+// A sysfs tree shaped like the kernel's: /sys/class/net/X is a folder whose
+// "device" link leads to the bus device, with "driver" and "subsystem" links.
+class FakeSysfs {
+  public:
+    FakeSysfs() { fs::create_directories(netDir()); }
+    std::string netDir() const { return m_root.path() + "/class/net"; }
+
+    void addVirtual(const std::string& name) { fs::create_directories(netDir() + "/" + name); }
+
+    // `busDevice` relative to the root, e.g. "devices/pci0000:00/0000:00:03.0".
+    void addPhysical(const std::string& name, const std::string& busDevice,
+                     const std::string& driver, const std::string& subsystem,
+                     bool wireless = false) {
+        fs::path dev = fs::path(m_root.path()) / busDevice;
+        fs::create_directories(dev);
+        fs::create_directories(fs::path(m_root.path()) / "bus" / subsystem / "drivers" / driver);
+        fs::create_symlink(fs::path(m_root.path()) / "bus" / subsystem / "drivers" / driver,
+                           dev / "driver");
+        fs::create_symlink(fs::path(m_root.path()) / "bus" / subsystem, dev / "subsystem");
+        fs::path net = fs::path(netDir()) / name;
+        fs::create_directories(net);
+        fs::create_symlink(dev, net / "device");
+        if (wireless) fs::create_directories(net / "phy80211");
+    }
+    void writeFile(const std::string& relative, const std::string& text) {
+        m_root.write(relative, text);
+    }
+
+  private:
+    test::TempDir m_root;
+};
+
+TEST(HardwarePorts, ClassifiesDevicesFromSysfs) {
+    FakeSysfs sys;
+    sys.addVirtual("lo");
+    sys.addVirtual("veth0");
+    sys.addVirtual("docker0");
+    sys.addPhysical("eth0", "devices/pci0000:00/0000:00:03.0", "e1000e", "pci");
+    sys.addPhysical("wlan0", "devices/pci0000:00/0000:00:14.3", "iwlwifi", "pci", true);
+    sys.addPhysical("enx001", "devices/usb1/1-2/1-2:1.0", "cdc_ether", "usb");
+    sys.addPhysical("usb0", "devices/usb1/1-1/1-1:4.2", "ipheth", "usb");
+    sys.writeFile("devices/usb1/1-1/product", "iPhone\n");
+    sys.addPhysical("usb1", "devices/usb2/2-1/2-1:4.2", "ipheth", "usb");
+    sys.writeFile("devices/usb2/2-1/product", "iPad\n");
+    sys.addPhysical("wwan0", "devices/usb3/3-1/3-1:1.0", "ipheth", "usb");  // no product file
+
+    const std::vector<std::tuple<std::string, std::optional<std::string>, std::string, bool>>
+        cases = {
+            {"lo", std::nullopt, "", false},
+            {"veth0", std::nullopt, "", false},
+            {"docker0", std::nullopt, "", false},
+            {"missing", std::nullopt, "", false},
+            {"eth0", "Ethernet", "Ethernet", false},
+            {"wlan0", "Wi-Fi", "AirPort", true},
+            {"enx001", "USB 10/100/1000 LAN", "Ethernet", false},
+            {"usb0", "iPhone USB", "Ethernet", false},
+            {"usb1", "iPad USB", "Ethernet", false},
+            {"wwan0", "iPhone USB", "Ethernet", false},
+        };
+    for (const auto& [name, port, type, wireless] : cases) {
+        auto got = classifyNetDevice(sys.netDir(), name);
+        ASSERT_EQ(got.has_value(), port.has_value()) << name;
+        if (!got) continue;
+        EXPECT_EQ(got->portName, *port) << name;
+        EXPECT_EQ(got->serviceType, type) << name;
+        EXPECT_EQ(got->wireless, wireless) << name;
+        EXPECT_EQ(got->device, name);
+    }
+}
+
+TEST(HardwarePorts, ListingCombinesDeclaredAndPhysicalPortsWithUniqueNames) {
+    FakeSysfs sys;
+    sys.addPhysical("eth0", "devices/pci0/a", "e1000e", "pci");
+    sys.addPhysical("eth1", "devices/pci0/b", "e1000e", "pci");
+    sys.addPhysical("eth2", "devices/pci0/c", "r8169", "pci");
+    sys.addVirtual("veth0");
+    sys.addVirtual("veth1");
+    NetworkSnapshot s;
+    for (auto [i, name] : std::vector<std::pair<int, std::string>>{
+             {1, "lo"}, {2, "eth0"}, {3, "veth0"}, {4, "eth1"}, {5, "veth1"}, {6, "eth2"}}) {
+        s.links.push_back(makeLink(i, name, true));
+    }
+    std::vector<DeclaredPort> declared = {{"veth0", "Ethernet 2", "Ethernet"},
+                                          {"eth2", "Lab Wi-Fi", "AirPort"},
+                                          {"absent0", "Nowhere", "Ethernet"}};
+    std::vector<std::tuple<std::string, std::string, bool>> got;
+    for (const auto& p : listHardwarePorts(s, sys.netDir(), declared)) {
+        got.emplace_back(p.device, p.portName, p.wireless);
+    }
+    EXPECT_EQ(got, (std::vector<std::tuple<std::string, std::string, bool>>{
+                       {"eth0", "Ethernet", false},
+                       {"veth0", "Ethernet 2", false},
+                       {"eth1", "Ethernet 3", false},
+                       {"eth2", "Lab Wi-Fi", true},
+                   }));
+}
+
+TEST(ToolOutput, AirPortInfo) {
+    sim::SimWifiState s;
+    s.present = false;
+    s.power = true;
+    EXPECT_EQ(formatAirPortInfo(s), "") << "no Wi-Fi device, no output";
+    s.present = true;
+    s.power = false;
+    s.mcs = "9";
+    EXPECT_EQ(formatAirPortInfo(s), "AirPort: Off\n");
+    EXPECT_EQ(parseAirPortMCS(formatAirPortInfo(s)), std::nullopt);
+
+    s.power = true;
+    s.ssid = "Flowers By Irene";
+    s.bssid = "4c:43:41:4:1c:bc";
+    s.rssiValue = -45;
+    s.noiseMeasurement = -92;
+    s.interfaceMode = 1;
+    s.security = 11;
+    s.transmitRate = 1300;
+    s.channelNumber = 149;
+    s.channelWidth = 3;
+    std::string text = formatAirPortInfo(s);
+    EXPECT_EQ(text,
+              "     agrCtlRSSI: -45\n     agrExtRSSI: 0\n    agrCtlNoise: -92\n    agrExtNoise: 0\n"
+              "          state: running\n        op mode: station\n     lastTxRate: 1300\n"
+              "lastAssocStatus: 0\n    802.11 auth: open\n      link auth: wpa3-sae\n"
+              "          BSSID: 4c:43:41:4:1c:bc\n           SSID: Flowers By Irene\n"
+              "            MCS: 9\n        channel: 149,80\n");
+    EXPECT_EQ(parseAirPortMCS(text), "9");
+    s.mcs.reset();
+    EXPECT_EQ(parseAirPortMCS(formatAirPortInfo(s)), std::nullopt);
+}
+
+// ---- the built programs -------------------------------------------------------------
+
+std::string toolsDir() { return WW_TOOLS_BUILD_DIR; }
+
+struct Exit {
+    ShellCommandResult result;
+    int status;
+};
+
+Exit runTool(const std::string& line) {
+    // The shell reports the exit status as the last line of standard output.
+    auto r = runShellCommand(line + "; echo \"exit=$?\"", "test");
+    Exit e{r, -1};
+    if (r.output) {
+        auto at = r.output->rfind("exit=");
+        if (at != std::string::npos) {
+            e.status = std::atoi(r.output->c_str() + at + 5);
+            e.result.output = r.output->substr(0, at);
+        }
+    }
+    return e;
+}
+
+TEST(StandInTools, AirportFollowsTheWifiBackendChoice) {
+    test::TempDir dir;
+    plist::Value sim = plist::Value::dictionary();
+    sim.set("power", plist::Value::boolean(true));
+    sim.set("ssid", plist::Value::string("Lab"));
+    sim.set("mcs", plist::Value::string("7"));
+    std::string simFile = dir.write("wifi.plist", plist::toXml(sim));
+    const std::string airport = shellQuote(toolsDir()) + "/airport -I";
+
+    for (const char* none : {"unset", "none", "linux"}) {
+        std::string env = std::string(none) == "unset"
+                              ? "env -u WIREWATCH_WIFI "
+                              : std::string("WIREWATCH_WIFI=") + none + " ";
+        auto e = runTool(env + airport);
+        EXPECT_EQ(e.status, 0) << none;
+        EXPECT_EQ(e.result.output, "") << none;
+        EXPECT_EQ(e.result.error, "") << none;
+    }
+
+    auto e = runTool("WIREWATCH_WIFI=sim:" + shellQuote(simFile) + " " + airport);
+    EXPECT_EQ(e.status, 0);
+    EXPECT_EQ(parseAirPortMCS(e.result.output), "7");
+    EXPECT_NE(e.result.output->find("           SSID: Lab\n"), std::string::npos);
+
+    e = runTool("WIREWATCH_WIFI=bogus " + airport);
+    EXPECT_EQ(e.status, 2);
+    EXPECT_EQ(e.result.output, "");
+    EXPECT_NE(e.result.error->find("WIREWATCH_WIFI"), std::string::npos);
+
+    e = runTool("WIREWATCH_WIFI=sim:/nonexistent/wifi.plist " + airport);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_NE(e.result.error->find("/nonexistent/wifi.plist"), std::string::npos);
+
+    // Through the agent's own call, with the variable passed down.
+    NetworkState state;
+    CommandTable commands;
+    commands.airport = "WIREWATCH_WIFI=sim:" + shellQuote(simFile) + " " + airport;
+    executeAirPortCommand(commands, state);
+    EXPECT_EQ(state.mcsInx.get(), "7");
+}
+
+TEST(StandInTools, RejectUnknownArguments) {
+    const std::string dir = shellQuote(toolsDir());
+    for (const std::string& line :
+         {dir + "/networksetup -listallnetworkservices", dir + "/networksetup",
+          dir + "/networksetup --hardware-ports", dir + "/system_profiler -bogus", dir + "/airport",
+          dir + "/ifconfig -z", dir + "/ifconfig no-such-interface0"}) {
+        auto e = runTool(line);
+        EXPECT_EQ(e.status, 1) << line;
+        EXPECT_NE(e.result.error.value_or(""), "") << line;
+    }
+}
+
+// On this machine, whatever it is: the tools show every IPv4 address the host
+// reports, and every connected interface they admit is complete.
+TEST(StandInTools, OutputOnThisHostIsConsistent) {
+    auto commands = CommandTable::forToolsDirectory(toolsDir());
+    auto ifconfig = runShellCommand(commands.ifconfig, "test");
+    ASSERT_EQ(ifconfig.error, "");
+    ASSERT_TRUE(ifconfig.output.has_value());
+    for (const auto& ip : WWUtils::getSystemIP()) {
+        if (ip.find(':') != std::string::npos) continue;
+        EXPECT_NE(ifconfig.output->find("\tinet " + ip + " "), std::string::npos) << ip;
+    }
+    auto table = parseIfconfigOutput(ifconfig.output);
+    auto profiler = executeAndParseSystemProfilerCommand(commands);
+    auto connected = executeAndParseNetworksetupCommand(commands, table, profiler);
+    for (const auto& [name, info] : connected) {
+        EXPECT_TRUE(info->displayName.get().has_value()) << name;
+        EXPECT_TRUE(info->type.get().has_value()) << name << ": every port has a service";
+        EXPECT_TRUE(profiler.contains(name)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace ww::tools
