@@ -1,17 +1,26 @@
 #include "platform/dispatch/SerialQueue.h"
 
-#include <vector>
-
 namespace ww::dispatch {
 
 namespace {
 
-// The queues the calling thread is running tasks for, innermost last.
-thread_local std::vector<SerialQueue*> t_queueStack;
+// The queues the calling thread is running tasks for: a chain through the
+// scopes on its stack, innermost first. A plain pointer has no destructor, so
+// code that runs after the thread's thread_local objects are gone (atexit
+// handlers on the main thread) can still submit work.
+struct CurrentQueueScope;
+thread_local CurrentQueueScope* t_innermost = nullptr;
 
 struct CurrentQueueScope {
-    explicit CurrentQueueScope(SerialQueue* q) { t_queueStack.push_back(q); }
-    ~CurrentQueueScope() { t_queueStack.pop_back(); }
+    explicit CurrentQueueScope(SerialQueue* q) : queue(q), outer(t_innermost) {
+        t_innermost = this;
+    }
+    ~CurrentQueueScope() { t_innermost = outer; }
+    CurrentQueueScope(const CurrentQueueScope&) = delete;
+    CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+
+    SerialQueue* queue;
+    CurrentQueueScope* outer;
 };
 
 }  // namespace
@@ -144,8 +153,8 @@ void* SerialQueue::specific(const void* key) const {
 }
 
 bool SerialQueue::isCurrent() const {
-    for (auto* q : t_queueStack) {
-        if (q == this) return true;
+    for (auto* scope = t_innermost; scope; scope = scope->outer) {
+        if (scope->queue == this) return true;
     }
     return false;
 }
@@ -156,22 +165,20 @@ std::size_t SerialQueue::pendingCount() const {
 }
 
 void* getSpecific(const void* key) {
-    if (t_queueStack.empty()) return nullptr;
-    return t_queueStack.back()->specific(key);
+    return t_innermost ? t_innermost->queue->specific(key) : nullptr;
 }
 
 void* getSpecificInAnyQueue(const void* key) {
-    for (auto it = t_queueStack.rbegin(); it != t_queueStack.rend(); ++it) {
-        if (void* v = (*it)->specific(key)) return v;
+    for (auto* scope = t_innermost; scope; scope = scope->outer) {
+        if (void* v = scope->queue->specific(key)) return v;
     }
     return nullptr;
 }
 
 const char* currentQueueLabel() {
-    if (t_queueStack.empty()) return nullptr;
-    return t_queueStack.back()->label().c_str();
+    return t_innermost ? t_innermost->queue->label().c_str() : nullptr;
 }
 
-SerialQueue* currentQueue() { return t_queueStack.empty() ? nullptr : t_queueStack.back(); }
+SerialQueue* currentQueue() { return t_innermost ? t_innermost->queue : nullptr; }
 
 }  // namespace ww::dispatch

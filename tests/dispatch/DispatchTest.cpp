@@ -1,5 +1,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -186,6 +188,41 @@ TEST(SerialQueueTest, TasksQueuedWhenTheLastReferenceGoesStillRun) {
         gate.open();
     }
     EXPECT_EQ(ran.load(), 100);
+}
+
+// Exit handlers run after the main thread's thread_local objects are gone;
+// the log core flushes from one. Queues must still work there.
+QueuePtr g_exitQueue;
+int g_exitPipe = -1;
+
+TEST(SerialQueueTest, QueuesWorkInsideExitHandlers) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(fds[0]);
+        g_exitPipe = fds[1];
+        g_exitQueue = SerialQueue::create("test.exit");
+        g_exitQueue->sync([] {});
+        std::atexit([] {
+            std::string seen;
+            g_exitQueue->async([&] { seen += "a"; });
+            g_exitQueue->sync([&] { seen += currentQueueLabel() ? "s" : "?"; });
+            seen += currentQueueLabel() ? "?" : "-";
+            if (::write(g_exitPipe, seen.data(), seen.size()) < 0) ::_exit(2);
+        });
+        std::exit(0);
+    }
+    ::close(fds[1]);
+    char buf[16] = {};
+    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "the exit handler crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "as-");
 }
 
 TEST(GroupTest, WaitReturnsWhenEveryMemberHasLeft) {
