@@ -541,9 +541,12 @@ TEST_F(FileLoggerTest, AtStartAFile25HoursOldIsArchivedAndANewOneTakesTheFirstLi
     std::string old = manager(clock)->createNewLogFile();
     writeFile(old, "yesterday\n");
 
+    // The start-up check reads the age through the manager's file infos. The
+    // logger keeps the real clock, so the age timer of the new file (also
+    // "25 hours old" by the moved clock) does not roll it under our feet.
     clock->setOffset(std::chrono::hours(25));
     auto counting = std::make_shared<CountingManager>(manager(clock));
-    auto logger = DDFileLogger::create(counting, clock);
+    auto logger = DDFileLogger::create(counting, DDLogClock::system());
     EXPECT_EQ(logger->rollingFrequency(), 86400.0);
     writeDirect(logger, "first line today");
     std::string current = currentPath(logger);
@@ -560,8 +563,7 @@ TEST_F(FileLoggerTest, AtStartAFile25HoursOldIsArchivedAndANewOneTakesTheFirstLi
     clock->setOffset(std::chrono::hours(0));
     std::string kept = young->createNewLogFile();
     clock->setOffset(std::chrono::hours(23));
-    auto logger2 =
-        DDFileLogger::create(DDLogFileManagerDefault::create(other.path(), clock), clock);
+    auto logger2 = DDFileLogger::create(DDLogFileManagerDefault::create(other.path(), clock));
     writeDirect(logger2, "same file");
     EXPECT_EQ(currentPath(logger2), kept);
 }
