@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <fstream>
-#include <optional>
 
 namespace ww::process {
 
@@ -32,8 +31,17 @@ std::uint32_t currentThreadId() {
 namespace {
 
 // Asking the kernel costs a system call; every log line wants the name, so it
-// is read once per thread and kept up to date by setCurrentThreadName.
-thread_local std::optional<std::string> t_threadName;
+// is read once per thread and kept up to date by setCurrentThreadName. The
+// cache is plain data: log calls made during exit, after thread_local objects
+// with destructors are gone, must still find it intact.
+thread_local char t_threadName[16];
+thread_local bool t_threadNameKnown = false;
+
+void remember(const std::string& name) {
+    size_t n = name.copy(t_threadName, sizeof t_threadName - 1);
+    t_threadName[n] = '\0';
+    t_threadNameKnown = true;
+}
 
 std::string readThreadName() {
     char buf[32] = {};
@@ -49,14 +57,14 @@ std::string readThreadName() {
 }  // namespace
 
 std::string currentThreadName() {
-    if (!t_threadName) t_threadName = readThreadName();
-    return *t_threadName;
+    if (!t_threadNameKnown) remember(readThreadName());
+    return t_threadName;
 }
 
 void setCurrentThreadName(const std::string& name) {
     std::string kept = name.substr(0, 15);
     pthread_setname_np(pthread_self(), kept.c_str());
-    t_threadName = kept;
+    remember(kept);
 }
 
 unsigned processorCount() {

@@ -1,0 +1,235 @@
+#include "app/UserDefaults.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/foundation/FileUtil.h"
+#include "platform/foundation/Format.h"
+
+namespace ww {
+
+namespace {
+
+std::string envOrEmpty(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string timestampForName() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+    return buf;
+}
+
+}  // namespace
+
+std::int64_t integerValueOf(const plist::Value& value) {
+    if (const std::string* s = value.stringValue()) {
+        // Leading blanks, a sign, then digits; the rest is ignored. Out of range
+        // clamps, as the platform's reading does.
+        size_t i = 0;
+        while (i < s->size() && ((*s)[i] == ' ' || (*s)[i] == '\t' || (*s)[i] == '\n')) ++i;
+        bool negative = false;
+        if (i < s->size() && ((*s)[i] == '+' || (*s)[i] == '-')) negative = (*s)[i++] == '-';
+        std::uint64_t magnitude = 0;
+        bool overflow = false;
+        for (; i < s->size() && (*s)[i] >= '0' && (*s)[i] <= '9'; ++i) {
+            if (magnitude > (UINT64_MAX - 9) / 10) {
+                overflow = true;
+                break;
+            }
+            magnitude = magnitude * 10 + static_cast<std::uint64_t>((*s)[i] - '0');
+        }
+        if (negative) {
+            if (overflow || magnitude > static_cast<std::uint64_t>(INT64_MAX) + 1) return INT64_MIN;
+            return magnitude == static_cast<std::uint64_t>(INT64_MAX) + 1
+                       ? INT64_MIN
+                       : -static_cast<std::int64_t>(magnitude);
+        }
+        if (overflow || magnitude > static_cast<std::uint64_t>(INT64_MAX)) return INT64_MAX;
+        return static_cast<std::int64_t>(magnitude);
+    }
+    return value.integerValue().value_or(0);
+}
+
+bool boolValueOf(const plist::Value& value) {
+    if (const std::string* s = value.stringValue()) {
+        size_t i = 0;
+        while (i < s->size() && ((*s)[i] == ' ' || (*s)[i] == '\t' || (*s)[i] == '\n')) ++i;
+        if (i < s->size() && ((*s)[i] == '+' || (*s)[i] == '-')) ++i;
+        while (i < s->size() && (*s)[i] == '0') ++i;
+        if (i >= s->size()) return false;
+        char c = (*s)[i];
+        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+    }
+    return value.boolValue().value_or(false);
+}
+
+UserDefaults::UserDefaults(std::string path, Console console)
+    : m_path(std::move(path)), m_console(std::move(console)) {
+    if (!m_console) {
+        m_console = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+    }
+}
+
+std::string UserDefaults::defaultPath() {
+    std::string explicitPath = envOrEmpty("WIREWATCH_PREFS");
+    if (!explicitPath.empty()) return explicitPath;
+    std::string base = envOrEmpty("XDG_CONFIG_HOME");
+    if (base.empty() || base[0] != '/') {
+        std::string home = envOrEmpty("HOME");
+        base = (home.empty() ? std::string("/tmp") : home) + "/.config";
+    }
+    return base + "/wirewatch/preferences.plist";
+}
+
+UserDefaults::Stamp UserDefaults::statFile() const {
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) return Stamp{};
+    return Stamp{true, st.st_ino, st.st_size,
+                 static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void UserDefaults::loadLocked(bool firstLoad) {
+    m_stamp = statFile();
+    if (!m_stamp.exists) {
+        m_stored.clear();
+        return;
+    }
+    std::string why;
+    auto bytes = file::readAll(m_path, &why);
+    std::optional<plist::Value> parsed;
+    if (bytes) {
+        parsed = plist::parse(*bytes, &why);
+        if (parsed && !parsed->isDictionary()) {
+            parsed.reset();
+            why = "the root is not a dictionary";
+        }
+    }
+    if (parsed) {
+        m_stored = *parsed->dictionaryValue();
+        return;
+    }
+    if (firstLoad) {
+        // Start from an empty store, but keep the user's file for inspection.
+        std::string aside = m_path + ".damaged-" + timestampForName();
+        if (::rename(m_path.c_str(), aside.c_str()) == 0) {
+            m_console(ww::format("Preferences %@ could not be read (%@); kept it as %@ and started "
+                                 "from empty preferences.",
+                                 m_path, why, aside));
+            m_stamp = Stamp{};
+        } else {
+            m_console(ww::format("Preferences %@ could not be read (%@); started from empty "
+                                 "preferences.",
+                                 m_path, why));
+        }
+        m_stored.clear();
+    } else {
+        // Probably an editor half-way through writing: keep what we had and
+        // look again at the next read.
+        m_console(ww::format("Preferences %@ could not be read (%@); keeping the previous values.",
+                             m_path, why));
+    }
+}
+
+void UserDefaults::refreshLocked() {
+    if (!m_loaded) {
+        loadLocked(true);
+        m_loaded = true;
+        return;
+    }
+    if (statFile() == m_stamp) return;
+    loadLocked(false);
+}
+
+std::optional<plist::Value> UserDefaults::lookupLocked(const std::string& key) {
+    refreshLocked();
+    if (auto p = m_pending.find(key); p != m_pending.end()) {
+        if (p->second) return p->second;
+    } else if (auto s = m_stored.find(key); s != m_stored.end()) {
+        return s->second;
+    }
+    if (auto r = m_registered.find(key); r != m_registered.end()) return r->second;
+    return std::nullopt;
+}
+
+void UserDefaults::registerDefaults(const plist::Value::Dictionary& defaults) {
+    std::lock_guard lock(m_mutex);
+    for (const auto& [k, v] : defaults) m_registered[k] = v;
+}
+
+std::optional<plist::Value> UserDefaults::objectForKey(const std::string& key) {
+    std::lock_guard lock(m_mutex);
+    return lookupLocked(key);
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {
+    auto v = objectForKey(key);
+    if (!v) return std::nullopt;
+    if (const std::string* s = v->stringValue()) return *s;
+    if (v->type() == plist::Value::Type::Integer) return std::to_string(*v->integerValue());
+    if (v->type() == plist::Value::Type::Real) return ww::format("%g", *v->realValue());
+    return std::nullopt;
+}
+
+std::int64_t UserDefaults::integerForKey(const std::string& key) {
+    auto v = objectForKey(key);
+    return v ? integerValueOf(*v) : 0;
+}
+
+bool UserDefaults::boolForKey(const std::string& key) {
+    auto v = objectForKey(key);
+    return v ? boolValueOf(*v) : false;
+}
+
+void UserDefaults::setObject(plist::Value value, const std::string& key) {
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    m_pending[key] = std::move(value);
+}
+
+void UserDefaults::removeObjectForKey(const std::string& key) {
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    m_pending[key] = std::nullopt;
+}
+
+bool UserDefaults::synchronize() {
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    if (m_pending.empty()) return true;
+    plist::Value::Dictionary next = m_stored;
+    for (const auto& [k, v] : m_pending) {
+        if (v) {
+            next[k] = *v;
+        } else {
+            next.erase(k);
+        }
+    }
+    std::string why;
+    if (!file::makeDirectories(file::dirName(m_path), &why) ||
+        !file::writeAtomically(m_path, plist::toXml(plist::Value::dictionary(next)), 0600, &why)) {
+        m_console(ww::format("Preferences could not be saved: %@", why));
+        return false;
+    }
+    m_stored = std::move(next);
+    m_pending.clear();
+    m_stamp = statFile();
+    ++m_writes;
+    return true;
+}
+
+int UserDefaults::writeCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_writes;
+}
+
+}  // namespace ww

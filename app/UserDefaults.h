@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+#include "platform/foundation/Plist.h"
+
+namespace ww {
+
+// The user's preferences: one XML property list per user, read at the moment
+// of use (an edit made by another process is seen at the next read) and
+// written atomically with mode 0600 when flushed. Registered defaults answer
+// for keys without a stored value; they are held in memory only. Safe to use
+// from several threads.
+class UserDefaults {
+public:
+    // Where the diagnostics of the store go (the console, not the log files,
+    // which may not exist yet).
+    using Console = std::function<void(const std::string& line)>;
+
+    explicit UserDefaults(std::string path, Console console = {});
+
+    // WIREWATCH_PREFS when set, else $XDG_CONFIG_HOME/wirewatch/preferences.plist
+    // (~/.config when XDG_CONFIG_HOME is unset or not absolute).
+    static std::string defaultPath();
+
+    const std::string& path() const { return m_path; }
+
+    void registerDefaults(const plist::Value::Dictionary& defaults);
+
+    // The stored value, else the registered default, else nothing.
+    std::optional<plist::Value> objectForKey(const std::string& key);
+    // Texts as they are, numbers as their decimal text; anything else: nothing.
+    std::optional<std::string> stringForKey(const std::string& key);
+    // Numbers as integers; texts by their leading decimal number ("-1" is -1,
+    // "abc" is 0); booleans 0/1; absent keys 0.
+    std::int64_t integerForKey(const std::string& key);
+    // Booleans; non-zero numbers; texts starting with Y, y, T, t or a digit 1-9.
+    bool boolForKey(const std::string& key);
+
+    void setObject(plist::Value value, const std::string& key);
+    void removeObjectForKey(const std::string& key);
+
+    // Writes pending changes (nothing to do when there are none) and picks up
+    // outside edits. False when the file could not be written.
+    bool synchronize();
+
+    // How many times the file has been written (tests, diagnostics).
+    int writeCount() const;
+
+private:
+    struct Stamp {
+        bool exists = false;
+        ino_t ino = 0;
+        off_t size = 0;
+        std::int64_t mtimeNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+
+    Stamp statFile() const;
+    void refreshLocked();
+    void loadLocked(bool firstLoad);
+    std::optional<plist::Value> lookupLocked(const std::string& key);
+
+    std::string m_path;
+    Console m_console;
+    mutable std::mutex m_mutex;
+    bool m_loaded = false;
+    Stamp m_stamp;
+    plist::Value::Dictionary m_stored;
+    plist::Value::Dictionary m_registered;
+    // Changes not yet written: a value, or nothing for a removal.
+    std::map<std::string, std::optional<plist::Value>> m_pending;
+    int m_writes = 0;
+};
+
+// Integer and boolean readings of a preference value, as the store applies them.
+std::int64_t integerValueOf(const plist::Value& value);
+bool boolValueOf(const plist::Value& value);
+
+}  // namespace ww

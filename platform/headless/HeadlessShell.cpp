@@ -1,0 +1,51 @@
+#include "platform/headless/HeadlessShell.h"
+
+#include <chrono>
+
+namespace ww {
+
+MenuItem* HeadlessMenu::addItem(const std::string& title, std::function<void()> action) {
+    m_owned.push_back(std::make_unique<HeadlessMenuItem>(title, std::move(action)));
+    m_items.push_back(m_owned.back().get());
+    return m_owned.back().get();
+}
+
+std::vector<HeadlessMenuItem*> HeadlessMenu::items() const { return m_items; }
+
+HeadlessShell::HeadlessShell(dispatch::RunLoop& loop) : m_loop(loop), m_mainThread(loop) {
+    m_resources.window = &settingsWindow;
+    m_resources.aboutWindow = &aboutWindow;
+    m_resources.exitPasswordWindow = &exitPasswordWindow;
+    m_resources.exitPasswordField = &exitPasswordField;
+    m_resources.setupPasswordWindow = &setupPasswordWindow;
+    m_resources.changePasswordWindow = &changePasswordWindow;
+    m_resources.setupNewPasswordTextField = &setupNewPasswordTextField;
+    m_resources.oldPasswordTextField = &oldPasswordTextField;
+    m_resources.NewPasswordTextField = &newPasswordTextField;
+    m_resources.confirmNewPasswordTextField = &confirmNewPasswordTextField;
+    m_resources.setupPasswordButton = &setupPasswordButton;
+}
+
+std::unique_ptr<StatusItem> HeadlessShell::createStatusItem(double /*length*/) {
+    auto item = std::make_unique<HeadlessStatusItem>();
+    m_statusItem = item.get();
+    return item;
+}
+
+std::unique_ptr<Menu> HeadlessShell::createMenu() { return std::make_unique<HeadlessMenu>(); }
+
+void HeadlessShell::terminate() {
+    if (m_delegate && m_delegate->applicationShouldTerminate() == TerminateReply::Cancel) return;
+    m_terminated = true;
+    m_loop.stop();
+}
+
+void HeadlessShell::addRepeatingTimer(double seconds, std::function<void()> action) {
+    m_timerIntervals.push_back(seconds);
+    m_loop.addRepeatingTimer(
+        std::chrono::duration_cast<dispatch::RunLoop::Clock::duration>(
+            std::chrono::duration<double>(seconds)),
+        std::move(action));
+}
+
+}  // namespace ww

@@ -1,0 +1,195 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Shell.h"
+#include "platform/dispatch/RunLoop.h"
+
+namespace ww {
+
+// Controls that keep their state as plain values, for the headless agent,
+// its --once report and tests.
+class HeadlessMenuItem : public MenuItem {
+public:
+    HeadlessMenuItem(std::string title, std::function<void()> action)
+        : m_title(std::move(title)), m_action(std::move(action)) {}
+    void setHidden(bool hidden) override { m_hidden = hidden; }
+    bool isHidden() const override { return m_hidden; }
+    void setAttributedTitle(const std::string& text, const std::string& colorName) override {
+        m_title = text;
+        m_colorName = colorName;
+    }
+    std::string title() const override { return m_title; }
+    const std::string& colorName() const { return m_colorName; }
+    bool isEnabled() const { return static_cast<bool>(m_action); }
+    void choose() {
+        if (m_action) m_action();
+    }
+
+private:
+    std::string m_title;
+    std::function<void()> m_action;
+    std::string m_colorName;
+    bool m_hidden = false;
+};
+
+class HeadlessMenu : public Menu {
+public:
+    MenuItem* addItem(const std::string& title, std::function<void()> action) override;
+    void addSeparator() override { m_items.push_back(nullptr); }
+    void setWillOpenHandler(std::function<void()> handler) override { m_willOpen = std::move(handler); }
+
+    // Simulates the user opening the menu.
+    void open() {
+        if (m_willOpen) m_willOpen();
+    }
+    // Items in order; separators are null.
+    std::vector<HeadlessMenuItem*> items() const;
+
+private:
+    std::vector<std::unique_ptr<HeadlessMenuItem>> m_owned;
+    std::vector<HeadlessMenuItem*> m_items;
+    std::function<void()> m_willOpen;
+};
+
+class HeadlessStatusItem : public StatusItem {
+public:
+    void setMenu(Menu* menu) override { m_menu = menu; }
+    void setImage(const std::string& name) override { m_image = name; }
+    void setAlternateImage(const std::string& name) override { m_alternateImage = name; }
+    void setToolTip(const std::string& toolTip) override { m_toolTip = toolTip; }
+    void setHighlightMode(bool on) override { m_highlight = on; }
+
+    Menu* menu() const { return m_menu; }
+    const std::string& image() const { return m_image; }
+    const std::string& alternateImage() const { return m_alternateImage; }
+    const std::string& toolTip() const { return m_toolTip; }
+    bool highlightMode() const { return m_highlight; }
+
+private:
+    Menu* m_menu = nullptr;
+    std::string m_image, m_alternateImage, m_toolTip;
+    bool m_highlight = false;
+};
+
+class HeadlessWindow : public Window {
+public:
+    void makeKeyAndOrderFront() override {
+        m_visible = true;
+        ++m_frontCount;
+    }
+    void close() override { m_visible = false; }
+    void setLevel(int level) override { m_level = level; }
+    bool isVisible() const override { return m_visible; }
+    int level() const { return m_level; }
+    int frontCount() const { return m_frontCount; }
+
+private:
+    bool m_visible = false;
+    int m_level = 0;
+    int m_frontCount = 0;
+};
+
+class HeadlessButton : public Button {
+public:
+    explicit HeadlessButton(std::string title) : m_title(std::move(title)) {}
+    std::int64_t tag() const override { return m_tag; }
+    void setTag(std::int64_t tag) override { m_tag = tag; }
+    std::string title() const override { return m_title; }
+    void setTitle(const std::string& title) override { m_title = title; }
+    int state() const override { return m_state; }
+    void setState(int state) override { m_state = state; }
+
+private:
+    std::int64_t m_tag = 0;
+    std::string m_title;
+    int m_state = 0;
+};
+
+class HeadlessTextField : public TextField {
+public:
+    std::string stringValue() const override { return m_text; }
+    void setStringValue(const std::string& text) override { m_text = text; }
+    void setTextDidChangeHandler(std::function<void()> handler) override {
+        m_didChange = std::move(handler);
+    }
+    // Simulates the user typing: the text changes, then the handler runs.
+    void type(const std::string& text) {
+        m_text = text;
+        if (m_didChange) m_didChange();
+    }
+
+private:
+    std::string m_text;
+    std::function<void()> m_didChange;
+};
+
+struct HeadlessAlert {
+    std::string message;
+    std::string informativeText;
+    int style;
+};
+
+// The headless shell runs on the dispatch run loop of the thread that calls run().
+class HeadlessShell : public Shell {
+public:
+    explicit HeadlessShell(dispatch::RunLoop& loop = dispatch::RunLoop::main());
+
+    std::unique_ptr<StatusItem> createStatusItem(double length) override;
+    std::unique_ptr<Menu> createMenu() override;
+    WindowResources& resources() override { return m_resources; }
+    void setApplicationDelegate(ApplicationDelegate* delegate) override { m_delegate = delegate; }
+    void activateIgnoringOtherApps() override { ++m_activations; }
+    void terminate() override;
+    void openURL(const std::string& url) override { m_openedURLs.push_back(url); }
+    void runModalAlert(const std::string& message, const std::string& informativeText,
+                       int style) override {
+        m_alerts.push_back(HeadlessAlert{message, informativeText, style});
+    }
+    void addRepeatingTimer(double seconds, std::function<void()> action) override;
+    dispatch::MainThread& mainThread() override { return m_mainThread; }
+
+    dispatch::RunLoop& loop() { return m_loop; }
+    // The last status item created (the agent makes one).
+    HeadlessStatusItem* statusItem() const { return m_statusItem; }
+    bool terminated() const { return m_terminated; }
+    int activations() const { return m_activations; }
+    const std::vector<HeadlessAlert>& alerts() const { return m_alerts; }
+    const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
+    const std::vector<double>& timerIntervals() const { return m_timerIntervals; }
+
+    HeadlessWindow settingsWindow, aboutWindow, exitPasswordWindow, setupPasswordWindow,
+        changePasswordWindow;
+    HeadlessTextField exitPasswordField, setupNewPasswordTextField, oldPasswordTextField,
+        newPasswordTextField, confirmNewPasswordTextField;
+    HeadlessButton setupPasswordButton{"Setup Exit Password"};
+
+private:
+    class LoopMainThread : public dispatch::MainThread {
+    public:
+        explicit LoopMainThread(dispatch::RunLoop& loop) : m_loop(loop) {}
+        void post(std::function<void()> task) override { m_loop.post(std::move(task)); }
+        bool postAndWait(const std::function<void()>& task) override {
+            return m_loop.postAndWait(task);
+        }
+        bool isMainThread() const override { return m_loop.isLoopThread(); }
+
+    private:
+        dispatch::RunLoop& m_loop;
+    };
+
+    dispatch::RunLoop& m_loop;
+    LoopMainThread m_mainThread;
+    WindowResources m_resources;
+    ApplicationDelegate* m_delegate = nullptr;
+    HeadlessStatusItem* m_statusItem = nullptr;
+    bool m_terminated = false;
+    int m_activations = 0;
+    std::vector<HeadlessAlert> m_alerts;
+    std::vector<std::string> m_openedURLs;
+    std::vector<double> m_timerIntervals;
+};
+
+}  // namespace ww

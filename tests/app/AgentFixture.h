@@ -1,0 +1,94 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include "app/UserDefaults.h"
+#include "app/WiFiBackends.h"
+#include "app/WirewatchAppDelegate.h"
+#include "platform/dispatch/RunLoop.h"
+#include "platform/headless/HeadlessShell.h"
+#include "platform/sim/SimWifiInterface.h"
+#include "tests/support/app_TestSupport.h"
+
+namespace ww::test {
+
+// A delegate on a headless shell with its own run loop (the test thread is its
+// main thread), a simulated Wi-Fi file, and an inventory the test controls.
+class AgentFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simPath = dir.file("wifi.plist");
+        writeFile(simPath, plist::toXml(simWifi(true, true)));
+        defaults = std::make_unique<UserDefaults>(dir.file("prefs/preferences.plist"),
+                                                  [this](const std::string& l) { console.push_back(l); });
+        wifiClient = sim::makeSimWiFiClient(simPath);
+    }
+
+    void TearDown() override {
+        if (delegate) delegate->waitForCheckThread(std::chrono::seconds(10));
+        delegate.reset();
+    }
+
+    // Builds and launches the delegate. The inventory reports `wired` and
+    // `wireless` unless the test replaces `inventory`.
+    void launch() {
+        AgentConfig c;
+        // The Wi-Fi tool prints what the airport stand-in prints for an MCS line.
+        c.commands.airport = "printf '     agrCtlRSSI: -55\\n            MCS: 9\\n'";
+        c.installLoggers = false;
+        c.defaultsResourcePath = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
+        c.inventory = [this](NetworkState& s) {
+            ++inventories;
+            if (inventory) {
+                inventory(s);
+                return;
+            }
+            if (wired) s.viaEthernet = true;
+            if (wireless) s.viaWifi = true;
+        };
+        delegate = std::make_unique<WirewatchAppDelegate>(shell, *defaults, *wifiClient, c);
+        delegate->awakeFromNib();
+        delegate->applicationDidFinishLaunching();
+        loop.runPending();
+    }
+
+    // Starts a check from the main thread and runs the loop until its details
+    // refresh has finished.
+    void runCheck() {
+        bool finished = false;
+        delegate->setCheckFinishedHandler([&] { finished = true; });
+        loop.post([this] { delegate->checkInterfaceStatus(); });
+        ASSERT_TRUE(loop.runUntil([&] { return finished; }, std::chrono::seconds(20)));
+        delegate->setCheckFinishedHandler(nullptr);
+        ASSERT_TRUE(delegate->waitForCheckThread(std::chrono::seconds(10)));
+        loop.runPending();
+    }
+
+    void setPref(const std::string& key, const std::string& value) {
+        defaults->setObject(plist::Value::string(value), key);
+        defaults->synchronize();
+    }
+
+    std::string icon() const { return shell.statusItem() ? shell.statusItem()->image() : ""; }
+
+    TempDir dir;
+    ScopedCapture capture;
+    dispatch::RunLoop loop;
+    HeadlessShell shell{loop};
+    std::string simPath;
+    std::vector<std::string> console;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<WiFiClient> wifiClient;
+    std::unique_ptr<WirewatchAppDelegate> delegate;
+    std::atomic<int> inventories{0};
+    std::function<void(NetworkState&)> inventory;
+    bool wired = false;
+    bool wireless = false;
+};
+
+}  // namespace ww::test

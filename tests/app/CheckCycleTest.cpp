@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "tests/app/AgentFixture.h"
+
+namespace ww::test {
+namespace {
+
+const char* kBoth = "AppDelegate: both wireless and wired are connected on system, applying rule....";
+const char* kDisconnect =
+    "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ";
+const char* kDisable =
+    "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
+const char* kBothNoRule = "AppDelegate: both wired & wireless are connected, and no rule is configured...";
+const char* kWiredOnly = "AppDelegate: only wired are connected on system, applying rule....";
+const char* kWiredNoRule = "AppDelegate: only connected via wired and no rule is configured...";
+const char* kNotWired =
+    "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....";
+const char* kWifiOnly = "AppDelegate: system is connected via wifi only so no rule will be executed......";
+const char* kNotWireless =
+    "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..";
+const char* kEnabling = "AppDelegate: enabling wireless as enable wireless is true...";
+const char* kNothingToDo =
+    "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so nothing to do..";
+
+struct Row {
+    const char* name;
+    bool wired;
+    bool wireless;
+    const char* rule;
+    const char* enableWireless;
+    std::vector<std::pair<const char*, std::int32_t>> lines;  // text, flag
+    std::vector<std::string> operations;                     // recorded by the sim
+    bool showWiFi;
+    const char* icon;  // nullptr: unchanged from start-up
+    bool isChanged;
+};
+
+class DecisionTableTest : public AgentFixture, public ::testing::WithParamInterface<Row> {};
+
+TEST_P(DecisionTableTest, RowAppliesItsStepsLogLinesFlagAndIcon) {
+    const Row& row = GetParam();
+    wired = row.wired;
+    wireless = row.wireless;
+    setPref("selectedInterfaceOption", row.rule);
+    setPref("enableWireless", row.enableWireless);
+    launch();
+    // Start from the warning icon so "unchanged" is visible.
+    delegate->setMenubarStatusImageTo(WirewatchAppDelegate::kWarningIcon);
+    loop.runPending();
+    capture.logger->clear();
+
+    runCheck();
+
+    std::vector<CapturedLine> lines;
+    for (const auto& l : capture.logger->lines()) {
+        if (l.text.rfind("AppDelegate: ", 0) == 0 && l.function == "checkInterfaceStatusRequest") {
+            lines.push_back(l);
+        }
+    }
+    ASSERT_EQ(lines.size(), row.lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].text, row.lines[i].first);
+        EXPECT_EQ(lines[i].flag, row.lines[i].second) << lines[i].text;
+    }
+    EXPECT_EQ(simOperations(simPath), row.operations);
+    EXPECT_EQ(delegate->shouldShowWiFiInfo(), row.showWiFi);
+    EXPECT_EQ(icon(), std::string(row.icon ? row.icon : "ww-warning-menubar") + ".tif");
+    EXPECT_EQ(delegate->isChanged(), row.isChanged);
+    EXPECT_FALSE(delegate->isRunning());
+}
+
+constexpr std::int32_t E = DDLogFlagError;
+constexpr std::int32_t I = DDLogFlagInfo;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DecisionTableTest,
+    ::testing::Values(
+        Row{"BothRule0", true, true, "0", "1", {{kBoth, E}, {kDisconnect, E}}, {"disassociate"}, true,
+            "ww-menubar", false},
+        Row{"BothRule1", true, true, "1", "1", {{kBoth, E}, {kDisable, E}}, {"setPower:0"}, true,
+            "ww-menubar", true},
+        Row{"BothNoRule", true, true, "-1", "1", {{kBoth, E}, {kBothNoRule, E}}, {}, true,
+            "ww-warning-menubar", false},
+        Row{"BothRule2", true, true, "2", "1", {{kBoth, E}, {kBothNoRule, E}}, {}, true,
+            "ww-warning-menubar", false},
+        Row{"WiredRule0", true, false, "0", "1", {{kWiredOnly, E}, {kDisconnect, E}}, {"disassociate"},
+            false, "ww-menubar", false},
+        Row{"WiredRule1", true, false, "1", "1", {{kWiredOnly, E}, {kDisable, E}}, {"setPower:0"},
+            false, "ww-menubar", true},
+        Row{"WiredNoRule", true, false, "-1", "1", {{kWiredOnly, E}, {kWiredNoRule, E}}, {}, false,
+            "ww-warning-menubar", false},
+        Row{"WifiOnly", false, true, "1", "1", {{kNotWired, E}, {kWifiOnly, E}}, {}, true, "ww-menubar",
+            false},
+        Row{"NothingEnable1", false, false, "0", "1",
+            {{kNotWired, E}, {kNotWireless, E}, {kEnabling, E}}, {"setPower:1"}, true, "ww-menubar",
+            false},
+        Row{"NothingEnable0", false, false, "0", "0",
+            {{kNotWired, E}, {kNotWireless, E}, {kNothingToDo, I}}, {}, true, "ww-warning-menubar",
+            false},
+        Row{"NothingEnable2", false, false, "0", "2", {{kNotWired, E}, {kNotWireless, E}}, {}, false,
+            nullptr, false}),
+    [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+
+using CheckCycleTest = AgentFixture;
+
+TEST_F(CheckCycleTest, PowerOffRuleThenDisconnectRuleSwitchesPowerBackOnFirst) {
+    wired = true;
+    wireless = true;
+    setPref("selectedInterfaceOption", "1");
+    launch();
+    runCheck();
+    EXPECT_TRUE(delegate->isChanged());
+    EXPECT_EQ(simOperations(simPath), (std::vector<std::string>{"setPower:0"}));
+
+    // The user picks rule 0 while still wired: power on, then disassociate.
+    setPref("selectedInterfaceOption", "0");
+    runCheck();
+    EXPECT_FALSE(delegate->isChanged());
+    EXPECT_EQ(simOperations(simPath),
+              (std::vector<std::string>{"setPower:0", "setPower:1", "disassociate"}));
+
+    // isChanged is cleared: a further check only disassociates.
+    runCheck();
+    EXPECT_EQ(simOperations(simPath).back(), "disassociate");
+    EXPECT_EQ(simOperations(simPath).size(), 4u);
+}
+
+TEST_F(CheckCycleTest, EnablingWirelessDoesNotClearIsChanged) {
+    wired = true;
+    setPref("selectedInterfaceOption", "1");
+    launch();
+    runCheck();
+    ASSERT_TRUE(delegate->isChanged());
+    wired = false;
+    runCheck();
+    EXPECT_TRUE(delegate->isChanged());
+    EXPECT_EQ(simOperations(simPath), (std::vector<std::string>{"setPower:0", "setPower:1"}));
+}
+
+TEST_F(CheckCycleTest, FailedPowerChangesAreLoggedWithTheInterfacesError) {
+    plist::Value sim = simWifi(true, true);
+    sim.set("failPower", plist::Value::string("Operation not permitted"));
+    writeFile(simPath, plist::toXml(sim));
+    wired = true;
+    setPref("selectedInterfaceOption", "1");
+    launch();
+    runCheck();
+    auto texts = capture.logger->texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "CoreWLAN returend error as :Operation not permitted "),
+              texts.end());
+    EXPECT_TRUE(simOperations(simPath).empty());
+    EXPECT_EQ(icon(), "ww-menubar.tif");
+
+    // The power-on that precedes a disconnect is not reported, and isChanged
+    // is cleared all the same.
+    capture.logger->clear();
+    setPref("selectedInterfaceOption", "0");
+    runCheck();
+    texts = capture.logger->texts();
+    for (const auto& t : texts) EXPECT_EQ(t.find("CoreWLAN"), std::string::npos) << t;
+    EXPECT_FALSE(delegate->isChanged());
+    EXPECT_EQ(simOperations(simPath), (std::vector<std::string>{"disassociate"}));
+}
+
+TEST_F(CheckCycleTest, WithoutWiFiHardwarePowerChangesFailWithoutAnError) {
+    wifiClient = makeNoWiFiClient();
+    setPref("enableWireless", "1");
+    launch();
+    runCheck();
+    auto texts = capture.logger->texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "CoreWLAN returend error as :(null) "), texts.end());
+    // The row still applies: Wi-Fi details are to be shown, the icon is normal.
+    EXPECT_TRUE(delegate->shouldShowWiFiInfo());
+    EXPECT_EQ(icon(), "ww-menubar.tif");
+}
+
+TEST_F(CheckCycleTest, AnEmptyStoreReadsRuleZeroAndDoesNotEnableWireless) {
+    // A Defaults resource that names no key: rule reads 0 (disconnect), and
+    // "enableWireless" 0.
+    std::string empty = dir.file("Empty.plist");
+    writeFile(empty, plist::toXml(plist::Value::dictionary()));
+    AgentConfig c;
+    c.installLoggers = false;
+    c.defaultsResourcePath = empty;
+    c.inventory = [](NetworkState& s) { s.viaEthernet = true; s.viaWifi = true; };
+    c.commands.airport = "true";
+    delegate = std::make_unique<WirewatchAppDelegate>(shell, *defaults, *wifiClient, c);
+    delegate->awakeFromNib();
+    delegate->applicationDidFinishLaunching();
+    runCheck();
+    EXPECT_EQ(simOperations(simPath), (std::vector<std::string>{"disassociate"}));
+    EXPECT_EQ(defaults->integerForKey("enableWireless"), 0);
+    EXPECT_FALSE(defaults->stringForKey("selectedInterfaceOption").has_value());
+}
+
+// ---- single flight ------------------------------------------------------------------
+
+struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false;
+    bool open = false;
+    void enterAndWait() {
+        std::unique_lock l(m);
+        entered = true;
+        cv.notify_all();
+        cv.wait(l, [this] { return open; });
+    }
+    void waitEntered() {
+        std::unique_lock l(m);
+        cv.wait(l, [this] { return entered; });
+    }
+    void release() {
+        std::lock_guard l(m);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+TEST_F(CheckCycleTest, TriggersDuringACheckAreDroppedAndNotReplayed) {
+    Gate gate;
+    inventory = [&](NetworkState&) { gate.enterAndWait(); };
+    launch();
+    bool finished = false;
+    delegate->setCheckFinishedHandler([&] { finished = true; });
+    delegate->checkInterfaceStatus();
+    gate.waitEntered();
+    EXPECT_TRUE(delegate->isRunning());
+
+    // The timer, the reachability callbacks and the menu all end here.
+    delegate->checkInterfaceStatus();
+    delegate->checkInterfaceStatus();
+    static_cast<HeadlessMenu*>(delegate->statusMenu())->open();
+    loop.runPending();
+    EXPECT_EQ(inventories.load(), 1);
+
+    gate.release();
+    ASSERT_TRUE(loop.runUntil([&] { return finished; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(delegate->waitForCheckThread(std::chrono::seconds(10)));
+    loop.runPending();
+    EXPECT_EQ(inventories.load(), 1);
+    EXPECT_FALSE(delegate->isRunning());
+
+    // Once idle, opening the menu starts a check at once.
+    inventory = nullptr;
+    finished = false;
+    static_cast<HeadlessMenu*>(delegate->statusMenu())->open();
+    ASSERT_TRUE(loop.runUntil([&] { return finished; }, std::chrono::seconds(20)));
+    EXPECT_EQ(inventories.load(), 2);
+}
+
+TEST_F(CheckCycleTest, AStormOfTriggersNeverRunsTwoChecksAtOnce) {
+    std::atomic<int> concurrent{0};
+    std::atomic<int> maxConcurrent{0};
+    inventory = [&](NetworkState& s) {
+        int now = ++concurrent;
+        int prev = maxConcurrent.load();
+        while (now > prev && !maxConcurrent.compare_exchange_weak(prev, now)) {
+        }
+        s.viaEthernet = true;
+        --concurrent;
+    };
+    launch();
+    int finished = 0;
+    delegate->setCheckFinishedHandler([&] { ++finished; });
+    for (int i = 0; i < 2000 && finished < 20; ++i) {
+        delegate->checkInterfaceStatus();
+        static_cast<HeadlessMenu*>(delegate->statusMenu())->open();
+        loop.runPending();
+    }
+    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(delegate->waitForCheckThread(std::chrono::seconds(10)));
+    EXPECT_EQ(maxConcurrent.load(), 1);
+    EXPECT_GE(inventories.load(), 1);
+    EXPECT_EQ(inventories.load(), finished);
+}
+
+TEST_F(CheckCycleTest, TheFirstCheckComesFromTheFiveSecondTimerNotFromStartUp) {
+    launch();
+    loop.runPending();
+    EXPECT_EQ(inventories.load(), 0);
+    ASSERT_EQ(shell.timerIntervals().size(), 1u);
+    EXPECT_DOUBLE_EQ(shell.timerIntervals()[0], 5.0);
+}
+
+}  // namespace
+}  // namespace ww::test

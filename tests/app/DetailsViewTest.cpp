@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include "tests/app/AgentFixture.h"
+
+namespace ww::test {
+namespace {
+
+using DetailsViewTest = AgentFixture;
+
+std::vector<std::string> visibleTitles(WirewatchAppDelegate& d) {
+    std::vector<std::string> out;
+    const auto& i = d.infoItems();
+    for (MenuItem* m : {i.ssid, i.bssid, i.rssi, i.noise, i.channel, i.mcsIndex, i.security,
+                        i.opMode, i.phyMode, i.txRate, i.ipAddress, i.macAddress, i.interfaceName}) {
+        if (!m->isHidden()) out.push_back(m->title());
+    }
+    return out;
+}
+
+TEST_F(DetailsViewTest, WiFiDetailsOfAPoweredAssociatedInterface) {
+    wireless = true;
+    launch();
+    runCheck();
+    EXPECT_EQ(visibleTitles(*delegate), (std::vector<std::string>{
+                                            "SSID: Flowers By Irene",
+                                            "BSSID: 4C:43:41:04:1C:BC",
+                                            "RSSI: -55 dBm",
+                                            "Noise: -90 dBm",
+                                            "Channel: 36/5 GHz (80 MHz)",
+                                            "MCS Index: 9",
+                                            "Security: WPA2 Personal",
+                                            "Op Mode: Infrastructure",
+                                            "PHY Mode: 802.11ac",
+                                            "Transmit Rate: 866 Mbps",
+                                        }));
+    EXPECT_EQ(delegate->networkState().mcsInx.get(), "9");
+    // Values are drawn in the values colour.
+    auto* ssid = static_cast<HeadlessMenuItem*>(delegate->infoItems().ssid);
+    EXPECT_EQ(ssid->colorName(), "values-color");
+    EXPECT_FALSE(delegate->isRunning());
+}
+
+TEST_F(DetailsViewTest, MissingSsidBssidAndChannel) {
+    plist::Value sim = simWifi(true, false);
+    sim.erase("channelNumber");
+    writeFile(simPath, plist::toXml(sim));
+    wireless = true;
+    launch();
+    runCheck();
+    const auto& i = delegate->infoItems();
+    EXPECT_EQ(i.ssid->title(), "SSID:");
+    EXPECT_EQ(i.bssid->title(), "BSSID: ");
+    EXPECT_EQ(i.channel->title(), "Channel: 0/Unknown (Unknown)");
+    EXPECT_EQ(i.rssi->title(), "RSSI: -55 dBm");
+}
+
+TEST_F(DetailsViewTest, PowerOffShowsLabelsAlone) {
+    // Nothing connected and the power-on fails: Wi-Fi details of a radio that is off.
+    plist::Value sim = simWifi(false, false);
+    sim.set("failPower", plist::Value::string("no"));
+    writeFile(simPath, plist::toXml(sim));
+    launch();
+    runCheck();
+    EXPECT_EQ(visibleTitles(*delegate),
+              (std::vector<std::string>{"SSID:", "BSSID:", "RSSI:", "Noise:", "Channel:",
+                                        "MCS Index: N/A", "Security:", "Op Mode:", "PHY Mode:",
+                                        "Transmit Rate:"}));
+}
+
+TEST_F(DetailsViewTest, InterfaceModeZeroShowsTheGroupAndChangesNoText) {
+    wired = true;
+    launch();
+    runCheck();  // the wired group first
+    plist::Value sim = simWifi(true, true);
+    sim.set("interfaceMode", plist::Value::integer(0));
+    writeFile(simPath, plist::toXml(sim));
+    wired = false;
+    wireless = true;
+    runCheck();
+    // The Wi-Fi group is shown with the texts laid out at load time.
+    EXPECT_EQ(visibleTitles(*delegate),
+              (std::vector<std::string>{"SSID:", "BSSID:", "RSSI:", "Noise:", "Channel:",
+                                        "MCS Index:", "Security:", "Op Mode:", "PHY Mode:",
+                                        "Transmit Rate:"}));
+    EXPECT_FALSE(delegate->isRunning());
+}
+
+TEST_F(DetailsViewTest, WiredDetailsComeFromTheInventorysTexts) {
+    inventory = [](NetworkState& s) {
+        s.viaEthernet = true;
+        s.unknownInterfaceIP.set("IP address: 192.168.1.20");
+        s.ethernetMacAddress.set("MAC address: 00:1C:42:AA:BB:CC");
+        s.ethernetInterfaceName.set("en0");
+        s.unknonInterfaceName.set("Ethernet");
+    };
+    launch();
+    runCheck();
+    EXPECT_EQ(visibleTitles(*delegate),
+              (std::vector<std::string>{"IP address: 192.168.1.20", "MAC address: 00:1C:42:AA:BB:CC",
+                                        "Interface name: en0/Ethernet"}));
+    EXPECT_EQ(delegate->menuReport(),
+              "icon: ww-menubar\nIP address: 192.168.1.20\nMAC address: 00:1C:42:AA:BB:CC\n"
+              "Interface name: en0/Ethernet\n");
+}
+
+TEST_F(DetailsViewTest, WiredTextsNeverPreparedReadNotAvailable) {
+    wired = true;
+    launch();
+    runCheck();
+    EXPECT_EQ(visibleTitles(*delegate),
+              (std::vector<std::string>{"IP address: Not Available", "MAC address: Not Available",
+                                        "Interface name: Not Available/Not Available"}));
+}
+
+TEST_F(DetailsViewTest, ShowHideMenuItemsLeavesExactlyOneGroupVisible) {
+    launch();
+    delegate->showHideMenuItems(false);
+    EXPECT_EQ(visibleTitles(*delegate).size(), 10u);
+    EXPECT_TRUE(delegate->infoItems().ipAddress->isHidden());
+    delegate->showHideMenuItems(true);
+    EXPECT_EQ(visibleTitles(*delegate).size(), 3u);
+    EXPECT_TRUE(delegate->infoItems().txRate->isHidden());
+    delegate->setMenuItemText("", delegate->infoItems().ssid);
+    EXPECT_EQ(delegate->infoItems().ssid->title(), "");
+}
+
+TEST_F(DetailsViewTest, IconSwitchesFromAnotherThreadArriveInOrder) {
+    launch();
+    std::thread t([&] {
+        delegate->setMenubarStatusImageTo(WirewatchAppDelegate::kWarningIcon);
+        delegate->setMenubarStatusImageTo(WirewatchAppDelegate::kNormalIcon);
+        delegate->setMenubarStatusImageTo(WirewatchAppDelegate::kWarningIcon);
+    });
+    t.join();
+    loop.runPending();
+    EXPECT_EQ(shell.statusItem()->image(), "ww-warning-menubar.tif");
+    EXPECT_EQ(shell.statusItem()->alternateImage(), "ww-warning-menubar-selected.tif");
+}
+
+}  // namespace
+}  // namespace ww::test

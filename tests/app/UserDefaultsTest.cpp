@@ -1,0 +1,186 @@
+#include "app/UserDefaults.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "tests/support/app_TestSupport.h"
+
+namespace ww::test {
+namespace {
+
+TEST(UserDefaultsTest, ReadingRules) {
+    TempDir dir;
+    UserDefaults d(dir.file("p.plist"));
+    d.setObject(plist::Value::string("-1"), "minus");
+    d.setObject(plist::Value::string("1"), "one");
+    d.setObject(plist::Value::string("abc"), "word");
+    d.setObject(plist::Value::string(" 12x"), "lead");
+    d.setObject(plist::Value::string("99999999999999999999"), "huge");
+    d.setObject(plist::Value::integer(7), "number");
+    d.setObject(plist::Value::boolean(true), "flag");
+    d.setObject(plist::Value::string("YES"), "yes");
+    d.setObject(plist::Value::string("0"), "zero");
+
+    EXPECT_EQ(d.integerForKey("minus"), -1);
+    EXPECT_EQ(d.integerForKey("one"), 1);
+    EXPECT_EQ(d.integerForKey("word"), 0);
+    EXPECT_EQ(d.integerForKey("lead"), 12);
+    EXPECT_EQ(d.integerForKey("huge"), INT64_MAX);
+    EXPECT_EQ(d.integerForKey("number"), 7);
+    EXPECT_EQ(d.integerForKey("flag"), 1);
+    EXPECT_EQ(d.integerForKey("absent"), 0);
+
+    EXPECT_FALSE(d.stringForKey("absent").has_value());
+    EXPECT_EQ(d.stringForKey("number"), "7");
+    EXPECT_FALSE(d.stringForKey("flag").has_value());
+
+    EXPECT_TRUE(d.boolForKey("flag"));
+    EXPECT_TRUE(d.boolForKey("yes"));
+    EXPECT_TRUE(d.boolForKey("one"));
+    EXPECT_FALSE(d.boolForKey("zero"));
+    EXPECT_FALSE(d.boolForKey("absent"));
+}
+
+TEST(UserDefaultsTest, RegisteredDefaultsAnswerButAreNeverWritten) {
+    TempDir dir;
+    std::string path = dir.file("sub/p.plist");
+    UserDefaults d(path);
+    d.registerDefaults({{"enableWireless", plist::Value::string("1")}});
+    EXPECT_EQ(d.integerForKey("enableWireless"), 1);
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(d.writeCount(), 0);  // nothing to write: no file at all
+
+    d.setObject(plist::Value::string("0"), "enableWireless");
+    EXPECT_EQ(d.integerForKey("enableWireless"), 0);
+    d.setObject(plist::Value::string("x"), "other");
+    ASSERT_TRUE(d.synchronize());
+    auto onDisk = plist::parse(readFile(path));
+    ASSERT_TRUE(onDisk);
+    EXPECT_EQ(*onDisk->find("enableWireless")->stringValue(), "0");
+
+    // Removing the stored value lets the default answer again; the file loses the key.
+    d.removeObjectForKey("enableWireless");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(d.integerForKey("enableWireless"), 1);
+    onDisk = plist::parse(readFile(path));
+    EXPECT_EQ(onDisk->find("enableWireless"), nullptr);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(UserDefaultsTest, AWriteIsOnDiskWhenSynchronizeReturnsAndIdleFlushesWriteNothing) {
+    TempDir dir;
+    UserDefaults d(dir.file("p.plist"));
+    d.setObject(plist::Value::string("1"), "selectedInterfaceOption");
+    ASSERT_TRUE(d.synchronize());
+    UserDefaults other(dir.file("p.plist"));
+    EXPECT_EQ(other.integerForKey("selectedInterfaceOption"), 1);
+    for (int i = 0; i < 5; ++i) d.synchronize();
+    EXPECT_EQ(d.writeCount(), 1);
+}
+
+TEST(UserDefaultsTest, EditsByAnotherProcessAreSeenAtTheNextRead) {
+    TempDir dir;
+    std::string path = dir.file("p.plist");
+    UserDefaults d(path);
+    d.setObject(plist::Value::string("0"), "selectedInterfaceOption");
+    ASSERT_TRUE(d.synchronize());
+    EXPECT_EQ(d.integerForKey("selectedInterfaceOption"), 0);
+
+    plist::Value edited = plist::Value::dictionary();
+    edited.set("selectedInterfaceOption", plist::Value::string("1"));
+    edited.set("DisableUSBConnectedPersonalHotspot", plist::Value::boolean(true));
+    writeFile(path, plist::toXml(edited));
+    EXPECT_EQ(d.integerForKey("selectedInterfaceOption"), 1);
+    EXPECT_TRUE(d.boolForKey("DisableUSBConnectedPersonalHotspot"));
+
+    // A local change made afterwards is merged with the outside edit when flushed.
+    d.setObject(plist::Value::string("1"), "enableWireless");
+    ASSERT_TRUE(d.synchronize());
+    auto onDisk = plist::parse(readFile(path));
+    ASSERT_TRUE(onDisk);
+    EXPECT_NE(onDisk->find("DisableUSBConnectedPersonalHotspot"), nullptr);
+    EXPECT_NE(onDisk->find("enableWireless"), nullptr);
+}
+
+TEST(UserDefaultsTest, ADamagedFileIsKeptAsideAndTheStoreStartsEmpty) {
+    TempDir dir;
+    std::string path = dir.file("p.plist");
+    writeFile(path, "<plist><dict><key>selectedInterfaceOption</key><str");
+    std::vector<std::string> console;
+    UserDefaults d(path, [&](const std::string& l) { console.push_back(l); });
+    EXPECT_EQ(d.integerForKey("selectedInterfaceOption"), 0);
+    ASSERT_EQ(console.size(), 1u);
+    EXPECT_NE(console[0].find(".damaged-"), std::string::npos) << console[0];
+    // The damaged text survives beside the new store.
+    std::string listing;
+    FILE* ls = ::popen(("ls " + dir.path()).c_str(), "r");
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, ls)) listing += buf;
+    ::pclose(ls);
+    EXPECT_NE(listing.find("p.plist.damaged-"), std::string::npos);
+
+    d.setObject(plist::Value::string("1"), "enableWireless");
+    EXPECT_TRUE(d.synchronize());
+    EXPECT_TRUE(plist::parse(readFile(path)));
+}
+
+TEST(UserDefaultsTest, AWriterKilledAtAnyMomentNeverLeavesAnUnreadableFile) {
+    TempDir dir;
+    std::string path = dir.file("p.plist");
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 40; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            UserDefaults d(path, [](const std::string&) {});
+            for (long i = 0;; ++i) {
+                d.setObject(plist::Value::string(std::string(static_cast<size_t>(i % 5000), 'x')), "big");
+                d.setObject(plist::Value::string(std::to_string(i)), "counter");
+                d.synchronize();
+            }
+        }
+        // Let the writer run for a random moment (spinning, so the kill lands
+        // anywhere in a write), then kill it without warning.
+        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 20000);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        auto text = file::readAll(path);
+        if (!text) continue;  // killed before the first write
+        EXPECT_TRUE(plist::parse(*text)) << "round " << round;
+    }
+}
+
+TEST(UserDefaultsTest, SafeFromSeveralThreads) {
+    TempDir dir;
+    UserDefaults d(dir.file("p.plist"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&d, t] {
+            for (int i = 0; i < 200; ++i) {
+                d.setObject(plist::Value::string(std::to_string(i)), "k" + std::to_string(t));
+                (void)d.integerForKey("k" + std::to_string((t + 1) % 4));
+                if (i % 50 == 0) d.synchronize();
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    ASSERT_TRUE(d.synchronize());
+    UserDefaults fresh(dir.file("p.plist"));
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(fresh.integerForKey("k" + std::to_string(t)), 199);
+}
+
+}  // namespace
+}  // namespace ww::test

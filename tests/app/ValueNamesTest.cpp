@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "menu/MenuTexts.h"
+#include "menu/WiFiValueNames.h"
+
+namespace ww {
+namespace {
+
+using namespace WWUtils;
+using O = std::optional<std::string>;
+
+TEST(ValueNamesTest, Tables) {
+    EXPECT_EQ(stringForOpMode(0, 10.13f), O("None"));
+    EXPECT_EQ(stringForOpMode(1, 10.13f), O("Infrastructure"));
+    EXPECT_EQ(stringForOpMode(3, 10.13f), O("Host Access Point"));
+    EXPECT_EQ(stringForOpMode(4, 10.13f), std::nullopt);
+    EXPECT_EQ(stringForOpMode(-1, 10.13f), std::nullopt);
+
+    EXPECT_EQ(stringForSecurityMode(3, 0), "WPA2 Personal Mixed");
+    EXPECT_EQ(stringForSecurityMode(4, 0), "WPA2 Personal");
+    EXPECT_EQ(stringForSecurityMode(8, 0), "Unknown");
+    EXPECT_EQ(stringForSecurityMode(10, 0), "Enterprise");
+    EXPECT_EQ(stringForSecurityMode(-1, 0), "Unknown");
+    EXPECT_EQ(stringForSecurityMode(11, 0), "Unknown");
+    EXPECT_EQ(stringForSecurityMode(INT64_MAX, 0), "Unknown");
+    // Only the low 32 bits count: 2^32 + 4 names like 4.
+    EXPECT_EQ(stringForSecurityMode((std::int64_t{1} << 32) + 4, 0), "WPA2 Personal");
+
+    EXPECT_EQ(stringForPHYMode(0, 0), std::nullopt);
+    EXPECT_EQ(stringForPHYMode(5, 0), O("802.11ac"));
+    EXPECT_EQ(stringForPHYMode(6, 0), std::nullopt);
+    EXPECT_EQ(stringForChannelWidth(0), O("Unknown"));
+    EXPECT_EQ(stringForChannelWidth(4), O("160 MHz"));
+    EXPECT_EQ(stringForChannelWidth(5), std::nullopt);
+    EXPECT_EQ(stringForChannelBand(0), O("Unknown"));
+    EXPECT_EQ(stringForChannelBand(1), O("2.4 GHz"));
+    EXPECT_EQ(stringForChannelBand(3), std::nullopt);
+
+    EXPECT_EQ(securityModeForString("WEP"), 1);
+    EXPECT_EQ(securityModeForString("wep"), 0);
+    EXPECT_EQ(securityModeForString("802.1X WEP"), 6);
+    EXPECT_EQ(securityModeForString("WPA2 Personal Mixed"), 0);
+    // The OS version never matters.
+    EXPECT_EQ(stringForSecurityMode(2, 10.6f), stringForSecurityMode(2, 10.13f));
+}
+
+TEST(ValueNamesTest, OsVersion) {
+    EXPECT_FLOAT_EQ(osVersionFromRelease("6.1.0-18-amd64"), 6.1f);
+    EXPECT_FLOAT_EQ(osVersionFromRelease("5.15.0"), 5.15f);
+    EXPECT_FLOAT_EQ(osVersionFromRelease("10.10"), 10.1f);  // minor written plainly, as on macOS
+    EXPECT_FLOAT_EQ(osVersionFromRelease("garbage"), 0.0f);
+    EXPECT_EQ(osVersionString("NAME=\"Debian\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n",
+                              "6.1.0"),
+              "Debian GNU/Linux 12 (bookworm), kernel 6.1.0");
+    EXPECT_EQ(osVersionString("", "6.1.0"), "Linux, kernel 6.1.0");
+    EXPECT_GT(GetOSVersion(), 0.0f);
+}
+
+TEST(ValueNamesTest, MenuTexts) {
+    EXPECT_EQ(menuTexts::channelText(WiFiChannel{36, 2, 3}), "36/5 GHz (80 MHz)");
+    EXPECT_EQ(menuTexts::channelText(std::nullopt), "0/Unknown (Unknown)");
+    EXPECT_EQ(menuTexts::channelText(WiFiChannel{37, 3, 5}), "37/Unknown (Unknown)");
+    EXPECT_EQ(menuTexts::transmitRate(true, 866.7), "Transmit Rate: 866 Mbps");
+    EXPECT_EQ(menuTexts::transmitRate(true, -1.9), "Transmit Rate: -1 Mbps");
+    EXPECT_EQ(menuTexts::transmitRate(true, 1e300), "Transmit Rate: 0 Mbps");
+    EXPECT_EQ(menuTexts::transmitRate(false, 866.7), "Transmit Rate:");
+    EXPECT_EQ(menuTexts::opMode(true, std::nullopt), "Op Mode:");
+    EXPECT_EQ(menuTexts::mcsIndex(true, std::string("")), "MCS Index: ");
+    EXPECT_EQ(menuTexts::mcsIndex(false, std::string("9")), "MCS Index: N/A");
+    EXPECT_EQ(menuTexts::interfaceName(std::string("en0"), std::string("Ethernet")),
+              "Interface name: en0/Ethernet");
+}
+
+}  // namespace
+}  // namespace ww

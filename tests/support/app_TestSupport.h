@@ -1,0 +1,131 @@
+#pragma once
+
+// Helpers for the agent's tests: a logger that keeps every line, temporary
+// folders, simulated Wi-Fi files and fixture tool directories.
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "logging/DDLog.h"
+#include "platform/foundation/FileUtil.h"
+#include "platform/foundation/Plist.h"
+
+namespace ww::test {
+
+struct CapturedLine {
+    std::int32_t flag;
+    std::string text;
+    std::string function;
+};
+
+class CaptureLogger : public DDAbstractLogger {
+public:
+    CaptureLogger() : DDAbstractLogger("test.capture") {}
+    void logMessage(const DDLogMessage& m) override {
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back(CapturedLine{m.logFlag(), m.logMsg(), m.function() ? m.function() : ""});
+    }
+    // Every line so far (the caller flushes the log first).
+    std::vector<CapturedLine> lines() {
+        DDLog::flushLog();
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+    std::vector<std::string> texts() {
+        std::vector<std::string> out;
+        for (const auto& l : lines()) out.push_back(l.text);
+        return out;
+    }
+    void clear() {
+        DDLog::flushLog();
+        std::lock_guard lock(m_mutex);
+        m_lines.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<CapturedLine> m_lines;
+};
+
+// Installs a CaptureLogger for the scope of a test, alone in the log core.
+class ScopedCapture {
+public:
+    ScopedCapture() : logger(std::make_shared<CaptureLogger>()) {
+        DDLog::removeAllLoggers();
+        DDLog::addLogger(logger);
+        DDLog::flushLog();
+    }
+    ~ScopedCapture() {
+        DDLog::flushLog();
+        DDLog::removeAllLoggers();
+        DDLog::flushLog();
+    }
+    std::shared_ptr<CaptureLogger> logger;
+};
+
+class TempDir {
+public:
+    TempDir() {
+        char tmpl[] = "/tmp/ww-test-XXXXXX";
+        m_path = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    file::writeAtomically(path, text, mode);
+}
+
+inline std::string readFile(const std::string& path) { return file::readAll(path).value_or(""); }
+
+// A simulated Wi-Fi: powered, associated, with the values given.
+inline plist::Value simWifi(bool power, bool associated) {
+    plist::Value d = plist::Value::dictionary();
+    d.set("present", plist::Value::boolean(true));
+    d.set("power", plist::Value::boolean(power));
+    d.set("interfaceMode", plist::Value::integer(1));
+    d.set("security", plist::Value::integer(4));
+    d.set("activePHYMode", plist::Value::integer(5));
+    if (associated) {
+        d.set("ssid", plist::Value::string("Flowers By Irene"));
+        d.set("bssid", plist::Value::string("4c:43:41:4:1c:bc"));
+    }
+    d.set("channelNumber", plist::Value::integer(36));
+    d.set("channelBand", plist::Value::integer(2));
+    d.set("channelWidth", plist::Value::integer(3));
+    d.set("transmitRate", plist::Value::real(866.7));
+    d.set("rssiValue", plist::Value::integer(-55));
+    d.set("noiseMeasurement", plist::Value::integer(-90));
+    d.set("mcs", plist::Value::string("9"));
+    return d;
+}
+
+inline std::vector<std::string> simOperations(const std::string& path) {
+    std::vector<std::string> out;
+    auto v = plist::parse(readFile(path));
+    if (!v) return out;
+    if (const plist::Value* ops = v->find("operations"); ops && ops->arrayValue()) {
+        for (const auto& o : *ops->arrayValue()) out.push_back(*o.stringValue());
+    }
+    return out;
+}
+
+// The build tree (for the programs under test).
+inline std::string buildDir() {
+    const char* d = std::getenv("WW_BUILD_DIR");
+    return d ? d : ".";
+}
+
+}  // namespace ww::test
