@@ -14,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -161,6 +162,26 @@ inline std::vector<std::string> listDir(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Matches text against a shape: '#' is a decimal digit, '%' an upper-case
+// hexadecimal digit, '*' any run of characters (also none); everything else
+// stands for itself. (std::regex trips GCC 12's warnings in sanitizer builds.)
+inline bool matchesShape(std::string_view text, std::string_view shape) {
+    if (shape.empty()) return text.empty();
+    char c = shape.front();
+    if (c == '*') {
+        for (size_t k = 0; k <= text.size(); ++k) {
+            if (matchesShape(text.substr(k), shape.substr(1))) return true;
+        }
+        return false;
+    }
+    if (text.empty()) return false;
+    char t = text.front();
+    bool ok = c == '#'   ? (t >= '0' && t <= '9')
+              : c == '%' ? ((t >= '0' && t <= '9') || (t >= 'A' && t <= 'F'))
+                         : t == c;
+    return ok && matchesShape(text.substr(1), shape.substr(1));
 }
 
 // Empties the core's logger list and waits until that is done, including the
