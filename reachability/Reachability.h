@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/dispatch/SerialQueue.h"
@@ -88,7 +89,8 @@ class Reachability : public std::enable_shared_from_this<Reachability> {
     // Stops delivering changes and releases the self-reference. Safe from a block.
     void stopNotifier();
 
-    // ---- flags ----
+    // ---- flags: each query reads the target's current flags from the service
+    // (for a host name nobody watches, that may wait for the name to resolve) ----
     // Reachable, unless a connection is required and would be transient.
     static bool isReachableWithFlags(ReachabilityFlags flags);
     bool isReachable() const;

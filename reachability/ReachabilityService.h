@@ -41,10 +41,10 @@ class ReachabilityTarget {
     // false and fills `error` when the service cannot take it.
     [[nodiscard]] virtual bool setCallback(Callback callback, std::string& error) = 0;
 
-    // Starts delivering changes on `queue` (a callback must be registered);
-    // a null queue stops delivery. A change that has not yet reached the
-    // callback when delivery stops is dropped. Returns false and fills `error`
-    // when delivery cannot start.
+    // Starts delivering changes on `queue`; a null queue stops delivery.
+    // Changes still waiting on the queue when delivery stops are dropped.
+    // Returns false and fills `error` when delivery cannot start (also when
+    // the target already delivers on a queue).
     [[nodiscard]] virtual bool setDispatchQueue(dispatch::QueuePtr queue, std::string& error) = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "reachability/Reachability.h"
@@ -256,6 +257,10 @@ TEST_F(NetlinkServiceTest, FlagsOfAddressesAndNamesWithoutNotifier) {
     auto numeric = service->createWithName("198.51.100.2");
     ASSERT_NE(numeric, nullptr);
     EXPECT_EQ(numeric->flags(), R | l | d);
+    // The default resolver, getent, finds localhost in the hosts file.
+    auto localhost = service->createWithName("localhost");
+    ASSERT_NE(localhost, nullptr);
+    EXPECT_EQ(localhost->flags(), R | l | d);
     EXPECT_EQ(service->createWithName("-x"), nullptr);
     EXPECT_EQ(service->createWithName(""), nullptr);
     EXPECT_EQ(service->createWithName("a b"), nullptr);
@@ -372,6 +377,47 @@ TEST_F(NetlinkServiceTest, StoppedTargetsGetNoReportsAndNothingIsLeftBehind) {
         EXPECT_FALSE(service->isWatching());
     }
     EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST_F(NetlinkServiceTest, ASlowCallbackGetsOneReportForTheChangesItMissed) {
+    auto service = makeService();
+    ASSERT_NE(service, nullptr);
+    auto slow = service->createWithAddress(address("203.0.113.7"));
+    auto fence = service->createWithAddress(address("203.0.113.7"));
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    EventLog<Flags> slowReports;
+    Reports fenceReports;
+    auto slowQueue = dispatch::SerialQueue::create("test.slow");
+    auto fenceQueue = dispatch::SerialQueue::create("test.fence");
+    std::string error;
+    ASSERT_TRUE(slow->setCallback(
+        [&](Flags flags) {
+            slowReports.push(flags);
+            gate.wait();  // the first report holds the queue
+        },
+        error));
+    ASSERT_TRUE(slow->setDispatchQueue(slowQueue, error));
+    start(*fence, fenceReports, fenceQueue);
+
+    // Three changes while the slow callback is busy; the fence's reports show
+    // when the service has dealt with each.
+    const char* changes[] = {"route add 203.0.113.0/24 dev wired0",
+                             "route del 203.0.113.0/24 dev wired0",
+                             "route add 203.0.113.0/24 dev wired0"};
+    for (std::size_t k = 0; k < 3; ++k) {
+        ip(changes[k]);
+        ASSERT_TRUE(fenceReports.log.waitForCount(k + 1));
+    }
+    EXPECT_EQ(slowQueue->pendingCount(), 1u);
+    release.set_value();
+    ASSERT_TRUE(slowReports.waitForCount(2));
+    ip("route del 203.0.113.0/24 dev wired0");
+    ASSERT_TRUE(slowReports.waitUntil(
+        [](const std::vector<Flags>& seen) { return !seen.empty() && seen.back() == 0; }));
+    EXPECT_EQ(slowReports.events(), (std::vector<Flags>{R | d, R | d, 0}));
+    stop(*slow);
+    stop(*fence);
 }
 
 TEST_F(NetlinkServiceTest, MonitorOnTheLinuxService) {

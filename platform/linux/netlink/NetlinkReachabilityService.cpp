@@ -64,6 +64,11 @@ struct TargetState {
     // queued before a stop are recognised and dropped.
     std::uint64_t generation = 0;
     std::optional<ReachabilityFlags> lastDelivered;
+    // A delivery still waiting on the queue reads the flags when it runs, so
+    // a second one would say nothing new: a slow callback cannot make the
+    // queue grow.
+    bool pendingReport = false;
+    bool pendingIfChanged = false;
     // The addresses of the name's last resolution; nothing while it did not resolve.
     std::optional<AddressList> resolved;
 
@@ -103,7 +108,9 @@ struct TargetState {
         ReachabilityTarget::Callback current;
         {
             std::lock_guard lock(mutex);
-            if (generation != forGeneration || !callback) return;
+            if (generation != forGeneration) return;
+            (onlyIfChanged ? pendingIfChanged : pendingReport) = false;
+            if (!callback) return;
             current = callback;
         }
         ReachabilityFlags flags = readFlags(false).value_or(0);
@@ -273,6 +280,8 @@ bool NetlinkReachabilityService::Engine::schedule(const std::shared_ptr<TargetSt
         target->queue = std::move(queue);
         ++target->generation;
         target->lastDelivered = baseline.value_or(0);
+        target->pendingReport = false;
+        target->pendingIfChanged = false;
     }
     {
         std::lock_guard lock(m_mutex);
@@ -357,6 +366,9 @@ void NetlinkReachabilityService::Engine::post(const std::shared_ptr<TargetState>
     {
         std::lock_guard lock(target->mutex);
         if (!target->queue) return;
+        // A waiting report covers everything; a waiting check covers a check.
+        if (target->pendingReport || (onlyIfChanged && target->pendingIfChanged)) return;
+        (onlyIfChanged ? target->pendingIfChanged : target->pendingReport) = true;
         queue = target->queue;
         generation = target->generation;
     }
@@ -425,25 +437,29 @@ void NetlinkReachabilityService::Engine::run() {
     Clock::time_point lastMessage;
 
     for (;;) {
+        std::vector<std::shared_ptr<TargetState>> previous;
+        bool targetsChanged = false;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopRequested) break;
             if (m_targetsChanged) {
                 m_targetsChanged = false;
-                auto previous = std::move(targets);
+                targetsChanged = true;
+                previous = std::move(targets);
                 targets = m_targets;
-                // Resolutions of targets that stopped watching are abandoned
-                // (erasing kills the child); new names start resolving.
-                std::erase_if(resolutions, [&](const auto& entry) {
-                    return std::find(targets.begin(), targets.end(), entry.second.target) ==
-                           targets.end();
-                });
-                for (const auto& target : targets) {
-                    bool known =
-                        std::find(previous.begin(), previous.end(), target) != previous.end();
-                    if (!known && target->isName && !resolutions.count(target.get())) {
-                        startResolution(target, resolutions);
-                    }
+            }
+        }
+        if (targetsChanged) {
+            // Resolutions of targets that stopped watching are abandoned
+            // (erasing kills the child); new names start resolving.
+            std::erase_if(resolutions, [&](const auto& entry) {
+                return std::find(targets.begin(), targets.end(), entry.second.target) ==
+                       targets.end();
+            });
+            for (const auto& target : targets) {
+                bool known = std::find(previous.begin(), previous.end(), target) != previous.end();
+                if (!known && target->isName && !resolutions.count(target.get())) {
+                    startResolution(target, resolutions);
                 }
             }
         }

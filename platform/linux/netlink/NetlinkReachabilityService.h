@@ -25,7 +25,9 @@ namespace ww::netlink {
 // unspecified address (0.0.0.0) also stands for the default route.
 //
 // Threads: one, and only while some target delivers changes; it is joined
-// when the last one stops. Flags may be read from any thread.
+// when the last one stops. Flags may be read from any thread; for a name that
+// is not being watched, reading them resolves it first, which can take up to
+// the resolver's time limit.
 class NetlinkReachabilityService : public ReachabilityService {
   public:
     struct Options {
