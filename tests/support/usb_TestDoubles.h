@@ -1,0 +1,136 @@
+#pragma once
+
+// Recorders for the USB guard's outputs: its console (standard error, standard
+// output, system log), the sysfs attribute writes, and the log core's lines.
+
+#include <cerrno>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logging/DDLog.h"
+#include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "usb/UsbConsole.h"
+
+namespace ww::test {
+
+class RecordingUsbConsole final : public UsbConsole {
+  public:
+    void standardError(std::string_view text) override { add(m_stderr, text); }
+    void standardOutput(std::string_view text) override { add(m_stdout, text); }
+    void systemLog(std::string_view message) override { add(m_syslog, message); }
+
+    // Everything written to each stream, in order (texts as they were written).
+    std::vector<std::string> standardErrorTexts() const { return get(m_stderr); }
+    std::vector<std::string> standardOutputTexts() const { return get(m_stdout); }
+    std::vector<std::string> systemLogEntries() const { return get(m_syslog); }
+
+  private:
+    void add(std::vector<std::string>& v, std::string_view t) {
+        std::lock_guard lock(m_mutex);
+        v.emplace_back(t);
+    }
+    std::vector<std::string> get(const std::vector<std::string>& v) const {
+        std::lock_guard lock(m_mutex);
+        return v;
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_stderr, m_stdout, m_syslog;
+};
+
+// Records every attribute write. Writes succeed on the file through the real
+// writer unless an error was queued with failNext: then the next write fails
+// with it and the file is left alone, as the kernel leaves a refused change.
+class RecordingAttributeWriter final : public sysfs::AttributeWriter {
+  public:
+    struct Write {
+        std::string path;
+        std::string bytes;
+        int result;
+    };
+
+    void failNext(int error) {
+        std::lock_guard lock(m_mutex);
+        m_failures.push_back(error);
+    }
+
+    int writeAttribute(const std::string& path, std::string_view bytes) override {
+        int result = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_failures.empty()) {
+                result = m_failures.front();
+                m_failures.pop_front();
+            }
+        }
+        if (result == 0) result = sysfs::AttributeWriter::real().writeAttribute(path, bytes);
+        std::lock_guard lock(m_mutex);
+        m_writes.push_back(Write{path, std::string(bytes), result});
+        return result;
+    }
+
+    std::vector<Write> writes() const {
+        std::lock_guard lock(m_mutex);
+        return m_writes;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    std::deque<int> m_failures;
+    std::vector<Write> m_writes;
+};
+
+// Collects the log core's messages while it is installed (from construction to
+// destruction). `lines` flushes the log first, so every line logged before the
+// call is there.
+class UsbLogCapture {
+  public:
+    struct Line {
+        std::string text;
+        std::string function;
+        std::int32_t flag;
+    };
+
+    UsbLogCapture() : m_logger(std::make_shared<Logger>()) {
+        DDLog::addLogger(m_logger);
+        DDLog::flushLog();
+    }
+    ~UsbLogCapture() {
+        DDLog::removeLogger(m_logger);
+        DDLog::flushLog();
+        // The core's removal work on the logger's queue holds a reference; let
+        // it finish so that the last reference goes here, not on that queue.
+        m_logger->loggerQueue()->sync([] {});
+    }
+    UsbLogCapture(const UsbLogCapture&) = delete;
+    UsbLogCapture& operator=(const UsbLogCapture&) = delete;
+
+    std::vector<Line> lines() const {
+        DDLog::flushLog();
+        std::lock_guard lock(m_logger->mutex);
+        return m_logger->lines;
+    }
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const Line& l : lines()) out.push_back(l.text);
+        return out;
+    }
+
+  private:
+    struct Logger final : DDAbstractLogger {
+        Logger() : DDAbstractLogger("ww.test.usb") {}
+        void logMessage(const DDLogMessage& m) override {
+            std::lock_guard lock(mutex);
+            lines.push_back(Line{m.logMsg(), m.function() ? m.function() : "", m.logFlag()});
+        }
+        std::mutex mutex;
+        std::vector<Line> lines;
+    };
+    std::shared_ptr<Logger> m_logger;
+};
+
+}  // namespace ww::test

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "tests/support/usb_FakeSysfs.h"
+#include "tests/support/usb_TestDoubles.h"
+#include "usb/DryRunUsbRegistry.h"
+#include "usb/HotspotDisabling.h"
+#include "usb/UsbWatcher.h"
+
+namespace ww {
+namespace {
+
+using test::FakeSysfs;
+
+InterfaceInfoPtr hotspot(std::optional<std::string> bsdName) {
+    auto r = std::make_shared<InterfaceInfo>();
+    r->BSDName.set(std::move(bsdName));
+    r->displayName.set("iPhone USB");
+    r->status.set("active");
+    return r;
+}
+
+plist::Value arrayOf(std::vector<plist::Value> v) { return plist::Value::array(std::move(v)); }
+
+// A machine with a tethering phone below an external hub, a keyboard and a
+// USB stick, wired as the agent wires it: the handler observes the watcher's
+// notification and acts through the same registry.
+class HotspotDisablingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tree.addRootHub(1);
+        tree.addRootHub(2);
+        const std::string hub = tree.addDevice("usb1", 2, test::externalHubSpec());
+        phone = tree.addDevice(hub, 4, test::iPhoneSpec());
+        tree.addNetworkInterface(phone, 2, "eth1");
+        tree.addDevice("usb1", 3, test::keyboardSpec());
+        stick = tree.addDevice("usb2", 1, test::usbStickSpec());
+        tree.addBlockDevice(stick, 0, "sdb", 6);
+    }
+    void TearDown() override {
+        if (m_token) NotificationCenter::defaultCenter().removeObserver(m_token);
+    }
+
+    // One watcher start with the handler observing, as in a check.
+    void runCheck(const InterfaceList& hotspots, UsbRegistry& through) {
+        if (m_token) NotificationCenter::defaultCenter().removeObserver(m_token);
+        m_token = NotificationCenter::defaultCenter().addObserver(
+            kDetectedConnectedUSBHotspotNotification, nullptr, [&](const Notification& n) {
+                lastDevices = *n.userInfo.find(kAllDevicesKey);
+                usbDeviceDetected(n, hotspots, through, console);
+            });
+        WWUtils::detectConnectedUSBHotspot(through, console);
+    }
+    void runCheck(const InterfaceList& hotspots) { runCheck(hotspots, registry); }
+
+    std::string phoneTarget() const {
+        return std::filesystem::canonical(tree.path(tree.deviceDirectory(phone))).string() +
+               "/bConfigurationValue";
+    }
+    std::string standardOutput() const {
+        std::string out;
+        for (const std::string& t : console.standardOutputTexts()) out += t;
+        return out;
+    }
+
+    FakeSysfs tree;
+    std::string phone, stick;
+    test::RecordingAttributeWriter writer;
+    sysfs::SysfsUsbRegistry registry{tree.root(), writer};
+    test::RecordingUsbConsole console;
+    test::UsbLogCapture log;
+    plist::Value lastDevices;
+
+  private:
+    NotificationCenter::Token m_token = 0;
+};
+
+TEST_F(HotspotDisablingTest, TetheringPhoneIsSwitchedToItsFirstConfiguration) {
+    const InterfaceInfoPtr eth1 = hotspot("eth1");
+    runCheck({eth1});
+
+    // The first configuration's value is 2 (not index + 1), and only the phone
+    // is touched: not its hub, not the stick.
+    ASSERT_EQ(writer.writes().size(), 1u);
+    EXPECT_EQ(writer.writes()[0].path, phoneTarget());
+    EXPECT_EQ(writer.writes()[0].bytes, "2\n");
+    EXPECT_EQ(tree.configurationValue(phone), "2\n");
+    EXPECT_EQ(standardOutput(), "");
+
+    const plist::Value phoneRecord = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1");
+    ASSERT_EQ(lastDevices,
+              arrayOf({phoneRecord, usbDeviceRecord("Cruzer Blade", {0x0781, 0x5567}, "sdb")}));
+    const std::vector<test::UsbLogCapture::Line> lines = log.lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].text, "deviceDetected:" + lastDevices.description());
+    EXPECT_EQ(lines[1].text, "inteface  = " + eth1->toString() +
+                                 " and info=" + arrayOf({phoneRecord}).description());
+    EXPECT_EQ(lines[2].text, "AppDelegate:usbDeviceDetected disabling (" + eth1->toString() +
+                                 ") and thisInterfaceInfo=" + phoneRecord.description());
+    for (const auto& l : lines) {
+        EXPECT_EQ(l.function, "usbDeviceDetected");
+        EXPECT_EQ(l.flag, DDLogFlagInfo);
+    }
+}
+
+TEST_F(HotspotDisablingTest, OnlyMatchingHotspotRecordsDisable) {
+    // Two hotspot records, one of whose names is among the devices, one absent.
+    const InterfaceInfoPtr eth7 = hotspot("eth7");
+    runCheck({eth7, hotspot("eth1"), hotspot(std::nullopt)});
+    EXPECT_EQ(writer.writes().size(), 1u);
+    const std::vector<std::string> texts = log.texts();
+    ASSERT_EQ(texts.size(), 5u);
+    EXPECT_EQ(texts[1],
+              "inteface  = " + eth7->toString() + " and info=" + arrayOf({}).description());
+    EXPECT_EQ(texts[2].rfind("inteface  = ", 0), 0u);
+    EXPECT_EQ(texts[3].rfind("AppDelegate:usbDeviceDetected disabling (", 0), 0u);
+    EXPECT_EQ(texts[4].rfind("inteface  = ", 0), 0u);
+    // Matching is exact: case counts.
+    runCheck({hotspot("ETH1")});
+    EXPECT_EQ(writer.writes().size(), 1u);
+}
+
+TEST_F(HotspotDisablingTest, NothingToDoStopsAfterTheFirstLine) {
+    runCheck({});
+    FakeSysfs empty;
+    sysfs::SysfsUsbRegistry none(empty.root(), writer);
+    runCheck({hotspot("eth1")}, none);
+    EXPECT_TRUE(writer.writes().empty());
+    const std::vector<std::string> texts = log.texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind("deviceDetected:", 0), 0u);
+    EXPECT_EQ(texts[1], "deviceDetected:" + arrayOf({}).description());
+}
+
+TEST_F(HotspotDisablingTest, TwoIdenticalPhonesOnlyTheTetheringOneIsTouched) {
+    // The first phone found (bus 1, port 1) shares nothing; the second tethers.
+    const std::string idle = tree.addDevice("usb1", 1, test::iPhoneSpec());
+    const std::string second = tree.addDevice("usb2", 2, test::iPhoneSpec());
+    tree.addNetworkInterface(second, 2, "eth2");
+    runCheck({hotspot("eth2")});
+    ASSERT_EQ(writer.writes().size(), 1u);
+    EXPECT_EQ(tree.configurationValue(second), "2\n");
+    EXPECT_EQ(tree.configurationValue(idle), "3\n");
+    EXPECT_EQ(tree.configurationValue(phone), "3\n");
+}
+
+TEST_F(HotspotDisablingTest, FirstOfSeveralRecordsWithTheSameBsdName) {
+    const plist::Value first = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1");
+    const plist::Value second = usbDeviceRecord("Other", {0x1234, 0x5678}, "eth1");
+    plist::Value info = plist::Value::dictionary();
+    info.set(kAllDevicesKey, arrayOf({first, second}));
+    const InterfaceInfoPtr eth1 = hotspot("eth1");
+    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, info}, {eth1},
+                      registry, console);
+    ASSERT_EQ(writer.writes().size(), 1u);
+    EXPECT_EQ(writer.writes()[0].path, phoneTarget());
+    const std::vector<std::string> texts = log.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], "inteface  = " + eth1->toString() +
+                            " and info=" + arrayOf({first, second}).description());
+}
+
+TEST_F(HotspotDisablingTest, BadNotificationsAreIgnored) {
+    const InterfaceList list{hotspot("eth1")};
+    plist::Value noArray = plist::Value::dictionary();
+    noArray.set(kAllDevicesKey, plist::Value::string("eth1"));
+    plist::Value oddRecords = plist::Value::dictionary();
+    // Records without numbers or with a BSD name of the wrong type.
+    plist::Value noNumbers = plist::Value::dictionary();
+    noNumbers.set(kBsdNameKey, plist::Value::string("eth1"));
+    plist::Value numberName = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "x");
+    numberName.set(kBsdNameKey, plist::Value::integer(1));
+    oddRecords.set(kAllDevicesKey, arrayOf({plist::Value::string("x"), numberName, noNumbers}));
+
+    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, {}}, list,
+                      registry, console);
+    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, noArray},
+                      list, registry, console);
+    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, oddRecords},
+                      list, registry, console);
+    EXPECT_TRUE(writer.writes().empty());
+    EXPECT_EQ(log.texts().front(), "deviceDetected:(null)");
+    // The record without numbers reaches the disabling as 0 and 0.
+    EXPECT_EQ(console.systemLogEntries(),
+              std::vector<std::string>{"vendorID & productID are null."});
+}
+
+TEST_F(HotspotDisablingTest, DeviceReportingVendorAndProductZero) {
+    test::UsbDeviceSpec nulls = test::iPhoneSpec();
+    nulls.vendorID = 0;
+    nulls.productID = 0;
+    const std::string odd = tree.addDevice("usb2", 3, nulls);
+    tree.addNetworkInterface(odd, 2, "eth9");
+    runCheck({hotspot("eth9")});
+    EXPECT_TRUE(writer.writes().empty());
+    EXPECT_EQ(console.systemLogEntries(),
+              (std::vector<std::string>{"usbDeviceEvent", "vendorID & productID are null."}));
+    EXPECT_EQ(standardOutput(), "");
+}
+
+TEST_F(HotspotDisablingTest, OutcomesOfTheDisabling) {
+    const std::string descriptors = tree.deviceDirectory(phone) + "/descriptors";
+    const std::string full = tree.readFile(descriptors);
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        std::int32_t vendorID, productID;
+        const char* bsdName;
+        std::string standardOutput;
+        std::size_t writes;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"done", [] {}, 0x05ac, 0x12a8, "eth1", "", 1, "2\n"},
+        {"busy", [&] { writer.failNext(EBUSY); }, 0x05ac, 0x12a8, "eth1", "", 1, "3\n"},
+        {"denied", [&] { writer.failNext(EACCES); }, 0x05ac, 0x12a8, "eth1",
+         "Could not open device (error: d)\n", 1, "3\n"},
+        {"truncated descriptors", [&] { tree.writeFile(descriptors, full.substr(0, 20)); }, 0x05ac,
+         0x12a8, "eth1", "Could not set active configuration (error: 5)\n", 0, "3\n"},
+        {"unreadable descriptors", [&] { std::filesystem::remove(tree.path(descriptors)); }, 0x05ac,
+         0x12a8, "eth1", "Could not set active configuration (error: 2)\n", 0, "3\n"},
+        {"other BSD name", [] {}, 0x05ac, 0x12a8, "eth5", "Device not found\n", 0, "3\n"},
+        {"other numbers", [] {}, 0x05ac, 0x12a9, "eth1", "Device not found\n", 0, "3\n"},
+        {"numbers beyond 16 bits", [] {}, 0x105ac, 0x12a8, "eth1", "Device not found\n", 0, "3\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tree.writeFile(descriptors, full);
+        tree.writeFile(tree.deviceDirectory(phone) + "/bConfigurationValue", "3\n");
+        test::RecordingUsbConsole out;
+        const std::size_t before = writer.writes().size();
+        c.arrange();
+        WWUtils::disableConnectedUSBHotspotForVendorID(registry, c.vendorID, c.productID, c.bsdName,
+                                                       out);
+        std::string text;
+        for (const std::string& t : out.standardOutputTexts()) text += t;
+        EXPECT_EQ(text, c.standardOutput);
+        EXPECT_TRUE(out.standardErrorTexts().empty());
+        EXPECT_TRUE(out.systemLogEntries().empty());
+        EXPECT_EQ(writer.writes().size() - before, c.writes);
+        EXPECT_EQ(tree.configurationValue(phone), c.value);
+    }
+}
+
+TEST_F(HotspotDisablingTest, DryRunLogsTheWriteAndWritesNothing) {
+    DryRunUsbRegistry dryRun(registry);
+    runCheck({hotspot("eth1")}, dryRun);
+    EXPECT_TRUE(writer.writes().empty());
+    EXPECT_EQ(tree.configurationValue(phone), "3\n");
+    EXPECT_EQ(standardOutput(), "");
+    const std::vector<test::UsbLogCapture::Line> lines = log.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3].text, "dry run: would write 2 to " + phoneTarget() +
+                                 " (device \"iPhone\" vid = 0x05ac pid = 0x12a8 bsdName = eth1)");
+    EXPECT_EQ(lines[3].function, "disableConnectedUSBHotspotForVendorID");
+    EXPECT_EQ(lines[3].flag, DDLogFlagInfo);
+
+    // What cannot be read is still reported as without dry run.
+    tree.writeFile(tree.deviceDirectory(phone) + "/descriptors", "");
+    WWUtils::disableConnectedUSBHotspotForVendorID(dryRun, 0x05ac, 0x12a8, "eth1", console);
+    EXPECT_EQ(standardOutput(), "Could not set active configuration (error: 5)\n");
+}
+
+}  // namespace
+}  // namespace ww

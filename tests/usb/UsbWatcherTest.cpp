@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "tests/support/usb_FakeSysfs.h"
+#include "tests/support/usb_TestDoubles.h"
+#include "usb/UsbWatcher.h"
+
+namespace ww {
+namespace {
+
+using test::FakeSysfs;
+using test::RecordingUsbConsole;
+
+// Records the USB notifications posted while it lives, with the posting thread.
+class NotificationRecorder {
+  public:
+    NotificationRecorder() {
+        m_token = NotificationCenter::defaultCenter().addObserver(
+            kDetectedConnectedUSBHotspotNotification, nullptr, [this](const Notification& n) {
+                posts.push_back(Post{n.userInfo, n.object, std::this_thread::get_id()});
+            });
+    }
+    ~NotificationRecorder() { NotificationCenter::defaultCenter().removeObserver(m_token); }
+
+    struct Post {
+        plist::Value userInfo;
+        const void* object;
+        std::thread::id thread;
+    };
+    // Filled on the posting thread, which is the test's own.
+    std::vector<Post> posts;
+
+  private:
+    NotificationCenter::Token m_token;
+};
+
+plist::Value allDevices(std::vector<plist::Value> records) {
+    plist::Value info = plist::Value::dictionary();
+    info.set("AllDevices", plist::Value::array(std::move(records)));
+    return info;
+}
+
+TEST(UsbWatcher, AnnouncesTetheringPhoneKeyboardAndStick) {
+    FakeSysfs tree;
+    tree.addRootHub(1);
+    tree.addRootHub(2);
+    const std::string hub = tree.addDevice("usb1", 2, test::externalHubSpec());
+    const std::string phone = tree.addDevice(hub, 4, test::iPhoneSpec());
+    tree.addNetworkInterface(phone, 2, "eth1");
+    tree.addDevice("usb1", 3, test::keyboardSpec());
+    const std::string stick = tree.addDevice("usb2", 1, test::usbStickSpec());
+    tree.addBlockDevice(stick, 0, "sdb", 6);
+    sysfs::SysfsUsbRegistry registry(tree.root());
+    RecordingUsbConsole console;
+    NotificationRecorder recorder;
+
+    WWUtils::detectConnectedUSBHotspot(registry, console);
+
+    // Posted once, synchronously, on this thread, with no sender.
+    ASSERT_EQ(recorder.posts.size(), 1u);
+    EXPECT_EQ(recorder.posts[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(recorder.posts[0].object, nullptr);
+    EXPECT_EQ(recorder.posts[0].userInfo,
+              allDevices({usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1"),
+                          usbDeviceRecord("Cruzer Blade", {0x0781, 0x5567}, "sdb")}));
+
+    EXPECT_EQ(console.systemLogEntries(), std::vector<std::string>{"usbDeviceEvent"});
+    std::string err;
+    for (const std::string& t : console.standardErrorTexts()) err += t;
+    EXPECT_EQ(err,
+              "deviceName: USB2.1 Hub\n"
+              "bsdName: (null)\n"
+              "added: vid = 0x05e3 pid = 0x0610\n"
+              "deviceName: iPhone\n"
+              "bsdName: eth1\n"
+              "added: vid = 0x05ac pid = 0x12a8\n"
+              "deviceName: USB Keyboard\n"
+              "bsdName: (null)\n"
+              "added: vid = 0x046d pid = 0xc31c\n"
+              "deviceName: Cruzer Blade\n"
+              "bsdName: sdb\n"
+              "added: vid = 0x0781 pid = 0x5567\n"
+              "deviceName: xHCI Host Controller\n"
+              "bsdName: (null)\n"
+              "added: vid = 0x1d6b pid = 0x0002\n"
+              "deviceName: xHCI Host Controller\n"
+              "bsdName: (null)\n"
+              "added: vid = 0x1d6b pid = 0x0002\n");
+    EXPECT_TRUE(console.standardOutputTexts().empty());
+}
+
+TEST(UsbWatcher, EmptyListIsStillAnnounced) {
+    FakeSysfs tree;
+    sysfs::SysfsUsbRegistry registry(tree.root());
+    RecordingUsbConsole console;
+    NotificationRecorder recorder;
+    WWUtils::detectConnectedUSBHotspot(registry, console);
+    ASSERT_EQ(recorder.posts.size(), 1u);
+    EXPECT_EQ(recorder.posts[0].userInfo, allDevices({}));
+    EXPECT_TRUE(console.standardErrorTexts().empty());
+    EXPECT_EQ(console.systemLogEntries(), std::vector<std::string>{"usbDeviceEvent"});
+}
+
+TEST(UsbWatcher, EachStartAnnouncesTheDevicesOfThatMoment) {
+    FakeSysfs tree;
+    tree.addRootHub(1);
+    sysfs::SysfsUsbRegistry registry(tree.root());
+    RecordingUsbConsole console;
+    NotificationRecorder recorder;
+
+    WWUtils::detectConnectedUSBHotspot(registry, console);
+    const std::string phone = tree.addDevice("usb1", 1, test::iPhoneSpec());
+    tree.addNetworkInterface(phone, 2, "eth1");
+    WWUtils::detectConnectedUSBHotspot(registry, console);
+
+    ASSERT_EQ(recorder.posts.size(), 2u);
+    EXPECT_EQ(recorder.posts[0].userInfo, allDevices({}));
+    EXPECT_EQ(recorder.posts[1].userInfo,
+              allDevices({usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1")}));
+}
+
+TEST(UsbWatcher, DeviceWithUnreadableNumbersGetsNameLinesOnly) {
+    FakeSysfs tree;
+    tree.addRootHub(1);
+    const std::string phone = tree.addDevice("usb1", 1, test::iPhoneSpec());
+    tree.addNetworkInterface(phone, 2, "eth1");
+    tree.writeFile(tree.deviceDirectory(phone) + "/idVendor", "apple\n");
+    std::filesystem::remove(tree.path(tree.deviceDirectory(phone) + "/product"));
+    sysfs::SysfsUsbRegistry registry(tree.root());
+    RecordingUsbConsole console;
+    NotificationRecorder recorder;
+
+    usbDeviceEvent("added", registry, console);
+
+    ASSERT_EQ(recorder.posts.size(), 1u);
+    EXPECT_EQ(recorder.posts[0].userInfo, allDevices({}));
+    const std::vector<std::string> err = console.standardErrorTexts();
+    ASSERT_GE(err.size(), 2u);
+    EXPECT_EQ(err[0], "deviceName: \n");
+    EXPECT_EQ(err[1], "bsdName: eth1\n");
+    EXPECT_EQ(err[2], "deviceName: xHCI Host Controller\n");
+}
+
+TEST(UsbWatcher, ReferenceTextIsPrintedAsGiven) {
+    FakeSysfs tree;
+    tree.addRootHub(3);
+    sysfs::SysfsUsbRegistry registry(tree.root());
+    RecordingUsbConsole console;
+    NotificationRecorder recorder;
+    usbDeviceEvent("matched", registry, console);
+    usbDeviceEvent(nullptr, registry, console);
+    const std::vector<std::string> err = console.standardErrorTexts();
+    ASSERT_EQ(err.size(), 6u);
+    EXPECT_EQ(err[2], "matched: vid = 0x1d6b pid = 0x0002\n");
+    EXPECT_EQ(err[5], "(null): vid = 0x1d6b pid = 0x0002\n");
+}
+
+TEST(UsbWatcher, RegistryNameText) {
+    const struct {
+        std::string raw, text;
+    } cases[] = {
+        {"iPhone", "iPhone"},
+        {"", ""},
+        {"P\xc3\xa9riph\xc3\xa9rique", "P\xc3\xa9riph\xc3\xa9rique"},  // UTF-8 kept
+        {"bad\xff\xfe", "bad??"},
+        {"cut\xc3", "cut?"},      // a truncated sequence
+        {"\xe0\x80\xaf", "???"},  // an overlong form
+        {"\xed\xa0\x80", "???"},  // a surrogate
+        {"line\nbreak\x1b[31m", "line?break?[31m"},
+        {std::string("nul\0after", 9), "nul"},
+        {std::string(200, 'a'), std::string(127, 'a')},
+        // Never half a character at the 127-byte cut.
+        {std::string(126, 'a') + "\xc3\xa9", std::string(126, 'a')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(usbRegistryNameText(c.raw), c.text) << c.raw;
+}
+
+}  // namespace
+}  // namespace ww
