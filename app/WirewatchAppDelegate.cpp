@@ -11,6 +11,7 @@
 #include "menu/WiFiValueNames.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
+#include "reachability/Reachability.h"
 #include "settings/ExitPasswordWindow.h"
 
 namespace ww {
@@ -45,6 +46,7 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
 }
 
 WirewatchAppDelegate::~WirewatchAppDelegate() {
+    if (m_reachability) m_reachability->stopNotifier();
     m_shell.setApplicationDelegate(nullptr);
     if (m_checkThread.joinable()) m_checkThread.join();
 }
@@ -95,6 +97,20 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
     setupDDLogger();
     // Crash reports are written by the fatal-signal handler main() installs;
     // nothing is sent anywhere.
+
+    // Reachability changes trigger a check at once. Without a monitor the
+    // timer stays the only periodic trigger.
+    if (!m_config.reachabilityHost.empty()) {
+        m_reachability = Reachability::reachabilityWithHostname(m_config.reachabilityHost);
+        if (m_reachability) {
+            auto trigger = [this](Reachability&) {
+                m_shell.mainThread().post([this] { checkInterfaceStatus(); });
+            };
+            m_reachability->setReachableBlock(trigger);
+            m_reachability->setUnreachableBlock(trigger);
+            m_reachability->startNotifier();
+        }
+    }
 
     m_statusItem = m_shell.createStatusItem(-1);
     m_statusItem->setMenu(m_statusMenu.get());

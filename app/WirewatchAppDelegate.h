@@ -20,6 +20,7 @@
 namespace ww {
 
 class DDFileLogger;
+class Reachability;
 class ExitPasswordWindow;
 
 // Everything the delegate needs from the outside world, chosen by main().
@@ -33,6 +34,9 @@ struct AgentConfig {
     std::string buildVersion = "1";
     // Install the terminal and file loggers at start-up (tests may leave them out).
     bool installLoggers = true;
+    // The public web host whose reachability changes trigger checks; empty for
+    // none. The monitor only looks up routes and resolves the name.
+    std::string reachabilityHost;
     // Replaces the network inventory (tests): fills the state as a pass would.
     std::function<void(NetworkState&)> inventory;
 };
@@ -131,6 +135,8 @@ private:
     std::string m_iconBaseName;
     std::shared_ptr<DDFileLogger> m_fileLogger;
     std::unique_ptr<ExitPasswordWindow> m_exitPasswordWindow;
+    // Kept only to stop it when the delegate goes away: its blocks call us.
+    std::shared_ptr<Reachability> m_reachability;
 
     std::thread m_checkThread;
     std::mutex m_threadMutex;

@@ -23,6 +23,8 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
+#include "platform/linux/netlink/NetlinkReachabilityService.h"
+#include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
 
 #ifndef WW_SHORT_VERSION
@@ -110,7 +112,17 @@ int main(int argc, char** argv) {
     file::makeDirectories(logsDir);
     installCrashReporter(logsDir, std::string(WW_SHORT_VERSION) + " (" + WW_BUILD_NUMBER + ")");
 
+    // Route and address changes reach the agent through rtnetlink.
+    std::string netlinkError;
+    if (auto service = netlink::NetlinkReachabilityService::create({}, netlinkError)) {
+        setReachabilityService(service);
+    } else {
+        std::fprintf(stderr, "wirewatch: no network change notifications (%s); checking every "
+                             "five seconds only\n", netlinkError.c_str());
+    }
+
     AgentConfig config;
+    config.reachabilityHost = "www.debian.org";
     config.commands = CommandTable::forToolsDirectory(toolsDir);
     config.logsDirectory = logsDir;
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";

@@ -41,6 +41,7 @@ protected:
         // The Wi-Fi tool prints what the airport stand-in prints for an MCS line.
         c.commands.airport = "printf '     agrCtlRSSI: -55\\n            MCS: 9\\n'";
         c.installLoggers = false;
+        c.reachabilityHost = reachabilityHost;
         c.defaultsResourcePath = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
         c.inventory = [this](NetworkState& s) {
             ++inventories;
@@ -89,6 +90,7 @@ protected:
     std::function<void(NetworkState&)> inventory;
     bool wired = false;
     bool wireless = false;
+    std::string reachabilityHost;
 };
 
 }  // namespace ww::test
