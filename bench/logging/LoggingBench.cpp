@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "logging/DDFileLogger.h"
@@ -80,6 +81,26 @@ void wirewatchAsync(benchmark::State& state, std::uint64_t maxSize) {
 }
 
 void BM_Wirewatch_AsyncFileLines(benchmark::State& state) { wirewatchAsync(state, 0); }
+
+// The same batch from four threads at once.
+void BM_Wirewatch_AsyncFileLines_4Threads(benchmark::State& state) {
+    startFileLogger(benchDir() + "/ww-async4", 0);
+    for (auto _ : state) {
+        std::vector<std::thread> producers;
+        for (int t = 0; t < 4; ++t) {
+            producers.emplace_back([t] {
+                for (int k = 0; k < kBatch / 4; ++k) {
+                    WWLogInfo("AppDelegate: check %d: wired interface %s is up, Wi-Fi %s",
+                              t * kBatch + k, kInterface, "associated");
+                }
+            });
+        }
+        for (auto& p : producers) p.join();
+        ww::DDLog::flushLog();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    stopLoggers();
+}
 void BM_Wirewatch_AsyncFileLines_Rolling1MiB(benchmark::State& state) {
     wirewatchAsync(state, 1024 * 1024);
 }
@@ -143,8 +164,8 @@ class SignallingFileSink : public spdlog::sinks::base_sink<std::mutex> {
 
 constexpr const char* kSpdlogPattern = "%Y/%m/%d %H:%M:%S:%e  %v";
 
-void BM_Spdlog_AsyncFileLines(benchmark::State& state) {
-    std::string dir = benchDir() + "/spdlog-async";
+void spdlogAsync(benchmark::State& state, int threads) {
+    std::string dir = benchDir() + "/spdlog-async" + std::to_string(threads);
     clearDir(dir);
     auto pool = std::make_shared<spdlog::details::thread_pool>(8192, 1);
     auto sink = std::make_shared<SignallingFileSink>(dir + "/spdlog.txt");
@@ -153,15 +174,30 @@ void BM_Spdlog_AsyncFileLines(benchmark::State& state) {
     logger->set_pattern(kSpdlogPattern);
     int n = 0;
     for (auto _ : state) {
-        for (int k = 0; k < kBatch; ++k, ++n) {
-            logger->info("AppDelegate: check {}: wired interface {} is up, Wi-Fi {}", n, kInterface,
-                         "associated");
+        std::vector<std::thread> producers;
+        auto produce = [&logger](int first, int count) {
+            for (int k = 0; k < count; ++k) {
+                logger->info("AppDelegate: check {}: wired interface {} is up, Wi-Fi {}", first + k,
+                             kInterface, "associated");
+            }
+        };
+        if (threads == 1) {
+            produce(n, kBatch);
+        } else {
+            for (int t = 0; t < threads; ++t) {
+                producers.emplace_back(produce, n + t * (kBatch / threads), kBatch / threads);
+            }
+            for (auto& p : producers) p.join();
         }
+        n += kBatch;
         logger->flush();
         sink->waitForFlush();
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
 }
+
+void BM_Spdlog_AsyncFileLines(benchmark::State& state) { spdlogAsync(state, 1); }
+void BM_Spdlog_AsyncFileLines_4Threads(benchmark::State& state) { spdlogAsync(state, 4); }
 
 void BM_Spdlog_SyncErrorLine(benchmark::State& state) {
     std::string dir = benchDir() + "/spdlog-sync";
@@ -187,6 +223,14 @@ void BM_Spdlog_SyncErrorLine(benchmark::State& state) {
 // Lines per second of wall time: the writing happens on other threads.
 BENCHMARK(BM_Wirewatch_AsyncFileLines)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_Spdlog_AsyncFileLines)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_Wirewatch_AsyncFileLines_4Threads)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
+BENCHMARK(BM_Spdlog_AsyncFileLines_4Threads)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
 BENCHMARK(BM_Wirewatch_AsyncFileLines_Rolling1MiB)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2.0)

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -640,6 +642,41 @@ TEST_F(FileLoggerTest, DestroyingTheLoggerWritesOutWhatIsBuffered) {
         EXPECT_EQ(readFile(path), "") << "expected the line to be buffered";
     }
     EXPECT_NE(readFile(path).find("kept at the end\n"), std::string::npos);
+}
+
+// The program, started again to run only `test` with `env` added.
+int runSelf(const std::string& test, const std::string& env) {
+    std::string filter = "--gtest_filter=" + test;
+    char* argv[] = {const_cast<char*>("/proc/self/exe"), filter.data(), nullptr};
+    std::vector<std::string> envStrings{env};
+    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, envp.data()) != 0) return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(FileLoggerExitTest, QueuedLinesReachTheFileAtNormalExit) {
+    if (const char* dir = std::getenv("WW_LOG_EXIT_CHILD_DIR")) {
+        // The child: queue lines and leave through exit() without any flush.
+        auto logger = DDFileLogger::create(DDLogFileManagerDefault::create(std::string(dir)));
+        DDLog::addLogger(logger);
+        for (int k = 0; k < 5000; ++k) WWLogInfo("exit line %d", k);
+        std::exit(0);
+    }
+    TempDir dir;
+    ASSERT_EQ(runSelf("FileLoggerExitTest.QueuedLinesReachTheFileAtNormalExit",
+                      "WW_LOG_EXIT_CHILD_DIR=" + dir.path()),
+              0);
+    auto files = DDLogFileManagerDefault::create(dir.path())->sortedLogFilePaths();
+    ASSERT_EQ(files.size(), 1u);
+    std::string text = readFile(files[0]);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5000);
+    EXPECT_TRUE(text.ends_with("  exit line 4999\n")) << text.substr(text.size() - 60);
 }
 
 TEST_F(FileLoggerTest, EightThreadsLoseAndReorderNothingAcrossRolledFiles) {
