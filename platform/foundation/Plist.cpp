@@ -227,10 +227,11 @@ std::optional<Value> fromNode(plist_t node, int depth) {
             return Value::real(d);
         }
         case PLIST_STRING: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            std::unique_ptr<char, CharDeleter> owned(s);
-            return Value::string(s ? std::string(s) : std::string());
+            // By pointer and length: the copying getter aborts on a string that
+            // holds a NUL byte (possible in binary lists).
+            uint64_t len = 0;
+            const char* s = plist_get_string_ptr(node, &len);
+            return Value::string(s ? std::string(s, len) : std::string());
         }
         case PLIST_DATA: {
             char* d = nullptr;
@@ -330,6 +331,11 @@ std::optional<Value> parse(std::string_view bytes, std::string* error) {
     };
     if (bytes.empty()) return fail("The data is empty: no property list to read.");
     if (bytes.size() > UINT32_MAX) return fail("The data is too large to be a property list.");
+    // A text property list never holds a NUL byte, and libplist aborts on keys
+    // and strings that do.
+    if (!bytes.starts_with("bplist") && bytes.find('\0') != std::string_view::npos) {
+        return fail("The data couldn't be read because it isn't in the correct format.");
+    }
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     PlistPtr owned(root);
