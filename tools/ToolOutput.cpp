@@ -116,9 +116,9 @@ std::string formatIfconfig(const NetworkSnapshot& snapshot) {
     for (const Link& link : snapshot.links) {
         out += format("%@: flags=%x<%@> mtu %u\n", link.name, link.flags, flagNames(link.flags),
                       link.mtu);
-        if (link.hardwareAddress && link.hardwareType == ARPHRD_ETHER) {
-            out += format("\tether %@\n", *link.hardwareAddress);
-        }
+        // inet6 lines come first: a link-local one carries the interface name,
+        // and a name such as "ether1" would otherwise read as the hardware
+        // address line after the real one.
         for (const IPv6Address& a : link.ipv6) {
             if (a.linkLocal) {
                 out += format("\tinet6 %@%%%@ prefixlen %d scopeid 0x%x\n", a.address, link.name,
@@ -126,6 +126,9 @@ std::string formatIfconfig(const NetworkSnapshot& snapshot) {
             } else {
                 out += format("\tinet6 %@ prefixlen %d\n", a.address, a.prefixLength);
             }
+        }
+        if (link.hardwareAddress && link.hardwareType == ARPHRD_ETHER) {
+            out += format("\tether %@\n", *link.hardwareAddress);
         }
         for (const IPv4Address& a : link.ipv4) {
             std::string line = format("\tinet %@", a.address);

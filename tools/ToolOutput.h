@@ -11,7 +11,7 @@
 namespace ww::tools {
 
 // The macOS ifconfig listing: one block per link, "name: flags=..." at the
-// left, then tab-indented ether, inet6, inet and (except on loopback) status
+// left, then tab-indented inet6, ether, inet and (except on loopback) status
 // lines.
 std::string formatIfconfig(const NetworkSnapshot& snapshot);
 

@@ -69,6 +69,11 @@ NetworkSnapshot sampleSnapshot() {
                                {{"203.0.113.9", 24, std::nullopt, std::nullopt},
                                 {"203.0.113.10", 24, std::nullopt, std::nullopt}},
                                "3c:22:fb:5a:3c:11"));
+    // A name with "ether" in it shows up in its link-local inet6 line.
+    Link named = makeLink(6, "ether7", true, {{"192.0.2.77", 24, std::nullopt, std::nullopt}},
+                          "02:00:00:00:00:77");
+    named.ipv6 = {{"fe80::77", 64, true}};
+    s.links.push_back(named);
     return s;
 }
 
@@ -79,6 +84,7 @@ TEST(ToolOutput, IfconfigReadsBackThroughTheAgentsParser) {
     for (const auto& [name, info] : table) records.push_back(info->toString());
     EXPECT_EQ(records, (std::vector<std::string>{
                            "eth0,(null),02:fc:00:00:00:01,198.51.100.2,active,,0,(null)",
+                           "ether7,(null),02:00:00:00:00:77,192.0.2.77,active,,0,(null)",
                            "tun0,(null),,10.8.0.6,active,,0,(null)",
                            "wlan0,(null),3c:22:fb:5a:3c:11,203.0.113.10,active,,0,(null)",
                        }))
