@@ -12,8 +12,8 @@
 //
 // with the attribute files (idVendor, idProduct, product, bConfigurationValue,
 // descriptors, ...) and the links that lead elsewhere (driver, subsystem, port,
-// net/<name>/device back up to the interface). Each tree lives in its own
-// temporary folder, removed with the object.
+// net/<name>/device back up to the interface). A tree lives in its own
+// temporary folder, removed with the object, or in a given folder that is kept.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -167,18 +167,18 @@ inline UsbDeviceSpec externalHubSpec() {
 class FakeSysfs {
   public:
     FakeSysfs() {
-        namespace fs = std::filesystem;
-        std::string pattern = (fs::temp_directory_path() / "ww-usb-sysfs-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ww-usb-sysfs-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         m_root = pattern;
-        fs::create_directories(path("bus/usb/devices"));
-        fs::create_directories(path("bus/usb/drivers/usb"));
-        fs::create_directories(path("class/net"));
-        fs::create_directories(path("class/block"));
+        m_removeOnExit = true;
+        makeSkeleton();
     }
+    // A tree in `root` (made when missing), left in place (for demos).
+    explicit FakeSysfs(std::string root) : m_root(std::move(root)) { makeSkeleton(); }
     ~FakeSysfs() {
         std::error_code ec;
-        std::filesystem::remove_all(m_root, ec);  // never follows the links
+        if (m_removeOnExit) std::filesystem::remove_all(m_root, ec);  // never follows links
     }
     FakeSysfs(const FakeSysfs&) = delete;
     FakeSysfs& operator=(const FakeSysfs&) = delete;
@@ -291,6 +291,13 @@ class FakeSysfs {
     }
 
   private:
+    void makeSkeleton() {
+        std::filesystem::create_directories(path("bus/usb/devices"));
+        std::filesystem::create_directories(path("bus/usb/drivers/usb"));
+        std::filesystem::create_directories(path("class/net"));
+        std::filesystem::create_directories(path("class/block"));
+    }
+
     struct Device {
         std::string directory;
         std::string interfacePrefix;  // "1-2", or "1-0" for root hub usb1
@@ -339,6 +346,7 @@ class FakeSysfs {
     }
 
     std::string m_root;
+    bool m_removeOnExit = false;
     std::map<std::string, Device> m_devices;
 };
 
