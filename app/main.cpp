@@ -122,7 +122,9 @@ int main(int argc, char** argv) {
     }
 
     AgentConfig config;
-    config.reachabilityHost = "www.debian.org";
+    // Unset: the default host; empty: no monitor, the timer alone starts checks.
+    const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
+    config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
     config.commands = CommandTable::forToolsDirectory(toolsDir);
     config.logsDirectory = logsDir;
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";
