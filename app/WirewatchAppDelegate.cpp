@@ -13,6 +13,8 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "reachability/Reachability.h"
 #include "settings/ExitPasswordWindow.h"
+#include "usb/HotspotDisabling.h"
+#include "usb/UsbWatcher.h"
 
 namespace ww {
 
@@ -47,6 +49,7 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
 
 WirewatchAppDelegate::~WirewatchAppDelegate() {
     if (m_reachability) m_reachability->stopNotifier();
+    if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
     if (m_checkThread.joinable()) m_checkThread.join();
 }
@@ -129,6 +132,16 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
     if (m_exitPasswordWindow) {
         m_exitPasswordWindow->setExtendedDelegate([this] { userDidEnteredCorrectPassword(); });
     }
+
+    // The handler runs on the posting thread: the check's, inside the inventory.
+    m_usbObserver = NotificationCenter::defaultCenter().addObserver(
+        kDetectedConnectedUSBHotspotNotification, nullptr,
+        [this](const Notification& n) { usbDeviceDetected(n); });
+}
+
+void WirewatchAppDelegate::usbDeviceDetected(const Notification& notification) {
+    if (!m_config.usbRegistry) return;
+    ww::usbDeviceDetected(notification, m_state.hotspotInterfacesToDelete(), *m_config.usbRegistry);
 }
 
 void WirewatchAppDelegate::setupUserPreferences() {
@@ -226,6 +239,11 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
         hooks.hotspotShutOffEnabled = [this] {
             return m_store.boolForKey("DisableUSBConnectedPersonalHotspot");
         };
+        if (m_config.usbRegistry) {
+            hooks.detectConnectedUSBHotspot = [registry = m_config.usbRegistry] {
+                WWUtils::detectConnectedUSBHotspot(*registry);
+            };
+        }
         NetworkInventory(m_config.commands, m_state, std::move(hooks)).getAllNetworksDetails();
     }
     std::int64_t rule = m_store.integerForKey("selectedInterfaceOption");

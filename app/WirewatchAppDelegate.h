@@ -16,11 +16,13 @@
 #include "app/WiFiInterface.h"
 #include "discovery/CommandTable.h"
 #include "discovery/NetworkState.h"
+#include "platform/foundation/NotificationCenter.h"
 
 namespace ww {
 
 class DDFileLogger;
 class Reachability;
+class UsbRegistry;
 class ExitPasswordWindow;
 
 // Everything the delegate needs from the outside world, chosen by main().
@@ -37,6 +39,8 @@ struct AgentConfig {
     // The public web host whose reachability changes trigger checks; empty for
     // none. The monitor only looks up routes and resolves the name.
     std::string reachabilityHost;
+    // The USB devices, for the hotspot guard; none leaves the guard out.
+    UsbRegistry* usbRegistry = nullptr;
     // Replaces the network inventory (tests): fills the state as a pass would.
     std::function<void(NetworkState&)> inventory;
 };
@@ -59,6 +63,8 @@ public:
     void setupDDLogger();
     TerminateReply applicationShouldTerminate() override;
     void userDidEnteredCorrectPassword();
+    // The USB watcher's notification: shuts off the hotspots the inventory found.
+    void usbDeviceDetected(const Notification& notification);
 
     // ---- the check cycle ----
     // The trigger (main thread): starts a check unless one runs.
@@ -137,6 +143,7 @@ private:
     std::unique_ptr<ExitPasswordWindow> m_exitPasswordWindow;
     // Kept only to stop it when the delegate goes away: its blocks call us.
     std::shared_ptr<Reachability> m_reachability;
+    NotificationCenter::Token m_usbObserver = 0;
 
     std::thread m_checkThread;
     std::mutex m_threadMutex;

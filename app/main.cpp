@@ -24,8 +24,10 @@
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
+#include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
+#include "usb/DryRunUsbRegistry.h"
 
 #ifndef WW_SHORT_VERSION
 #define WW_SHORT_VERSION "1.0"
@@ -81,10 +83,13 @@ int main(int argc, char** argv) {
     std::string wifiSpec = o.wifi.value_or("none");
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());
+    std::string usbRoot = o.usbRoot.value_or("/sys");
+    if (!isDirectory(usbRoot)) return badValue("USB root '" + usbRoot + "' does not exist");
     ::setenv("WIREWATCH_TOOLS_DIR", toolsDir.c_str(), 1);
     ::setenv("WIREWATCH_WIFI", wifiSpec.c_str(), 1);
     ::setenv("WIREWATCH_PREFS", prefsPath.c_str(), 1);
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
+    ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
     std::string why;
     std::unique_ptr<WiFiClient> wifi = makeWiFiClient(wifiSpec, &why);
@@ -121,7 +126,13 @@ int main(int argc, char** argv) {
                              "five seconds only\n", netlinkError.c_str());
     }
 
+    // The USB devices; with --dry-run the hotspot guard only says what it would write.
+    sysfs::SysfsUsbRegistry sysfsUsb(usbRoot);
+    DryRunUsbRegistry dryRunUsb(sysfsUsb);
+    UsbRegistry& usb = o.dryRun ? static_cast<UsbRegistry&>(dryRunUsb) : sysfsUsb;
+
     AgentConfig config;
+    config.usbRegistry = &usb;
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";

@@ -1,0 +1,101 @@
+// The hotspot guard through the built program: the inventory of captured
+// macOS output finds the "iPhone USB" port, and the agent switches the phone in
+// a fake sysfs tree to its first configuration (or, in a dry run, says so).
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "tests/support/app_TestSupport.h"
+#include "tests/support/usb_FakeSysfs.h"
+
+namespace ww::test {
+namespace {
+
+class UsbGuardEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tree.addRootHub(1);
+        const std::string hub = tree.addDevice("usb1", 1, externalHubSpec());
+        // An identical phone that is not tethering: it must be left alone.
+        idle = tree.addDevice(hub, 1, iPhoneSpec());
+        phone = tree.addDevice(hub, 3, iPhoneSpec());
+        tree.addNetworkInterface(phone, 2, "en6");
+
+        tools = dir.file("tools");
+        file::makeDirectories(tools);
+        const std::string fixtures = std::string(WW_SOURCE_ROOT) + "/tests/fixtures/discovery/";
+        const std::pair<const char*, const char*> outputs[] = {
+            {"ifconfig", "ifconfig-macbook.txt"},
+            {"system_profiler", "system_profiler-macbook.xml"},
+            {"networksetup", "networksetup-macbook.txt"},
+        };
+        for (const auto& [tool, fixture] : outputs) {
+            writeFile(tools + "/" + tool, std::string("#!/bin/sh\ncat '") + fixtures + fixture + "'\n",
+                      0755);
+        }
+        writeFile(tools + "/airport", "#!/bin/sh\nexit 0\n", 0755);
+    }
+
+    int runWirewatch(bool shutOff, const std::string& extra) {
+        plist::Value prefs = plist::Value::dictionary();
+        prefs.set("DisableUSBConnectedPersonalHotspot", plist::Value::boolean(shutOff));
+        writeFile(dir.file("prefs.plist"), plist::toXml(prefs), 0600);
+        std::string cmd = "'" + buildDir() + "/bin/wirewatch' --once --wifi none --tools-dir '" + tools +
+                          "' --usb-root '" + tree.root() + "' --prefs '" + dir.file("prefs.plist") +
+                          "' --logs-dir '" + dir.file("logs") + "' " + extra + " >'" +
+                          dir.file("out") + "' 2>'" + dir.file("err") + "'";
+        int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string log() {
+        std::string text;
+        FILE* p = ::popen(("cat '" + dir.file("logs") + "'/log-*.txt 2>/dev/null").c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+        ::pclose(p);
+        return text;
+    }
+
+    TempDir dir;
+    FakeSysfs tree;
+    std::string idle, phone, tools;
+};
+
+TEST_F(UsbGuardEndToEndTest, WithThePreferenceOnTheTetheringPhoneIsSwitchedToItsFirstConfiguration) {
+    ASSERT_EQ(runWirewatch(true, ""), 0) << readFile(dir.file("err"));
+    EXPECT_EQ(tree.configurationValue(phone), "2\n");
+    EXPECT_EQ(tree.configurationValue(idle), "3\n");
+    std::string text = log();
+    EXPECT_NE(text.find("AppDelegate: user has enabled to disable personal hotspot and system is "
+                        "connected to personal hotspot so it will be terminated..."),
+              std::string::npos);
+    EXPECT_NE(text.find("AppDelegate:usbDeviceDetected disabling (en6,iPhone USB,"), std::string::npos);
+    // The watcher's own lines go to standard error, not to the log.
+    std::string err = readFile(dir.file("err"));
+    EXPECT_NE(err.find("bsdName: en6"), std::string::npos);
+    EXPECT_NE(err.find("added: vid = 0x05ac pid = 0x12a8"), std::string::npos);
+}
+
+TEST_F(UsbGuardEndToEndTest, WithThePreferenceOffNothingIsTouched) {
+    ASSERT_EQ(runWirewatch(false, ""), 0);
+    EXPECT_EQ(tree.configurationValue(phone), "3\n");
+    EXPECT_EQ(log().find("deviceDetected:"), std::string::npos);
+}
+
+TEST_F(UsbGuardEndToEndTest, ADryRunSaysWhatItWouldWriteAndWritesNothing) {
+    ASSERT_EQ(runWirewatch(true, "--dry-run"), 0);
+    EXPECT_EQ(tree.configurationValue(phone), "3\n");
+    EXPECT_NE(log().find("dry run: would write 2 to "), std::string::npos);
+}
+
+TEST_F(UsbGuardEndToEndTest, AMissingUsbRootIsABadValue) {
+    std::string cmd = "'" + buildDir() + "/bin/wirewatch' --once --usb-root /nonexistent-usb-root "
+                      ">/dev/null 2>/dev/null";
+    int status = std::system(cmd.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+}  // namespace
+}  // namespace ww::test
