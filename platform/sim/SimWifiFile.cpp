@@ -24,6 +24,24 @@ std::optional<bool> boolAt(const plist::Value& d, const char* key) {
     return v->boolValue();
 }
 
+std::optional<SimJoinNetwork> joinNetworkAt(const plist::Value& d, const char* key) {
+    const plist::Value* v = d.find(key);
+    if (!v || !v->isDictionary()) return std::nullopt;
+    auto ssid = textAt(*v, "ssid");
+    if (!ssid) return std::nullopt;
+    SimJoinNetwork network;
+    network.ssid = *ssid;
+    network.bssid = textAt(*v, "bssid");
+    if (const plist::Value* addresses = v->find("addresses")) {
+        if (const plist::Value::Array* list = addresses->arrayValue()) {
+            for (const plist::Value& a : *list) {
+                if (const std::string* text = a.stringValue()) network.addresses.push_back(*text);
+            }
+        }
+    }
+    return network;
+}
+
 }  // namespace
 
 SimWifiState SimWifiState::fromPlist(const plist::Value& d) {
@@ -43,6 +61,9 @@ SimWifiState SimWifiState::fromPlist(const plist::Value& d) {
     s.noiseMeasurement = intAt(d, "noiseMeasurement").value_or(0);
     s.mcs = textAt(d, "mcs");
     s.failPower = textAt(d, "failPower");
+    s.device = textAt(d, "device");
+    if (s.device && s.device->empty()) s.device.reset();
+    s.joinNetwork = joinNetworkAt(d, "joinNetwork");
     return s;
 }
 

@@ -4,10 +4,20 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Plist.h"
 
 namespace ww::sim {
+
+// The network a powered radio joins while it is not associated.
+struct SimJoinNetwork {
+    std::string ssid;
+    std::optional<std::string> bssid;
+    // IPv4 addresses with prefix length, as texts ("198.51.100.2/24"); checked
+    // when the radio joins.
+    std::vector<std::string> addresses;
+};
 
 // The simulated Wi-Fi's state, as kept in its file (an XML property list
 // dictionary). Keys: "present" (boolean, default true), "power" (boolean),
@@ -17,6 +27,16 @@ namespace ww::sim {
 // "transmitRate" (real), "rssiValue", "noiseMeasurement" (integers), "mcs"
 // (text, what `airport -I` prints after "MCS: "), "failPower" (text: every
 // power change fails with it), and "operations" (the log of changes).
+//
+// Two keys make the radio act on the machine:
+// - "device" (text): a network device that mirrors the radio. Power off sets
+//   it down and, as a real radio that loses its network, removes "ssid",
+//   "bssid" and the device's IPv4 addresses; power on sets it up;
+//   disassociating removes "ssid", "bssid" and the device's IPv4 addresses.
+// - "joinNetwork" (dictionary: "ssid" text, required; "bssid" text;
+//   "addresses" array of texts like "198.51.100.2/24"): switching power on
+//   while not associated joins it: "ssid" and "bssid" are set from it and,
+//   with a device, its addresses are added to the device.
 struct SimWifiState {
     bool present = true;
     bool power = false;
@@ -33,8 +53,12 @@ struct SimWifiState {
     std::int64_t noiseMeasurement = 0;
     std::optional<std::string> mcs;
     std::optional<std::string> failPower;
+    std::optional<std::string> device;
+    std::optional<SimJoinNetwork> joinNetwork;
 
-    // Reads the keys above from a dictionary; keys of the wrong type read as absent.
+    // Reads the keys above from a dictionary; keys of the wrong type read as
+    // absent, and so does a "joinNetwork" without a text "ssid" (its
+    // "addresses" keep only their text entries).
     static SimWifiState fromPlist(const plist::Value& dict);
 };
 

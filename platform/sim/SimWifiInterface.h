@@ -11,6 +11,14 @@ namespace ww::sim {
 // A Wi-Fi interface that lives in a property-list file: every read looks at
 // the file, every change is written to it at once (atomically) and recorded
 // in its "operations" array ("setPower:1", "setPower:0", "disassociate").
+//
+// With a "device" in the file the radio's changes also happen to that network
+// device, over rtnetlink in the namespace of the calling thread (see
+// SimWifiState). The device changes first, so that when the file shows an
+// operation its effect on the device is in place. A power change whose link
+// change fails changes nothing and reports the error; one whose address
+// change fails is recorded in the file and still reports the error. A failed
+// disassociation is logged.
 class SimWifiInterface : public CWInterface {
 public:
     explicit SimWifiInterface(std::string path) : m_file(std::move(path)) {}

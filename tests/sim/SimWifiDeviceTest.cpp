@@ -1,0 +1,400 @@
+// Device changes over rtnetlink, and the simulated Wi-Fi mirrored onto a veth
+// device, in a private network namespace (root; skipped elsewhere). `ip`
+// tells what the kernel really holds.
+
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "platform/linux/netlink/LinkControl.h"
+#include "platform/sim/SimWifiInterface.h"
+#include "tests/support/e2e_AgentInNamespace.h"
+
+namespace ww::test {
+namespace {
+
+using netlink::Ipv4Prefix;
+using netlink::LinkControl;
+using plist::Value;
+
+TEST(Ipv4PrefixTest, ParsesAddressesWithPrefixLengths) {
+    struct Case {
+        const char* text;
+        bool valid;
+        const char* canonical;
+        const char* broadcast;
+    };
+    const Case cases[] = {
+        {"198.51.100.2/24", true, "198.51.100.2/24", "198.51.100.255"},
+        {"203.0.113.130/25", true, "203.0.113.130/25", "203.0.113.255"},
+        {"10.1.2.3", true, "10.1.2.3/32", "10.1.2.3"},
+        {"10.1.2.3/31", true, "10.1.2.3/31", "10.1.2.3"},
+        {"0.0.0.0/0", true, "0.0.0.0/0", "255.255.255.255"},
+        {"198.51.100.2/33", false, "", ""},
+        {"198.51.100.2/", false, "", ""},
+        {"198.51.100.2/-1", false, "", ""},
+        {"198.51.100.2/024", false, "", ""},
+        {"198.51.100.2/24 ", false, "", ""},
+        {" 198.51.100.2/24", false, "", ""},
+        {"198.51.100/24", false, "", ""},
+        {"198.51.100.256/24", false, "", ""},
+        {"2001:db8::1/64", false, "", ""},
+        {"/24", false, "", ""},
+        {"", false, "", ""},
+        {"wifi", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto p = Ipv4Prefix::parse(c.text);
+        ASSERT_EQ(p.has_value(), c.valid);
+        if (!p) continue;
+        EXPECT_EQ(p->text(), c.canonical);
+        Ipv4Prefix b{p->broadcast(), 32};
+        EXPECT_EQ(b.text(), std::string(c.broadcast) + "/32");
+    }
+}
+
+class LinkNamespaceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!ns.available()) {
+            GTEST_SKIP() << "device tests need a network namespace: " << ns.whyUnavailable();
+        }
+        ASSERT_TRUE(ns.addVethPair(kWifiDevice, kWifiPeer));
+    }
+
+    // Runs `work` on a thread inside the namespace.
+    template <typename Work>
+    auto inside(Work&& work) {
+        bool entered = false;
+        auto result = ns.inside(std::forward<Work>(work), entered);
+        EXPECT_TRUE(entered);
+        return result;
+    }
+
+    std::vector<std::string> addresses(const std::string& device) {
+        std::string out = shellOutput("ip -n " + ns.name() + " -o -4 address show dev " + device);
+        std::vector<std::string> found;
+        for (std::string_view line : text::splitLines(out)) {
+            std::size_t inet = line.find(" inet ");
+            if (inet == std::string_view::npos) continue;
+            std::string_view rest = line.substr(inet + 6);
+            found.emplace_back(rest.substr(0, rest.find(' ')));
+        }
+        return found;
+    }
+    bool isUp(const std::string& device) {
+        std::string out = shellOutput("ip -n " + ns.name() + " -o link show dev " + device);
+        return out.find("<") != std::string::npos &&
+               ("," + out.substr(out.find('<') + 1, out.find('>') - out.find('<') - 1) + ",")
+                       .find(",UP,") != std::string::npos;
+    }
+
+    Netns ns{"wwsim"};
+};
+
+TEST_F(LinkNamespaceTest, LinkStateAndAddressesFollowTheRequests) {
+    struct Result {
+        bool down = false, downAgain = false, up = false, added = false, addedAgain = false,
+             removed = false, removedNone = false;
+        std::optional<bool> upAfterDown;
+        std::optional<std::vector<Ipv4Prefix>> listed;
+        std::string error;
+    };
+    auto step = [&](auto&& work) {
+        return inside([&] {
+            std::string error;
+            auto control = LinkControl::open(error);
+            EXPECT_TRUE(control) << error;
+            if (!control) return false;
+            bool ok = work(*control, error);
+            EXPECT_TRUE(ok) << error;
+            return ok;
+        });
+    };
+
+    ASSERT_TRUE(
+        step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, false, e); }));
+    EXPECT_FALSE(isUp(kWifiDevice));
+    // Already down: nothing to do, still a success.
+    ASSERT_TRUE(
+        step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, false, e); }));
+    EXPECT_FALSE(isUp(kWifiDevice));
+    ASSERT_TRUE(step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, true, e); }));
+    EXPECT_TRUE(isUp(kWifiDevice));
+
+    // Two addresses of one subnet (the second is a secondary) and one of
+    // another; adding one twice keeps one.
+    for (const char* a :
+         {"203.0.113.2/24", "203.0.113.3/24", "198.51.100.7/25", "203.0.113.2/24"}) {
+        SCOPED_TRACE(a);
+        ASSERT_TRUE(step([&](LinkControl& c, std::string& e) {
+            return c.addIpv4Address(kWifiDevice, *Ipv4Prefix::parse(a), e);
+        }));
+    }
+    // The kernel keeps primary addresses before secondary ones.
+    EXPECT_EQ(addresses(kWifiDevice),
+              (std::vector<std::string>{"203.0.113.2/24", "198.51.100.7/25", "203.0.113.3/24"}));
+    std::vector<Ipv4Prefix> listed;
+    ASSERT_TRUE(step([&](LinkControl& c, std::string& e) {
+        auto l = c.ipv4Addresses(kWifiDevice, e);
+        if (l) listed = *l;
+        return l.has_value();
+    }));
+    std::vector<std::string> texts;
+    for (const auto& p : listed) texts.push_back(p.text());
+    EXPECT_EQ(texts, addresses(kWifiDevice));
+    // The peer's addresses are its own.
+    EXPECT_TRUE(addresses(kWifiPeer).empty());
+    EXPECT_NE(shellOutput("ip -n " + ns.name() + " -o -4 address show dev " + kWifiDevice)
+                  .find("brd 203.0.113.255"),
+              std::string::npos);
+
+    ASSERT_TRUE(
+        step([](LinkControl& c, std::string& e) { return c.removeIpv4Addresses(kWifiDevice, e); }));
+    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    ASSERT_TRUE(
+        step([](LinkControl& c, std::string& e) { return c.removeIpv4Addresses(kWifiDevice, e); }));
+}
+
+TEST_F(LinkNamespaceTest, UnknownDevicesAndBadNamesAreErrors) {
+    struct Case {
+        std::string device;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"ww-absent9", "ww-absent9: No such device"},
+        {"", "'' is no network device name"},
+        {"a-name-far-too-long", "'a-name-far-too-long' is no network device name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.device);
+        std::vector<std::string> errors = inside([&] {
+            std::vector<std::string> out;
+            std::string error;
+            auto control = LinkControl::open(error);
+            if (!control) return out;
+            auto record = [&](bool ok) { out.push_back(ok ? "ok" : error); };
+            record(control->setUp(c.device, true, error));
+            record(control->isUp(c.device, error).has_value());
+            record(control->ipv4Addresses(c.device, error).has_value());
+            record(control->addIpv4Address(c.device, *Ipv4Prefix::parse("198.51.100.9/24"), error));
+            record(control->removeIpv4Addresses(c.device, error));
+            return out;
+        });
+        EXPECT_EQ(errors, std::vector<std::string>(5, c.error));
+    }
+}
+
+// Requests that change nothing must not make the kernel announce anything:
+// the agent watches these announcements and would start a check for each.
+TEST_F(LinkNamespaceTest, ChangesAlreadyInPlaceAnnounceNothing) {
+    ASSERT_EQ(ns.ip(std::string("address add 203.0.113.2/24 dev ") + kWifiDevice), 0);
+    ASSERT_EQ(ns.ip(std::string("link set dev ") + kWifiPeer + " down"), 0);
+    std::string error;
+    netlink::UniqueFd watch = inside([&] {
+        netlink::UniqueFd fd = netlink::openRouteSocket(false, error);
+        for (unsigned group : {RTNLGRP_LINK, RTNLGRP_IPV4_IFADDR}) {
+            if (fd && ::setsockopt(fd.get(), SOL_NETLINK, NETLINK_ADD_MEMBERSHIP, &group,
+                                   sizeof(group)) != 0) {
+                fd.reset();
+            }
+        }
+        return fd;
+    });
+    ASSERT_TRUE(watch) << error;
+    timeval timeout{10, 0};
+    ASSERT_EQ(::setsockopt(watch.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)), 0);
+
+    bool done = inside([&] {
+        std::string e;
+        auto c = LinkControl::open(e);
+        return c && c->setUp(kWifiDevice, true, e) && c->setUp(kWifiPeer, false, e) &&
+               c->addIpv4Address(kWifiDevice, *Ipv4Prefix::parse("203.0.113.2/24"), e) &&
+               c->removeIpv4Addresses(kWifiPeer, e) &&
+               // The marker: a real change, which must be the first announcement.
+               c->addIpv4Address(kWifiPeer, *Ipv4Prefix::parse("198.51.100.9/24"), e);
+    });
+    ASSERT_TRUE(done);
+
+    alignas(nlmsghdr) char buffer[16384];
+    ssize_t n = ::recv(watch.get(), buffer, sizeof buffer, 0);
+    ASSERT_GT(n, 0) << "no announcement at all";
+    std::vector<int> types;
+    netlink::forEachMessage(buffer, static_cast<std::size_t>(n),
+                            [&](const nlmsghdr& m) { types.push_back(m.nlmsg_type); });
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(types.front(), RTM_NEWADDR);
+}
+
+// ---- the simulated Wi-Fi on a device ----
+
+class SimDeviceTest : public LinkNamespaceTest {
+  protected:
+    void SetUp() override {
+        LinkNamespaceTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        ASSERT_EQ(ns.ip(std::string("address add 203.0.113.2/24 dev ") + kWifiDevice), 0);
+        ASSERT_EQ(ns.ip(std::string("address add 203.0.113.3/24 dev ") + kWifiDevice), 0);
+        ASSERT_EQ(ns.ip(std::string("address add 192.0.2.10/28 dev ") + kWifiDevice), 0);
+        Value d = simWifi(true, true);
+        d.set("device", Value::string(kWifiDevice));
+        Value join = Value::dictionary();
+        join.set("ssid", Value::string("Lab"));
+        join.set("bssid", Value::string("02:00:00:00:00:01"));
+        join.set("addresses", Value::array({Value::string("198.51.100.2/24"),
+                                            Value::string("203.0.113.70/26")}));
+        d.set("joinNetwork", join);
+        writeFile(path, plist::toXml(d));
+    }
+
+    sim::SimWifiState state() { return *sim::SimWifiFile(path).readState(); }
+
+    // setPower on a thread inside the namespace; the error text, or "ok".
+    std::string setPower(bool on) {
+        return inside([&] {
+            sim::SimWifiInterface wifi(path);
+            std::optional<std::string> error;
+            bool ok = wifi.setPower(on, &error);
+            if (ok && error) return std::string("success with an error: ") + *error;
+            return ok ? std::string("ok") : error.value_or("failure without an error");
+        });
+    }
+
+    TempDir dir;
+    std::string path = dir.file("wifi.plist");
+};
+
+TEST_F(SimDeviceTest, PowerOffAndOnFollowTheDeviceAndRejoin) {
+    // Off: down, no addresses, no association.
+    ASSERT_EQ(setPower(false), "ok");
+    EXPECT_FALSE(isUp(kWifiDevice));
+    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    sim::SimWifiState s = state();
+    EXPECT_FALSE(s.power);
+    EXPECT_FALSE(s.ssid);
+    EXPECT_FALSE(s.bssid);
+    EXPECT_TRUE(isUp(kWifiPeer));  // only the mirrored end changes
+
+    // On: up, and the join network's addresses and names.
+    ASSERT_EQ(setPower(true), "ok");
+    EXPECT_TRUE(isUp(kWifiDevice));
+    EXPECT_EQ(addresses(kWifiDevice),
+              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
+    s = state();
+    EXPECT_TRUE(s.power);
+    EXPECT_EQ(s.ssid, std::optional<std::string>("Lab"));
+    EXPECT_EQ(s.bssid, std::optional<std::string>("02:00:00:00:00:01"));
+
+    // On again while associated: nothing joins twice.
+    ASSERT_EQ(setPower(true), "ok");
+    EXPECT_EQ(addresses(kWifiDevice),
+              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
+    EXPECT_EQ(simOperations(path),
+              (std::vector<std::string>{"setPower:0", "setPower:1", "setPower:1"}));
+}
+
+TEST_F(SimDeviceTest, DisassociateDropsTheAddressesAndKeepsTheLinkUp) {
+    inside([&] {
+        sim::SimWifiInterface(path).disassociate();
+        return true;
+    });
+    EXPECT_TRUE(isUp(kWifiDevice));
+    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    sim::SimWifiState s = state();
+    EXPECT_TRUE(s.power);
+    EXPECT_FALSE(s.ssid);
+    EXPECT_FALSE(s.bssid);
+    EXPECT_EQ(simOperations(path), std::vector<std::string>{"disassociate"});
+
+    // Power on while powered but not associated re-joins (the agent's
+    // "enable wireless" step after a disconnect).
+    ASSERT_EQ(setPower(true), "ok");
+    EXPECT_EQ(addresses(kWifiDevice),
+              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
+    EXPECT_EQ(state().ssid, std::optional<std::string>("Lab"));
+}
+
+TEST_F(SimDeviceTest, ABadJoinAddressFailsBeforeAnythingChanges) {
+    ASSERT_EQ(setPower(false), "ok");
+    Value d = *sim::SimWifiFile(path).read();
+    Value join = *d.find("joinNetwork");
+    join.set("addresses",
+             Value::array({Value::string("198.51.100.2/24"), Value::string("fe80::1/64")}));
+    d.set("joinNetwork", join);
+    writeFile(path, plist::toXml(d));
+
+    EXPECT_EQ(setPower(true), "joinNetwork: 'fe80::1/64' is no IPv4 address with a prefix length");
+    EXPECT_FALSE(isUp(kWifiDevice));
+    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    EXPECT_FALSE(state().power);
+    EXPECT_EQ(simOperations(path), std::vector<std::string>{"setPower:0"});
+}
+
+// Without CAP_NET_ADMIN (as when the agent does not run as root) the kernel
+// refuses every change. A refused link change changes nothing; a refused
+// join address still lets the power change stand (the link was up already)
+// but is reported, and the radio has not joined.
+TEST_F(SimDeviceTest, ChangesTheKernelRefusesAreReported) {
+    auto unprivileged = [&](auto&& work) {
+        return inside([&] {
+            // Capabilities belong to the thread: only this helper thread loses it.
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2] = {};
+            if (::syscall(SYS_capget, &header, data) != 0) return std::string("capget failed");
+            data[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+            if (::syscall(SYS_capset, &header, data) != 0) return std::string("capset failed");
+            return work();
+        });
+    };
+    auto power = [&](bool on) {
+        sim::SimWifiInterface wifi(path);
+        std::optional<std::string> error;
+        bool ok = wifi.setPower(on, &error);
+        return ok ? std::string("ok") : error.value_or("failure without an error");
+    };
+    const std::string refused = std::string(kWifiDevice) + ": Operation not permitted";
+
+    EXPECT_EQ(unprivileged([&] { return power(false); }), refused);
+    EXPECT_TRUE(isUp(kWifiDevice));
+    EXPECT_EQ(addresses(kWifiDevice).size(), 3u);
+    EXPECT_TRUE(state().power);
+    EXPECT_TRUE(simOperations(path).empty());
+
+    {
+        ScopedCapture capture;
+        EXPECT_EQ(unprivileged([&] {
+                      sim::SimWifiInterface(path).disassociate();
+                      return std::string("done");
+                  }),
+                  "done");
+        EXPECT_EQ(capture.logger->texts(),
+                  std::vector<std::string>{
+                      "Simulated Wi-Fi: cannot remove the device's addresses: " + refused});
+    }
+    EXPECT_EQ(addresses(kWifiDevice).size(), 3u);
+    EXPECT_FALSE(state().ssid);
+
+    // Powered, up, not associated: switching on re-joins, and the kernel
+    // refuses the address.
+    inside([&] {
+        sim::SimWifiInterface(path).disassociate();
+        return true;
+    });
+    ASSERT_TRUE(addresses(kWifiDevice).empty());
+    EXPECT_EQ(unprivileged([&] { return power(true); }), refused);
+    EXPECT_TRUE(isUp(kWifiDevice));
+    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    sim::SimWifiState s = state();
+    EXPECT_TRUE(s.power);
+    EXPECT_FALSE(s.ssid);
+    EXPECT_EQ(simOperations(path),
+              (std::vector<std::string>{"disassociate", "disassociate", "setPower:1"}));
+}
+
+}  // namespace
+}  // namespace ww::test

@@ -1,0 +1,210 @@
+// The simulated Wi-Fi's file side: the keys that mirror it onto a device and
+// name the network it re-joins, and what power changes do to the file.
+
+#include <gtest/gtest.h>
+
+#include "platform/sim/SimWifiInterface.h"
+#include "tests/support/app_TestSupport.h"
+
+namespace ww::test {
+namespace {
+
+using plist::Value;
+
+Value joinNetwork(std::optional<std::string> ssid, std::optional<std::string> bssid,
+                  std::vector<Value> addresses) {
+    Value d = Value::dictionary();
+    if (ssid) d.set("ssid", Value::string(*ssid));
+    if (bssid) d.set("bssid", Value::string(*bssid));
+    d.set("addresses", Value::array(std::move(addresses)));
+    return d;
+}
+
+TEST(SimWifiStateTest, DeviceAndJoinNetworkKeys) {
+    struct Case {
+        const char* name;
+        Value device;  // null: key absent
+        Value join;    // null: key absent
+        std::optional<std::string> expectDevice;
+        bool expectJoin;
+        std::string expectSsid;
+        std::optional<std::string> expectBssid;
+        std::vector<std::string> expectAddresses;
+    };
+    const Case cases[] = {
+        {"neither", Value(), Value(), std::nullopt, false, "", std::nullopt, {}},
+        {"both",
+         Value::string("ww-wifi0"),
+         joinNetwork("Lab", "4c:43:41:4:1c:bc",
+                     {Value::string("198.51.100.2/24"), Value::string("203.0.113.9/25")}),
+         "ww-wifi0",
+         true,
+         "Lab",
+         "4c:43:41:4:1c:bc",
+         {"198.51.100.2/24", "203.0.113.9/25"}},
+        {"empty device means none",
+         Value::string(""),
+         Value(),
+         std::nullopt,
+         false,
+         "",
+         std::nullopt,
+         {}},
+        {"device of the wrong type",
+         Value::integer(3),
+         Value(),
+         std::nullopt,
+         false,
+         "",
+         std::nullopt,
+         {}},
+        {"join without ssid",
+         Value(),
+         joinNetwork(std::nullopt, "aa:bb", {}),
+         std::nullopt,
+         false,
+         "",
+         std::nullopt,
+         {}},
+        {"join that is no dictionary",
+         Value(),
+         Value::string("Lab"),
+         std::nullopt,
+         false,
+         "",
+         std::nullopt,
+         {}},
+        {"join without bssid, addresses not texts skipped",
+         Value(),
+         joinNetwork("Lab", std::nullopt,
+                     {Value::integer(1), Value::string("198.51.100.2/24"), Value::boolean(true)}),
+         std::nullopt,
+         true,
+         "Lab",
+         std::nullopt,
+         {"198.51.100.2/24"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Value d = simWifi(true, true);
+        if (!c.device.isNull()) d.set("device", c.device);
+        if (!c.join.isNull()) d.set("joinNetwork", c.join);
+        sim::SimWifiState s = sim::SimWifiState::fromPlist(d);
+        EXPECT_EQ(s.device, c.expectDevice);
+        ASSERT_EQ(s.joinNetwork.has_value(), c.expectJoin);
+        if (!c.expectJoin) continue;
+        EXPECT_EQ(s.joinNetwork->ssid, c.expectSsid);
+        EXPECT_EQ(s.joinNetwork->bssid, c.expectBssid);
+        EXPECT_EQ(s.joinNetwork->addresses, c.expectAddresses);
+    }
+}
+
+class SimWifiPowerTest : public ::testing::Test {
+  protected:
+    void write(const Value& d) { writeFile(path, plist::toXml(d)); }
+    sim::SimWifiState state() { return *sim::SimWifiFile(path).readState(); }
+
+    TempDir dir;
+    std::string path = dir.file("wifi.plist");
+};
+
+// Without a device the file is the whole radio: switching power on while not
+// associated joins the configured network; everything else is as before.
+TEST_F(SimWifiPowerTest, PowerOnJoinsTheConfiguredNetworkOnlyWhenNotAssociated) {
+    struct Case {
+        const char* name;
+        bool associated;
+        bool withJoin;
+        bool joinBssid;
+        bool on;
+        std::optional<std::string> expectSsid;
+        std::optional<std::string> expectBssid;
+    };
+    const Case cases[] = {
+        {"joins", false, true, true, true, "Lab", "02:00:00:00:00:01"},
+        {"joins without bssid", false, true, false, true, "Lab", std::nullopt},
+        {"already associated stays", true, true, true, true, "Flowers By Irene",
+         "4c:43:41:4:1c:bc"},
+        {"nothing to join", false, false, false, true, std::nullopt, std::nullopt},
+        {"power off keeps the association without a device", true, true, true, false,
+         "Flowers By Irene", "4c:43:41:4:1c:bc"},
+        {"power off joins nothing", false, true, true, false, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Value d = simWifi(!c.on, c.associated);
+        if (c.withJoin) {
+            d.set("joinNetwork",
+                  joinNetwork(
+                      "Lab",
+                      c.joinBssid ? std::optional<std::string>("02:00:00:00:00:01") : std::nullopt,
+                      {Value::string("198.51.100.2/24")}));
+        }
+        write(d);
+        sim::SimWifiInterface wifi(path);
+        std::optional<std::string> error;
+        ASSERT_TRUE(wifi.setPower(c.on, &error)) << error.value_or("");
+        EXPECT_FALSE(error);
+        sim::SimWifiState s = state();
+        EXPECT_EQ(s.power, c.on);
+        EXPECT_EQ(s.ssid, c.expectSsid);
+        EXPECT_EQ(s.bssid, c.expectBssid);
+        EXPECT_EQ(simOperations(path),
+                  std::vector<std::string>{c.on ? "setPower:1" : "setPower:0"});
+    }
+}
+
+TEST_F(SimWifiPowerTest, FailPowerWinsBeforeTheDeviceIsTouched) {
+    Value d = simWifi(true, true);
+    d.set("failPower", Value::string("The operation couldn't be completed."));
+    d.set("device", Value::string("ww-absent9"));
+    write(d);
+    sim::SimWifiInterface wifi(path);
+    std::optional<std::string> error;
+    EXPECT_FALSE(wifi.setPower(false, &error));
+    EXPECT_EQ(error, std::optional<std::string>("The operation couldn't be completed."));
+    EXPECT_TRUE(simOperations(path).empty());
+    EXPECT_TRUE(state().power);
+}
+
+// A device that does not exist: the power change fails with the reason and
+// the file is left alone; a disconnect is logged and still recorded.
+TEST_F(SimWifiPowerTest, AMissingDeviceFailsThePowerChangeAndIsLoggedOnDisconnect) {
+    Value d = simWifi(true, true);
+    d.set("device", Value::string("ww-absent9"));
+    write(d);
+    sim::SimWifiInterface wifi(path);
+    for (bool on : {false, true}) {
+        std::optional<std::string> error;
+        EXPECT_FALSE(wifi.setPower(on, &error));
+        ASSERT_TRUE(error);
+        EXPECT_NE(error->find("ww-absent9"), std::string::npos) << *error;
+        EXPECT_NE(error->find("No such device"), std::string::npos) << *error;
+    }
+    EXPECT_TRUE(simOperations(path).empty());
+    EXPECT_TRUE(state().power);
+    EXPECT_TRUE(state().ssid);
+
+    ScopedCapture capture;
+    wifi.disassociate();
+    auto lines = capture.logger->texts();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "Simulated Wi-Fi: cannot remove the device's addresses: ww-absent9: No such device");
+    EXPECT_EQ(simOperations(path), std::vector<std::string>{"disassociate"});
+    EXPECT_FALSE(state().ssid);
+}
+
+TEST_F(SimWifiPowerTest, AnUnreadableFileIsLoggedOnDisconnect) {
+    writeFile(path, "not a property list");
+    sim::SimWifiInterface wifi(path);
+    ScopedCapture capture;
+    wifi.disassociate();
+    auto lines = capture.logger->texts();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Simulated Wi-Fi: cannot disconnect: " + path, 0), 0u) << lines[0];
+    EXPECT_EQ(readFile(path), "not a property list");
+}
+
+}  // namespace
+}  // namespace ww::test
