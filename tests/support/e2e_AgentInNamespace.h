@@ -1,0 +1,502 @@
+#pragma once
+
+// The real agent in a private network namespace, as the end-to-end tests and
+// the reaction benchmark run it: `ip netns exec NS wirewatch --headless` with
+// the real stand-in tools, a "wired" veth end declared an Ethernet port and a
+// "Wi-Fi" veth end declared a Wi-Fi port and mirrored by the simulated Wi-Fi.
+// Needs root (the namespace); `available()` says whether it could be made.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/FileUtil.h"
+#include "platform/foundation/Plist.h"
+#include "platform/foundation/Text.h"
+#include "platform/linux/netlink/LinkControl.h"
+#include "platform/sim/SimWifiFile.h"
+#include "tests/support/app_TestSupport.h"
+#include "tests/support/reachability_Netns.h"
+
+extern char** environ;
+
+namespace ww::test {
+
+using SystemTime = std::chrono::system_clock::time_point;
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+inline constexpr const char* kWiredDevice = "ww-wired0";
+inline constexpr const char* kWiredPeer = "ww-wired0-peer";
+inline constexpr const char* kWifiDevice = "ww-wifi0";
+inline constexpr const char* kWifiPeer = "ww-wifi0-peer";
+inline constexpr const char* kWiredAddress = "198.51.100.2/24";
+inline constexpr const char* kWifiAddress = "203.0.113.2/24";
+inline constexpr const char* kWifiSsid = "Flowers By Irene";
+inline constexpr const char* kWifiBssid = "4c:43:41:4:1c:bc";
+
+// The banner line every start writes first (after the separator).
+inline constexpr const char* kBannerText = "Starting Wirewatch Version";
+// The rule lines that show a check acted on Wi-Fi.
+inline constexpr const char* kDisconnectLine =
+    "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ";
+inline constexpr const char* kPowerOffLine =
+    "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
+inline constexpr const char* kPowerOnLine =
+    "AppDelegate: enabling wireless as enable wireless is true...";
+// Every check writes one of these two first lines (synchronously).
+inline constexpr const char* kCheckLineWired =
+    "AppDelegate: both wireless and wired are connected on system, applying rule....";
+inline constexpr const char* kCheckLineNotWired =
+    "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....";
+inline constexpr const char* kCheckLineWiredOnly =
+    "AppDelegate: only wired are connected on system, applying rule....";
+
+// Runs a command line through /bin/sh and returns its standard output.
+inline std::string shellOutput(const std::string& commandLine) {
+    std::string out;
+    FILE* pipe = ::popen(commandLine.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+// Waits on changes in one folder (files created, written, renamed into it),
+// re-checking a condition after each; also re-checks every `recheck` for
+// conditions that no file change announces.
+class FolderWatch {
+  public:
+    explicit FolderWatch(const std::string& folder) {
+        m_fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (m_fd >= 0) {
+            ::inotify_add_watch(m_fd, folder.c_str(),
+                                IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
+        }
+    }
+    ~FolderWatch() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // True as soon as `condition` holds; false when `deadline` passed first.
+    bool waitFor(const std::function<bool()>& condition, SteadyTime deadline,
+                 std::chrono::milliseconds recheck = std::chrono::milliseconds(20)) {
+        for (;;) {
+            if (condition()) return true;
+            auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) return false;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            int timeout = static_cast<int>(std::min(left, recheck).count());
+            pollfd p{m_fd, POLLIN, 0};
+            if (m_fd >= 0 && ::poll(&p, 1, timeout) > 0) {
+                char events[4096];
+                while (::read(m_fd, events, sizeof events) > 0) {
+                }
+            } else if (m_fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+            }
+        }
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+// Polls a condition that no file announces (a thread, a device's state) with a
+// short pause between looks, until it holds or the deadline passes.
+inline bool pollUntil(const std::function<bool()>& condition, SteadyTime deadline,
+                      std::chrono::milliseconds pause = std::chrono::milliseconds(5)) {
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+    }
+}
+
+inline SteadyTime after(std::chrono::milliseconds span) {
+    return std::chrono::steady_clock::now() + span;
+}
+
+// One line of the agent's log file: its time stamp ("2024/05/01 12:00:00:123",
+// local time) and its text.
+struct LogLine {
+    SystemTime time;
+    std::string text;
+};
+
+inline std::vector<LogLine> parseLogLines(const std::string& text) {
+    std::vector<LogLine> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        std::tm tm{};
+        int millis = 0;
+        int used = 0;
+        if (std::sscanf(line.c_str(), "%4d/%2d/%2d %2d:%2d:%2d:%3d  %n", &tm.tm_year, &tm.tm_mon,
+                        &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &millis, &used) < 7 ||
+            used == 0) {
+            continue;  // the rest of a message that spans lines
+        }
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
+        tm.tm_isdst = -1;
+        std::time_t seconds = std::mktime(&tm);
+        lines.push_back(LogLine{
+            std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(millis),
+            line.substr(static_cast<std::size_t>(used))});
+    }
+    return lines;
+}
+
+// Milliseconds from `from` to `to` (negative when `to` is earlier).
+inline long long millisBetween(SystemTime from, SystemTime to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+class AgentInNamespace {
+  public:
+    struct Settings {
+        std::string rule = "0";            // "selectedInterfaceOption"
+        std::string enableWireless = "1";  // "enableWireless"
+        // WIREWATCH_REACHABILITY_HOST: nothing leaves it unset (the default
+        // host); empty turns the monitor off.
+        std::optional<std::string> reachabilityHost;
+    };
+
+    explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
+
+    ~AgentInNamespace() {
+        // A test that failed half-way leaves the agent running: end it before
+        // its namespace goes.
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            int status;
+            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    AgentInNamespace(const AgentInNamespace&) = delete;
+    AgentInNamespace& operator=(const AgentInNamespace&) = delete;
+
+    bool available() const { return m_netns.available(); }
+    const std::string& whyUnavailable() const { return m_netns.whyUnavailable(); }
+    Netns& netns() { return m_netns; }
+    const std::string& simPath() const { return m_simPath; }
+    const std::string& logsDir() const { return m_logsDir; }
+    pid_t pid() const { return m_pid; }
+
+    // Both veth pairs up; Wi-Fi joined (its address on the device, the sim
+    // powered and associated, with the same network to re-join); the wired
+    // device up without an address; the preferences and the port file.
+    bool prepare(const Settings& settings, std::string& error) {
+        m_settings = settings;
+        if (!m_netns.addVethPair(kWiredDevice, kWiredPeer) ||
+            !m_netns.addVethPair(kWifiDevice, kWifiPeer)) {
+            error = "cannot make the veth pairs";
+            return false;
+        }
+        if (m_netns.ip(std::string("address add ") + kWifiAddress + " dev " + kWifiDevice) != 0) {
+            error = "cannot give the Wi-Fi device its address";
+            return false;
+        }
+        m_portsPath = m_dir.file("hardware-ports.txt");
+        writeFile(m_portsPath, std::string(kWiredDevice) + "\tEthernet\tEthernet\n" + kWifiDevice +
+                                   "\tWi-Fi\tAirPort\n");
+
+        plist::Value sim = simWifi(true, true);
+        sim.set("ssid", plist::Value::string(kWifiSsid));
+        sim.set("bssid", plist::Value::string(kWifiBssid));
+        sim.set("device", plist::Value::string(kWifiDevice));
+        plist::Value join = plist::Value::dictionary();
+        join.set("ssid", plist::Value::string(kWifiSsid));
+        join.set("bssid", plist::Value::string(kWifiBssid));
+        join.set("addresses", plist::Value::array({plist::Value::string(kWifiAddress)}));
+        sim.set("joinNetwork", join);
+        m_simDir = m_dir.file("sim");
+        file::makeDirectories(m_simDir);
+        m_simPath = m_simDir + "/wifi.plist";
+        writeFile(m_simPath, plist::toXml(sim));
+
+        plist::Value prefs = plist::Value::dictionary();
+        prefs.set("selectedInterfaceOption", plist::Value::string(settings.rule));
+        prefs.set("enableWireless", plist::Value::string(settings.enableWireless));
+        m_prefsPath = m_dir.file("preferences.plist");
+        writeFile(m_prefsPath, plist::toXml(prefs), 0600);
+        m_logsDir = m_dir.file("logs");
+        file::makeDirectories(m_logsDir);
+        return true;
+    }
+
+    // Starts the agent and returns once it has written its banner and, with
+    // the monitor on, its watch thread runs (so no change can slip by before
+    // it listens).
+    bool start(std::string& error, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        std::string build = buildDir();
+        std::vector<std::string> args = {"ip",
+                                         "netns",
+                                         "exec",
+                                         m_netns.name(),
+                                         build + "/bin/wirewatch",
+                                         "--headless",
+                                         "--tools-dir",
+                                         build + "/libexec/wirewatch",
+                                         "--wifi",
+                                         "sim:" + m_simPath,
+                                         "--prefs",
+                                         m_prefsPath,
+                                         "--logs-dir",
+                                         m_logsDir};
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string entry = *e;
+            if (entry.rfind("WIREWATCH_", 0) == 0 || entry.rfind("HOME=", 0) == 0 ||
+                entry.rfind("XDG_", 0) == 0) {
+                continue;
+            }
+            env.push_back(entry);
+        }
+        env.push_back("HOME=" + m_dir.path());
+        env.push_back("XDG_CONFIG_HOME=" + m_dir.file("config"));
+        env.push_back("XDG_DATA_HOME=" + m_dir.file("data"));
+        env.push_back("WIREWATCH_HWPORTS_FILE=" + m_portsPath);
+        if (m_settings.reachabilityHost) {
+            env.push_back("WIREWATCH_REACHABILITY_HOST=" + *m_settings.reachabilityHost);
+        }
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, m_dir.file("stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, m_dir.file("stderr").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none, stop;
+        sigemptyset(&none);
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGTERM);
+        sigaddset(&stop, SIGINT);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &stop);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        int failed = ::posix_spawnp(&m_pid, "ip", &actions, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (failed != 0) {
+            m_pid = -1;
+            error = std::string("cannot start ip netns exec: ") + std::strerror(failed);
+            return false;
+        }
+
+        auto deadline = after(limit);
+        FolderWatch logs(m_logsDir);
+        if (!logs.waitFor([&] { return banner().has_value() || exited(); }, deadline) || exited()) {
+            error = "the agent wrote no banner; its standard error:\n" + agentStderr();
+            return false;
+        }
+        if (!m_settings.reachabilityHost || !m_settings.reachabilityHost->empty()) {
+            if (!pollUntil([&] { return hasThread("ww.reachability") || exited(); }, deadline) ||
+                exited()) {
+                error = "the agent's reachability monitor never started; its standard error:\n" +
+                        agentStderr();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // SIGTERM, then waits for the exit; the exit status, or -1 when it did
+    // not exit normally within the limit.
+    int stop(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        if (m_pid <= 0) return -1;
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        bool done = pollUntil(
+            [&] {
+                pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+                return r == m_pid || (r < 0 && errno != EINTR);
+            },
+            after(limit), std::chrono::milliseconds(10));
+        if (!done) return -1;
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // True once the agent has ended (it is reaped then).
+    bool exited() {
+        if (m_pid <= 0) return true;
+        int status;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return true;
+        }
+        return false;
+    }
+
+    std::string agentStderr() const { return readFile(m_dir.file("stderr")); }
+
+    // The agent's log lines so far (error lines are written synchronously,
+    // info lines may lag a little).
+    std::vector<LogLine> logLines() const {
+        std::string text;
+        if (DIR* d = ::opendir(m_logsDir.c_str())) {
+            while (dirent* e = ::readdir(d)) {
+                std::string name = e->d_name;
+                if (name.rfind("log-", 0) == 0) text += readFile(m_logsDir + "/" + name);
+            }
+            ::closedir(d);
+        }
+        return parseLogLines(text);
+    }
+
+    std::optional<SystemTime> banner() const { return firstLine(kBannerText); }
+
+    // The first line containing `text` stamped at or after `since`.
+    std::optional<SystemTime> firstLine(const std::string& text,
+                                        SystemTime since = SystemTime()) const {
+        for (const auto& line : logLines()) {
+            if (line.time >= since && line.text.find(text) != std::string::npos) return line.time;
+        }
+        return std::nullopt;
+    }
+
+    // How many checks have written their first line so far.
+    int checksSoFar() const {
+        int n = 0;
+        for (const auto& line : logLines()) {
+            if (line.text == kCheckLineWired || line.text == kCheckLineNotWired ||
+                line.text == kCheckLineWiredOnly) {
+                ++n;
+            }
+        }
+        return n;
+    }
+
+    // Whether a thread of the agent has this name (a check runs on
+    // "wirewatch-check", the reachability watch on "ww.reachability").
+    bool hasThread(const std::string& name) const {
+        if (m_pid <= 0) return false;
+        std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        bool found = false;
+        if (DIR* d = ::opendir(tasks.c_str())) {
+            while (dirent* e = ::readdir(d)) {
+                if (e->d_name[0] == '.') continue;
+                std::string comm = readFile(tasks + "/" + e->d_name + "/comm");
+                if (text::trim(comm) == name) found = true;
+            }
+            ::closedir(d);
+        }
+        return found;
+    }
+
+    // Waits until no check has run for `quiet` in a row.
+    bool waitUntilIdle(std::chrono::milliseconds quiet, SteadyTime deadline) {
+        SteadyTime idleSince = std::chrono::steady_clock::now();
+        return pollUntil(
+            [&] {
+                auto now = std::chrono::steady_clock::now();
+                if (hasThread("wirewatch-check")) idleSince = now;
+                return now - idleSince >= quiet;
+            },
+            deadline);
+    }
+
+    std::optional<sim::SimWifiState> simState() const {
+        return sim::SimWifiFile(m_simPath).readState();
+    }
+    std::vector<std::string> operations() const { return simOperations(m_simPath); }
+
+    // Waits for the simulated Wi-Fi's file to satisfy `condition`.
+    bool waitForSim(const std::function<bool(const sim::SimWifiState&,
+                                             const std::vector<std::string>&)>& condition,
+                    SteadyTime deadline) {
+        FolderWatch watch(m_simDir);
+        return watch.waitFor(
+            [&] {
+                auto state = simState();
+                return state && condition(*state, operations());
+            },
+            deadline);
+    }
+
+    // Adds or removes the wired address from inside the namespace, over
+    // rtnetlink; `at` receives the moment just before the change.
+    bool setWiredAddress(bool present, SystemTime* at = nullptr, SteadyTime* steadyAt = nullptr) {
+        bool entered = false;
+        bool ok = m_netns.inside(
+            [&] {
+                std::string error;
+                auto control = netlink::LinkControl::open(error);
+                if (!control) return false;
+                if (at) *at = std::chrono::system_clock::now();
+                if (steadyAt) *steadyAt = std::chrono::steady_clock::now();
+                if (!present) return control->removeIpv4Addresses(kWiredDevice, error);
+                return control->addIpv4Address(kWiredDevice,
+                                               *netlink::Ipv4Prefix::parse(kWiredAddress), error);
+            },
+            entered);
+        return entered && ok;
+    }
+
+    // What `ip` says about a device: its IPv4 addresses ("A.B.C.D/N") and
+    // whether it is up.
+    std::vector<std::string> ipv4Addresses(const std::string& device) const {
+        std::string out = shellOutput("ip -n " + m_netns.name() + " -o -4 address show dev " +
+                                      device + " 2>/dev/null");
+        std::vector<std::string> addresses;
+        for (std::string_view line : text::splitLines(out)) {
+            std::size_t inet = line.find(" inet ");
+            if (inet == std::string_view::npos) continue;
+            std::string_view rest = line.substr(inet + 6);
+            addresses.emplace_back(rest.substr(0, rest.find(' ')));
+        }
+        return addresses;
+    }
+    bool isUp(const std::string& device) const {
+        std::string out =
+            shellOutput("ip -n " + m_netns.name() + " -o link show dev " + device + " 2>/dev/null");
+        std::size_t open = out.find('<'), close = out.find('>');
+        if (open == std::string::npos || close == std::string::npos) return false;
+        std::string flags = "," + out.substr(open + 1, close - open - 1) + ",";
+        return flags.find(",UP,") != std::string::npos;
+    }
+
+  private:
+    Netns m_netns;
+    TempDir m_dir;
+    Settings m_settings;
+    std::string m_portsPath, m_simDir, m_simPath, m_prefsPath, m_logsDir;
+    pid_t m_pid = -1;
+};
+
+}  // namespace ww::test
