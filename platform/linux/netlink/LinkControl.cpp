@@ -79,7 +79,10 @@ std::optional<Ipv4Prefix> Ipv4Prefix::parse(std::string_view text) {
     if (std::size_t slash = text.find('/'); slash != std::string_view::npos) {
         address = text.substr(0, slash);
         std::string_view length = text.substr(slash + 1);
-        if (length.empty() || length.size() > 2) return std::nullopt;
+        // One or two digits, no leading zero: "24", "8", "0".
+        if (length.empty() || length.size() > 2 || (length.size() == 2 && length[0] == '0')) {
+            return std::nullopt;
+        }
         auto [end, error] =
             std::from_chars(length.data(), length.data() + length.size(), prefix.length);
         if (error != std::errc() || end != length.data() + length.size() || prefix.length > 32) {
