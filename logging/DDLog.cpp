@@ -28,6 +28,9 @@ struct Core {
           numProcessors(std::max(1u, process::processorCount())) {
         loggers.reserve(4);
         loggingQueue->setSpecific(&kGlobalLoggingQueueIdentityKey, &kGlobalLoggingQueueIdentityKey);
+        // Lines tend to come in bursts from busy threads: a worker that looks a
+        // little longer for the next one saves a wake-up per line.
+        loggingQueue->setIdleSpin(std::chrono::microseconds(50));
         // Queued lines reach the files on a normal exit too.
         std::atexit([] { DDLog::applicationWillTerminate(); });
     }
@@ -52,24 +55,25 @@ bool onLoggingOrLoggerQueue() {
            dispatch::getSpecificInAnyQueue(&kLoggerQueueKey) != nullptr;
 }
 
-// Fan-out, on the logging queue.
-void lt_log(const DDLogMessagePtr& message, bool synchronous) {
+// Fan-out, on the logging queue. The message outlives the call.
+void lt_log(const DDLogMessage& message, bool synchronous) {
     Core& c = core();
     auto& nodes = c.loggers;
+    const DDLogMessage* msg = &message;
     if (c.numProcessors > 1 && nodes.size() > 1) {
         // Loggers work on the message in parallel; the last one runs here
         // (its queue is idle between messages), saving a thread switch.
         for (size_t k = 0; k + 1 < nodes.size(); ++k) {
-            c.loggingGroup.async(nodes[k].loggerQueue, [logger = nodes[k].logger, message] {
-                logger->logMessage(*message);
+            c.loggingGroup.async(nodes[k].loggerQueue, [logger = nodes[k].logger.get(), msg] {
+                logger->logMessage(*msg);
             });
         }
         const DDLoggerNode& last = nodes.back();
-        last.loggerQueue->sync([&] { last.logger->logMessage(*message); });
+        last.loggerQueue->sync([&] { last.logger->logMessage(message); });
         c.loggingGroup.wait();
     } else {
         for (const auto& node : nodes) {
-            node.loggerQueue->sync([&] { node.logger->logMessage(*message); });
+            node.loggerQueue->sync([&] { node.logger->logMessage(message); });
         }
     }
     if (synchronous || c.loggingQueue->pendingCount() == 0) {
@@ -141,9 +145,36 @@ std::vector<DDLoggerPtr> DDLog::allLoggers() {
 void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, std::int32_t context,
                     const char* file, const char* function, std::int32_t line,
                     std::shared_ptr<void> tag, std::string text) {
-    auto message = std::make_shared<const DDLogMessage>(std::move(text), level, flag, context, file,
-                                                        function, line, std::move(tag), 0);
-    queueLogMessage(std::move(message), asynchronous);
+    Core& c = core();
+    if (!asynchronous && !onLoggingOrLoggerQueue()) {
+        // The caller waits for the fan-out: the message can live on its stack.
+        DDLogMessage message(std::move(text), level, flag, context, file, function, line,
+                             std::move(tag), 0);
+        c.queueSemaphore.wait();
+        c.loggingQueue->sync([&] {
+            lt_log(message, true);
+            core().queueSemaphore.signal();
+        });
+        return;
+    }
+    // Owned by the queued task, which deletes it after the fan-out. A task
+    // holding one plain pointer fits in the queue's task object: no second
+    // allocation per line.
+    const DDLogMessage* message = new DDLogMessage(std::move(text), level, flag, context, file,
+                                                   function, line, std::move(tag), 0);
+    if (onLoggingOrLoggerQueue()) {
+        c.loggingQueue->async([message] {
+            lt_log(*message, false);
+            delete message;
+        });
+        return;
+    }
+    c.queueSemaphore.wait();
+    c.loggingQueue->async([message] {
+        lt_log(*message, false);
+        delete message;
+        core().queueSemaphore.signal();
+    });
 }
 
 void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {
@@ -153,18 +184,18 @@ void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {
         // From inside the core or a logger, neither waiting for the fan-out nor
         // waiting for room could ever end: queue the line and move on. Such
         // lines do not count against the backlog bound.
-        c.loggingQueue->async([message] { lt_log(message, false); });
+        c.loggingQueue->async([message] { lt_log(*message, false); });
         return;
     }
     c.queueSemaphore.wait();
     if (asynchronously) {
         c.loggingQueue->async([message] {
-            lt_log(message, false);
+            lt_log(*message, false);
             core().queueSemaphore.signal();
         });
     } else {
         c.loggingQueue->sync([&] {
-            lt_log(message, true);
+            lt_log(*message, true);
             core().queueSemaphore.signal();
         });
     }

@@ -26,28 +26,31 @@ void Group::wait() {
 }
 
 void Semaphore::wait() {
+    if (m_count.fetch_sub(1, std::memory_order_acquire) > 0) return;
+    // No unit left: this caller is counted as a sleeper and waits for a
+    // signal to hand it one.
     std::unique_lock lock(m_mutex);
-    if (m_count > 0) {
-        --m_count;
-        return;
-    }
-    ++m_waiters;
-    m_available.wait(lock, [this] { return m_count > 0; });
-    --m_waiters;
-    --m_count;
+    m_available.wait(lock, [this] { return m_wakeups > 0; });
+    --m_wakeups;
 }
 
 bool Semaphore::tryWait() {
-    std::lock_guard lock(m_mutex);
-    if (m_count <= 0) return false;
-    --m_count;
-    return true;
+    long count = m_count.load(std::memory_order_relaxed);
+    while (count > 0) {
+        if (m_count.compare_exchange_weak(count, count - 1, std::memory_order_acquire,
+                                          std::memory_order_relaxed)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void Semaphore::signal() {
+    if (m_count.fetch_add(1, std::memory_order_release) >= 0) return;
+    // Someone sleeps (or is about to): hand the unit over.
     std::lock_guard lock(m_mutex);
-    ++m_count;
-    if (m_waiters > 0) m_available.notify_one();
+    ++m_wakeups;
+    m_available.notify_one();
 }
 
 }  // namespace ww::dispatch

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -24,6 +25,9 @@ private:
 };
 
 // A counting semaphore: `wait` takes one unit, blocking while there is none.
+// Taking and returning units that are there costs one atomic operation; the
+// lock is only for callers that have to sleep (the count is then negative:
+// minus the number of sleepers).
 class Semaphore {
 public:
     explicit Semaphore(long initial) : m_count(initial) {}
@@ -32,10 +36,10 @@ public:
     void signal();
 
 private:
+    std::atomic<long> m_count;
     std::mutex m_mutex;
     std::condition_variable m_available;
-    long m_count;
-    long m_waiters = 0;
+    long m_wakeups = 0;  // units handed to sleepers, under m_mutex
 };
 
 }  // namespace ww::dispatch

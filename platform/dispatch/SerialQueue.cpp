@@ -43,6 +43,7 @@ SerialQueue::~SerialQueue() {
         if (m_worker.get_id() == std::this_thread::get_id()) {
             lock.lock();
             m_workerState->leftovers.swap(m_tasks);
+            m_pending.store(0, std::memory_order_relaxed);
             lock.unlock();
             m_workerState->destroyed = true;
             m_worker.detach();
@@ -55,6 +56,7 @@ SerialQueue::~SerialQueue() {
     // that already ran. Run leftovers to keep the promise that queued work runs.
     std::deque<Task> left;
     left.swap(m_tasks);
+    m_pending.store(0, std::memory_order_relaxed);
     lock.unlock();
     for (auto& t : left) runAsCurrent(t);
 }
@@ -78,6 +80,7 @@ void SerialQueue::wakeWorkerLocked() {
 void SerialQueue::async(Task task) {
     std::lock_guard lock(m_mutex);
     m_tasks.push_back(std::move(task));
+    m_pending.store(m_tasks.size(), std::memory_order_relaxed);
     if (!m_owned) wakeWorkerLocked();
 }
 
@@ -106,6 +109,7 @@ void SerialQueue::sync(const Task& task) {
         done = true;
         doneCv.notify_one();
     });
+    m_pending.store(m_tasks.size(), std::memory_order_relaxed);
     if (!m_owned) wakeWorkerLocked();
     lock.unlock();
     std::unique_lock g(doneMutex);
@@ -120,6 +124,7 @@ void SerialQueue::workerLoop(WorkerState& state) {
             while (!m_tasks.empty()) {
                 Task t = std::move(m_tasks.front());
                 m_tasks.pop_front();
+                m_pending.store(m_tasks.size(), std::memory_order_relaxed);
                 lock.unlock();
                 runAsCurrent(t);
                 t = nullptr;  // release captures outside the lock
@@ -129,6 +134,14 @@ void SerialQueue::workerLoop(WorkerState& state) {
                     return;
                 }
                 lock.lock();
+            }
+            // Still the owner: what is submitted while we look needs no wake-up.
+            if (!m_stopping && m_idleSpinUs.load(std::memory_order_relaxed) > 0) {
+                lock.unlock();
+                spinForWork();
+                lock.lock();
+                // Checked under the lock: a task may have come after the last look.
+                if (!m_tasks.empty()) continue;
             }
             m_workerWanted = false;
             m_owned = false;
@@ -159,9 +172,16 @@ bool SerialQueue::isCurrent() const {
     return false;
 }
 
-std::size_t SerialQueue::pendingCount() const {
-    std::lock_guard lock(m_mutex);
-    return m_tasks.size();
+void SerialQueue::spinForWork() {
+    auto until = std::chrono::steady_clock::now() +
+                 std::chrono::microseconds(m_idleSpinUs.load(std::memory_order_relaxed));
+    for (unsigned k = 1;; ++k) {
+        if (m_pending.load(std::memory_order_relaxed) > 0) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        if (k % 64 == 0 && std::chrono::steady_clock::now() >= until) return;
+    }
 }
 
 void* getSpecific(const void* key) {

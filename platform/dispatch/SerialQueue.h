@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -46,8 +49,15 @@ public:
     // inside a synchronous submission made from one of its tasks).
     bool isCurrent() const;
 
-    // Number of tasks waiting (not counting one that runs).
-    std::size_t pendingCount() const;
+    // Number of tasks waiting (not counting one that runs). Needs no lock; a
+    // task of the queue sees every task taken before it as gone.
+    std::size_t pendingCount() const { return m_pending.load(std::memory_order_relaxed); }
+
+    // How long the worker keeps looking for more work after running out,
+    // before it sleeps. Submissions in that window need no wake-up call, which
+    // is what a queue fed at a high rate by another thread spends most on.
+    // Off (zero) by default.
+    void setIdleSpin(std::chrono::microseconds spin) { m_idleSpinUs.store(spin.count()); }
 
 private:
     // Shared with the worker thread, which outlives a queue destroyed by one
@@ -61,13 +71,17 @@ private:
     void runAsCurrent(const Task& task);
     void workerLoop(WorkerState& state);
     void wakeWorkerLocked();
+    // Polls for new tasks for up to the idle-spin time.
+    void spinForWork();
 
     const std::string m_label;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
-    bool m_owned = false;          // a thread is running this queue's tasks
-    bool m_workerWanted = false;   // ownership was handed to the worker
+    std::atomic<std::size_t> m_pending{0};  // m_tasks.size(), stored under m_mutex
+    std::atomic<std::int64_t> m_idleSpinUs{0};
+    bool m_owned = false;         // a thread is running this queue's tasks
+    bool m_workerWanted = false;  // ownership was handed to the worker
     bool m_stopping = false;
     std::thread m_worker;
     std::shared_ptr<WorkerState> m_workerState;

@@ -88,6 +88,22 @@ TEST(SerialQueueTest, RunsTasksOneAtATimeInSubmissionOrder) {
     EXPECT_FALSE(overlapped.load());
 }
 
+TEST(SerialQueueTest, IdleSpinningWorkerMissesNoTask) {
+    auto queue = SerialQueue::create("test.spin");
+    queue->setIdleSpin(std::chrono::microseconds(20));
+    std::atomic<int> ran{0};
+    // One task at a time, each submitted while the worker runs, spins or is
+    // about to sleep: a task left behind would stall the count.
+    for (int k = 0; k < 20000; ++k) {
+        queue->async([&] { ran.fetch_add(1, std::memory_order_relaxed); });
+        if (k % 7 == 0) {
+            ASSERT_TRUE(pollUntil([&] { return ran.load() == k + 1; })) << "task " << k << " stuck";
+        }
+    }
+    ASSERT_TRUE(pollUntil([&] { return ran.load() == 20000; }));
+    EXPECT_EQ(queue->pendingCount(), 0u);
+}
+
 TEST(SerialQueueTest, SyncOnAnIdleQueueRunsOnTheCallersThreadAsTheQueue) {
     auto queue = SerialQueue::create("test.idle");
     std::thread::id ranOn;
@@ -270,6 +286,40 @@ TEST(SemaphoreTest, CountsUnitsAndWakesAWaiterOnSignal) {
     sem.signal();
     sem.signal();
     sem.wait();
+    EXPECT_TRUE(sem.tryWait());
+    EXPECT_FALSE(sem.tryWait());
+}
+
+TEST(SemaphoreTest, BoundsConcurrencyUnderContentionWithoutLosingWakeUps) {
+    Semaphore sem(2);
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&] {
+            for (int k = 0; k < 20000; ++k) {
+                sem.wait();
+                int now = inside.fetch_add(1) + 1;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                inside.fetch_sub(1);
+                sem.signal();
+            }
+            finished.fetch_add(1);
+        });
+    }
+    // A lost wake-up leaves a thread asleep for good.
+    bool allDone = pollUntil([&] { return finished.load() == 6; });
+    if (!allDone) {
+        // Unstick the sleepers so the threads can be joined, then fail.
+        for (int k = 0; k < 6; ++k) sem.signal();
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_TRUE(allDone);
+    EXPECT_LE(most.load(), 2);
+    EXPECT_TRUE(sem.tryWait());
     EXPECT_TRUE(sem.tryWait());
     EXPECT_FALSE(sem.tryWait());
 }
