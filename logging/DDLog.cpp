@@ -1,5 +1,6 @@
 #include "logging/DDLog.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -43,11 +44,55 @@ struct Core {
 
     std::mutex classMutex;
     std::map<std::string, ClassLevel> classes;
+
+    // Messages the fan-out is done with go back to the threads that log, which
+    // delete them: memory is then freed by the thread that allocated it, and
+    // the allocator's per-thread caches serve the next lines without the
+    // logging thread and the callers fighting over the allocator's lock.
+    std::vector<const DDLogMessage*> retiring;  // only on the logging queue
+    std::mutex graveMutex;
+    std::vector<const DDLogMessage*> grave;
+    std::atomic<std::size_t> graveSize{0};
 };
+
+constexpr std::size_t kRetireBatch = 64;
+constexpr std::size_t kGraveLimit = 4 * 1024;
 
 Core& core() {
     static Core* c = new Core();  // lives until exit: loggers may run during exit
     return *c;
+}
+
+// On the logging queue, after the fan-out of an owned message.
+void retire(const DDLogMessage* message) {
+    Core& c = core();
+    c.retiring.push_back(message);
+    if (c.retiring.size() < kRetireBatch) return;
+    {
+        std::lock_guard lock(c.graveMutex);
+        if (c.grave.size() < kGraveLimit) {
+            c.grave.insert(c.grave.end(), c.retiring.begin(), c.retiring.end());
+            c.graveSize.store(c.grave.size(), std::memory_order_relaxed);
+            c.retiring.clear();
+            return;
+        }
+    }
+    // Nobody has logged for a while: no point in keeping them.
+    for (const DDLogMessage* m : c.retiring) delete m;
+    c.retiring.clear();
+}
+
+// On a logging thread: deletes what the fan-out has returned.
+void buryRetired() {
+    Core& c = core();
+    if (c.graveSize.load(std::memory_order_relaxed) < kRetireBatch) return;
+    std::vector<const DDLogMessage*> dead;
+    {
+        std::lock_guard lock(c.graveMutex);
+        dead.swap(c.grave);
+        c.graveSize.store(0, std::memory_order_relaxed);
+    }
+    for (const DDLogMessage* m : dead) delete m;
 }
 
 bool onLoggingOrLoggerQueue() {
@@ -160,19 +205,20 @@ void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, st
     // Owned by the queued task, which deletes it after the fan-out. A task
     // holding one plain pointer fits in the queue's task object: no second
     // allocation per line.
+    buryRetired();
     const DDLogMessage* message = new DDLogMessage(std::move(text), level, flag, context, file,
                                                    function, line, std::move(tag), 0);
     if (onLoggingOrLoggerQueue()) {
         c.loggingQueue->async([message] {
             lt_log(*message, false);
-            delete message;
+            retire(message);
         });
         return;
     }
     c.queueSemaphore.wait();
     c.loggingQueue->async([message] {
         lt_log(*message, false);
-        delete message;
+        retire(message);
         core().queueSemaphore.signal();
     });
 }
