@@ -134,6 +134,9 @@ TEST_F(LogCoreTest, SynchronousLogFromALoggersQueueNeitherDeadlocksNorLosesTheLi
         std::chrono::seconds(20), [] { logAsync("trigger"); }, "async trigger");
     finishesWithin(
         std::chrono::seconds(20), [] { DDLog::flushLog(); }, "flush");
+    // The second redirected line was queued while the second trigger was fanned
+    // out, so it may come after the flush: wait for it.
+    ASSERT_TRUE(logger->waitForCount(4));
     auto texts = logger->texts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "from the logger's queue"), 2);
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "trigger"), 2);
