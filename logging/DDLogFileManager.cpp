@@ -12,6 +12,7 @@
 
 #include "logging/DDConsoleLog.h"
 #include "logging/DDLog.h"
+#include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/ProcessInfo.h"
 
@@ -20,21 +21,6 @@ namespace ww {
 namespace {
 
 bool isUpperHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
-// Creates the folder and its missing parents with the default permissions.
-int makeDirectoryTree(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return errno;
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
 
 }  // namespace
 
@@ -76,10 +62,10 @@ bool DDLogFileManagerDefault::isLogFile(const std::string& fileName) {
 std::string DDLogFileManagerDefault::logsDirectory() {
     struct stat st {};
     if (::lstat(m_logsDirectory.c_str(), &st) != 0) {
-        int err = makeDirectoryTree(m_logsDirectory);
-        if (err != 0) {
-            DDConsoleLog(ww::format("DDFileLogManagerDefault: Error creating logsDirectory: %@",
-                                    ww::format("%@: %s", m_logsDirectory, std::strerror(err))));
+        // The default permissions: what the umask leaves of 0777.
+        std::string why;
+        if (!file::makeDirectories(m_logsDirectory, &why, 0777)) {
+            DDConsoleLog(ww::format("DDFileLogManagerDefault: Error creating logsDirectory: %@", why));
         }
     }
     return m_logsDirectory;

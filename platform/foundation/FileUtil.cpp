@@ -87,7 +87,7 @@ std::optional<std::string> readAll(const std::string& path, std::string* error) 
     return out;
 }
 
-bool makeDirectories(const std::string& path, std::string* error) {
+bool makeDirectories(const std::string& path, std::string* error, mode_t mode) {
     if (path.empty()) return false;
     std::string partial;
     size_t pos = 0;
@@ -95,7 +95,7 @@ bool makeDirectories(const std::string& path, std::string* error) {
         pos = path.find('/', pos + 1);
         partial = path.substr(0, pos);
         if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (::mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) {
             if (error) *error = errnoText(partial, errno);
             return false;
         }

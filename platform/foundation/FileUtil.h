@@ -16,8 +16,9 @@ bool writeAtomically(const std::string& path, const std::string& bytes, mode_t m
 // The whole file, or nothing when it cannot be read (errno-style text in `error`).
 std::optional<std::string> readAll(const std::string& path, std::string* error = nullptr);
 
-// Creates the folder and its missing parents (mode 0700 for new ones).
-bool makeDirectories(const std::string& path, std::string* error = nullptr);
+// Creates the folder and its missing parents (new ones get `mode`, less the
+// umask). True when the folder exists afterwards.
+bool makeDirectories(const std::string& path, std::string* error = nullptr, mode_t mode = 0700);
 
 std::string dirName(const std::string& path);
 

@@ -18,10 +18,6 @@ namespace ww::netlink {
 
 namespace {
 
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
-// The kernel answers within microseconds; this only guards against one that
-// never does.
-constexpr int kAnswerTimeoutSeconds = 2;
 // Room for a header, its fixed part and a few small attributes.
 constexpr std::size_t kRequestSize = 256;
 
@@ -114,61 +110,15 @@ std::uint32_t Ipv4Prefix::broadcast() const {
 // ---- LinkControl ----
 
 std::unique_ptr<LinkControl> LinkControl::open(std::string& error) {
-    UniqueFd fd = openRouteSocket(false, error);
-    if (!fd) return nullptr;
-    timeval timeout{kAnswerTimeoutSeconds, 0};
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0) {
-        error = std::string("setsockopt(SO_RCVTIMEO): ") + std::strerror(errno);
-        return nullptr;
-    }
-    return std::unique_ptr<LinkControl>(new LinkControl(std::move(fd)));
-}
-
-template <typename OnMessage>
-bool LinkControl::exchange(nlmsghdr& message, OnMessage&& onMessage) {
-    if (m_buffer.empty()) m_buffer.resize(kReceiveBufferSize);
-    std::uint32_t sequence = ++m_sequence;
-    message.nlmsg_seq = sequence;
-    message.nlmsg_pid = 0;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    ssize_t sent;
-    do {
-        sent = ::sendto(m_fd.get(), &message, message.nlmsg_len, 0,
-                        reinterpret_cast<sockaddr*>(&kernel), sizeof(kernel));
-    } while (sent < 0 && errno == EINTR);
-    if (sent != static_cast<ssize_t>(message.nlmsg_len)) return false;
-
-    const bool isDump = (message.nlmsg_flags & NLM_F_DUMP) == NLM_F_DUMP;
-    for (;;) {
-        sockaddr_nl from{};
-        socklen_t fromLength = sizeof(from);
-        ssize_t received = ::recvfrom(m_fd.get(), m_buffer.data(), m_buffer.size(), MSG_TRUNC,
-                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (received < 0 && errno == EINTR) continue;
-        // Timeout, socket error, or a datagram larger than the buffer.
-        if (received <= 0 || static_cast<std::size_t>(received) > m_buffer.size()) return false;
-        if (from.nl_pid != 0) continue;  // only the kernel answers
-        bool finished = false;
-        forEachMessage(m_buffer.data(), static_cast<std::size_t>(received),
-                       [&](const nlmsghdr& answer) {
-                           // Late answers to an earlier request that timed out.
-                           if (finished || answer.nlmsg_seq != sequence) return;
-                           if (answer.nlmsg_type == NLMSG_DONE) {
-                               finished = true;
-                               return;
-                           }
-                           onMessage(answer);
-                           if (answer.nlmsg_type == NLMSG_ERROR || !isDump) finished = true;
-                       });
-        if (finished) return true;
-    }
+    std::optional<RequestSocket> socket = RequestSocket::open(error);
+    if (!socket) return nullptr;
+    return std::unique_ptr<LinkControl>(new LinkControl(std::move(*socket)));
 }
 
 int LinkControl::request(nlmsghdr& message) {
     message.nlmsg_flags |= NLM_F_REQUEST | NLM_F_ACK;
     int result = EPROTO;
-    bool answered = exchange(message, [&](const nlmsghdr& answer) {
+    bool answered = m_socket.exchange(message, [&](const nlmsghdr& answer) {
         if (answer.nlmsg_type == NLMSG_ERROR) result = errorOf(answer);
     });
     return answered ? result : -1;
@@ -184,7 +134,7 @@ std::optional<LinkControl::Link> LinkControl::link(const std::string& device, st
     query.append(IFLA_IFNAME, device.c_str(), device.size() + 1);
     std::optional<Link> found;
     int refused = EPROTO;
-    bool answered = exchange(query.header(), [&](const nlmsghdr& answer) {
+    bool answered = m_socket.exchange(query.header(), [&](const nlmsghdr& answer) {
         if (answer.nlmsg_type == NLMSG_ERROR) {
             refused = errorOf(answer);
         } else if (answer.nlmsg_type == RTM_NEWLINK &&
@@ -235,7 +185,7 @@ std::optional<std::vector<Ipv4Prefix>> LinkControl::ipv4Addresses(int index,
     query.start<ifaddrmsg>(RTM_GETADDR, NLM_F_REQUEST | NLM_F_DUMP).ifa_family = AF_INET;
     std::vector<Ipv4Prefix> found;
     int refused = 0;
-    bool answered = exchange(query.header(), [&](const nlmsghdr& answer) {
+    bool answered = m_socket.exchange(query.header(), [&](const nlmsghdr& answer) {
         if (answer.nlmsg_type == NLMSG_ERROR) {
             refused = errorOf(answer);
             return;

@@ -59,7 +59,7 @@ class LinkControl {
         bool up = false;
     };
 
-    explicit LinkControl(UniqueFd fd) : m_fd(std::move(fd)) {}
+    explicit LinkControl(RequestSocket socket) : m_socket(std::move(socket)) {}
     // Looks the device up through the socket, in the socket's namespace.
     std::optional<Link> link(const std::string& device, std::string& error);
     std::optional<std::vector<Ipv4Prefix>> ipv4Addresses(int index, const std::string& device,
@@ -67,14 +67,8 @@ class LinkControl {
     // Sends a change with NLM_F_ACK and waits for the kernel's answer; the
     // kernel's errno on refusal, -1 when the exchange itself failed.
     int request(nlmsghdr& message);
-    // Sends a request and hands its answer messages to `onMessage`: every
-    // one of a dump, else the first; false when the exchange failed.
-    template <typename OnMessage>
-    bool exchange(nlmsghdr& message, OnMessage&& onMessage);
 
-    UniqueFd m_fd;
-    std::uint32_t m_sequence = 0;
-    std::vector<char> m_buffer;
+    RequestSocket m_socket;
 };
 
 }  // namespace ww::netlink

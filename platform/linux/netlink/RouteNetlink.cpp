@@ -196,22 +196,23 @@ bool isUnspecifiedAddress(const sockaddr_storage& address) {
     return false;
 }
 
-// ---- RouteTable ----
+// ---- RequestSocket ----
 
-std::shared_ptr<RouteTable> RouteTable::open(std::string& error) {
+std::optional<RequestSocket> RequestSocket::open(std::string& error) {
     UniqueFd fd = openRouteSocket(false, error);
-    if (!fd) return nullptr;
+    if (!fd) return std::nullopt;
     timeval timeout{kAnswerTimeoutSeconds, 0};
     if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) != 0) {
         error = errnoText("setsockopt(SO_RCVTIMEO)", errno);
-        return nullptr;
+        return std::nullopt;
     }
-    return std::shared_ptr<RouteTable>(new RouteTable(std::move(fd)));
+    return RequestSocket(std::move(fd));
 }
 
-template <typename OnMessage>
-bool RouteTable::exchange(nlmsghdr& request, bool dump, OnMessage&& onMessage) {
+bool RequestSocket::exchange(nlmsghdr& request,
+                             const std::function<void(const nlmsghdr&)>& onMessage) {
     if (m_buffer.empty()) m_buffer.resize(kReceiveBufferSize);
+    const bool dump = (request.nlmsg_flags & NLM_F_DUMP) == NLM_F_DUMP;
     std::uint32_t sequence = ++m_sequence;
     request.nlmsg_seq = sequence;
     request.nlmsg_pid = 0;
@@ -247,6 +248,14 @@ bool RouteTable::exchange(nlmsghdr& request, bool dump, OnMessage&& onMessage) {
                        });
         if (finished) return true;
     }
+}
+
+// ---- RouteTable ----
+
+std::shared_ptr<RouteTable> RouteTable::open(std::string& error) {
+    std::optional<RequestSocket> socket = RequestSocket::open(error);
+    if (!socket) return nullptr;
+    return std::shared_ptr<RouteTable>(new RouteTable(std::move(*socket)));
 }
 
 std::optional<ReachabilityFlags> RouteTable::flagsForAddress(const sockaddr_storage& address) {
@@ -293,7 +302,7 @@ std::optional<ReachabilityFlags> RouteTable::flagsForAddress(const sockaddr_stor
 
     std::lock_guard lock(m_mutex);
     std::optional<ReachabilityFlags> flags;
-    bool answered = exchange(*request, false, [&](const nlmsghdr& answer) {
+    bool answered = m_socket.exchange(*request, [&](const nlmsghdr& answer) {
         if (answer.nlmsg_type == NLMSG_ERROR) {
             flags = 0;  // no route (unreachable, prohibited, blackhole, ...)
         } else if (answer.nlmsg_type == RTM_NEWROUTE) {
@@ -317,7 +326,7 @@ std::optional<ReachabilityFlags> RouteTable::flagsForDefaultRoute() {
     std::lock_guard lock(m_mutex);
     std::optional<ReachabilityFlags> found;
     bool failed = false;
-    bool answered = exchange(request.header, true, [&](const nlmsghdr& answer) {
+    bool answered = m_socket.exchange(request.header, [&](const nlmsghdr& answer) {
         if (answer.nlmsg_type == NLMSG_ERROR) {
             failed = true;
             return;

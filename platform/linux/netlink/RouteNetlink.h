@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -86,6 +87,27 @@ ReachabilityFlags flagsForRoute(const nlmsghdr& route);
 // True for the IPv4 or IPv6 unspecified address (0.0.0.0, ::).
 bool isUnspecifiedAddress(const sockaddr_storage& address);
 
+// A socket for request-and-answer exchanges with the kernel, with a time limit
+// on every answer so that a lost one cannot hang the caller. Not for use by
+// several threads at once.
+class RequestSocket {
+  public:
+    // Invalid (with `error` filled) when the kernel refuses the socket.
+    static std::optional<RequestSocket> open(std::string& error);
+
+    // Sends one request and hands its answer messages to `onMessage`: every
+    // one of a dump (NLM_F_DUMP), else the first; an error answer ends the
+    // exchange. False when the exchange itself failed.
+    bool exchange(nlmsghdr& request, const std::function<void(const nlmsghdr&)>& onMessage);
+
+  private:
+    explicit RequestSocket(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+    UniqueFd m_fd;
+    std::uint32_t m_sequence = 0;
+    std::vector<char> m_buffer;
+};
+
 // Asks the kernel about routes over one socket of its own, from any thread.
 // The namespace is the one the table was opened in.
 class RouteTable {
@@ -102,17 +124,10 @@ class RouteTable {
     std::optional<ReachabilityFlags> flagsForDefaultRoute();
 
   private:
-    explicit RouteTable(UniqueFd fd) : m_fd(std::move(fd)) {}
-    // Sends one request and hands every answer message with its sequence
-    // number to `onMessage` until an error, the end of a dump, or (for a
-    // plain request) the first answer. False when the exchange failed.
-    template <typename OnMessage>
-    bool exchange(nlmsghdr& request, bool dump, OnMessage&& onMessage);
+    explicit RouteTable(RequestSocket socket) : m_socket(std::move(socket)) {}
 
     std::mutex m_mutex;
-    UniqueFd m_fd;
-    std::uint32_t m_sequence = 0;
-    std::vector<char> m_buffer;
+    RequestSocket m_socket;
 };
 
 }  // namespace ww::netlink
