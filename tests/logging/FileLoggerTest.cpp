@@ -578,12 +578,17 @@ TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComes) {
     DDLog::addLogger(logger);
     WWLogError("opens the file");
     std::string first = currentPath(logger);
-    ASSERT_TRUE(waitUntil([&] { return DDLogFileInfo(first).isArchived(); }))
-        << "the age timer did not roll the file";
+    // The manager hears of the roll after the file was marked archived: wait
+    // for the later of the two.
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(counting->mutex);
+        return !counting->rolled.empty();
+    })) << "the age timer did not roll the file";
     {
         std::lock_guard lock(counting->mutex);
         EXPECT_EQ(counting->rolled, std::vector<std::string>{first});
     }
+    EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     WWLogError("goes to a new file");
     EXPECT_NE(currentPath(logger), first);
     EXPECT_EQ(counting->m->unsortedLogFileNames().size(), 2u);
