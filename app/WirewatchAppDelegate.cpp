@@ -11,6 +11,7 @@
 #include "menu/WiFiValueNames.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
+#include "platform/foundation/Text.h"
 #include "reachability/Reachability.h"
 #include "settings/ExitPasswordWindow.h"
 #include "usb/HotspotDisabling.h"
@@ -431,7 +432,8 @@ std::string WirewatchAppDelegate::menuReport() const {
                            m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode,
                            m_items.txRate, m_items.ipAddress, m_items.macAddress,
                            m_items.interfaceName}) {
-        if (!item->isHidden()) out += item->title() + "\n";
+        // One line per item, whatever a network calls itself: scripts read this.
+        if (!item->isHidden()) out += text::singleLine(item->title()) + "\n";
     }
     return out;
 }

@@ -102,7 +102,7 @@ public:
     const InfoItems& infoItems() const { return m_items; }
 
     // The menu as text: "icon: NAME" and every visible information item's text,
-    // one per line (main thread).
+    // one per line, control characters shown as "?" (main thread).
     std::string menuReport() const;
 
     // Runs on the main thread at the end of every details refresh.

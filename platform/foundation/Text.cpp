@@ -140,6 +140,27 @@ bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
 }
 
+std::string singleLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t cp;
+        size_t n = decodeAt(text, i, cp);
+        bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
+        // decodeAt reads a malformed byte as U+FFFD taking one byte; a real
+        // U+FFFD takes three.
+        bool malformed = cp == 0xFFFD && n == 1;
+        if (control || malformed) {
+            out += '?';
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     size_t start = 0;

@@ -32,6 +32,12 @@ std::string toUpperAscii(std::string_view s);
 
 bool contains(std::string_view haystack, std::string_view needle);
 
+// The text as one safe line: every control character (U+0000 to U+001F, U+007F
+// to U+009F) and the line and paragraph separators become "?", as do bytes
+// that are not UTF-8. What a network or device names itself cannot then start
+// a new line or steer a terminal.
+std::string singleLine(std::string_view text);
+
 // Splits at every occurrence of `separator`, keeping empty pieces.
 std::vector<std::string_view> split(std::string_view text, char separator);
 
