@@ -105,7 +105,15 @@ void UserDefaults::loadLocked(bool firstLoad) {
         return;
     }
     std::string why;
-    auto bytes = file::readAll(m_path, &why);
+    std::optional<std::string> bytes;
+    // Preferences are a few hundred bytes; a huge file is no preferences file
+    // and must not be read into memory whole.
+    constexpr off_t kMaxBytes = 16 * 1024 * 1024;
+    if (m_stamp.size > kMaxBytes) {
+        why = "larger than 16 MiB";
+    } else {
+        bytes = file::readAll(m_path, &why);
+    }
     std::optional<plist::Value> parsed;
     if (bytes) {
         parsed = plist::parse(*bytes, &why);
