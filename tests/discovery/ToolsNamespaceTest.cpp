@@ -1,191 +1,117 @@
 // The stand-in tools end to end, inside network namespaces of their own: the
 // agent's inventory must see exactly what the namespace holds.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <atomic>
 
 #include "DiscoveryTestSupport.h"
 #include "discovery/IfconfigParser.h"
 #include "discovery/NetworkInventory.h"
 #include "discovery/NetworksetupParser.h"
-#include "discovery/ShellCommand.h"
 #include "discovery/SystemProfilerParser.h"
 #include "discovery/WWUtils.h"
 #include "platform/foundation/Text.h"
+#include "tests/support/reachability_Netns.h"
 
 namespace ww {
 namespace {
 
-// A named network namespace, deleted with everything in it when the test ends,
-// whether it passed or not.
-class Namespace {
-  public:
-    Namespace() {
-        static std::atomic<int> counter{0};
-        m_name = "wwdisc-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    }
-    ~Namespace() {
-        if (m_created) runShellCommand("ip netns del " + m_name, "test");
-    }
-    Namespace(const Namespace&) = delete;
-    Namespace& operator=(const Namespace&) = delete;
-
-    // Empty when created; else why not.
-    std::string create() {
-        if (::geteuid() != 0) return "not running as root";
-        auto r = runShellCommand("ip netns add " + m_name, "test");
-        if (r.error != "") return "ip netns add failed: " + r.error.value_or("(unreadable)");
-        m_created = true;
-        return {};
-    }
-    const std::string& name() const { return m_name; }
-
-    // Runs `ip -n NS ARGS`; the error text, empty on success.
-    std::string ip(const std::string& args) {
-        auto r = runShellCommand("ip -n " + m_name + " " + args, "test");
-        return r.error.value_or("(unreadable)");
-    }
-    void addVethPair(const std::string& end, const std::string& peer) {
-        ASSERT_EQ(ip("link add " + end + " type veth peer name " + peer), "");
-        ASSERT_EQ(ip("link set " + end + " up"), "");
-        ASSERT_EQ(ip("link set " + peer + " up"), "");
-    }
-    std::string hardwareAddress(const std::string& device) {
-        auto r = runShellCommand(
-            "ip netns exec " + m_name + " cat /sys/class/net/" + device + "/address", "test");
-        return std::string(text::trim(r.output.value_or("")));
+class StandInToolsInNamespace : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!ns.available()) GTEST_SKIP() << "needs a network namespace: " << ns.whyUnavailable();
+        for (const char* end : {"wa0", "wc0", "we0"}) {
+            ASSERT_TRUE(ns.addVethPair(end, std::string(end) + "-peer"));
+        }
+        ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), 0);
+        ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), 0);
+        ASSERT_EQ(ns.ip("addr add 192.0.2.1/24 dev we0"), 0);
     }
 
     // The stand-ins run inside the namespace (ip netns exec also gives them the
-    // namespace's own sysfs), with the declared ports in `portsFile`.
-    CommandTable commands(const std::string& portsFile) const {
+    // namespace's own sysfs), with the declared ports in `ports`.
+    CommandTable toolsWith(const std::string& ports) {
         auto tools = CommandTable::forToolsDirectory(WW_TOOLS_BUILD_DIR);
-        std::string prefix = "ip netns exec " + m_name +
-                             " env WIREWATCH_HWPORTS_FILE=" + shellQuote(portsFile) + " ";
+        std::string prefix = "ip netns exec " + ns.name() + " env WIREWATCH_HWPORTS_FILE=" +
+                             shellQuote(dir.write("ports", ports)) + " ";
         return {prefix + tools.ifconfig, prefix + tools.systemProfiler, prefix + tools.networksetup,
                 prefix + tools.airport};
     }
+    std::string hardwareAddress(const std::string& device) {
+        return std::string(text::trim(test::shellOutput(
+            "ip netns exec " + ns.name() + " cat /sys/class/net/" + device + "/address")));
+    }
+    static InterfaceTable connectedThrough(const CommandTable& commands) {
+        auto ifconfig = executeAndParseIfconfigCommand(commands);
+        auto profiler = executeAndParseSystemProfilerCommand(commands);
+        return executeAndParseNetworksetupCommand(commands, ifconfig, profiler);
+    }
+    static std::unique_ptr<NetworkState> inventory(const CommandTable& commands) {
+        auto state = std::make_unique<NetworkState>();
+        NetworkInventory(commands, *state, {}).getAllNetworksDetails();
+        return state;
+    }
 
-  private:
-    std::string m_name;
-    bool m_created = false;
+    test::Netns ns{"wwdisc"};
+    test::TempDir dir;
 };
 
-#define CREATE_OR_SKIP(ns)                                                      \
-    do {                                                                        \
-        std::string why = (ns).create();                                        \
-        if (!why.empty()) GTEST_SKIP() << "needs a network namespace: " << why; \
-    } while (0)
-
-InterfaceTable connectedThrough(const CommandTable& commands) {
-    auto ifconfig = executeAndParseIfconfigCommand(commands);
-    auto profiler = executeAndParseSystemProfilerCommand(commands);
-    return executeAndParseNetworksetupCommand(commands, ifconfig, profiler);
-}
-
-TEST(StandInToolsInNamespace, DeclaredVethIsAConnectedWiredInterface) {
-    Namespace ns;
-    CREATE_OR_SKIP(ns);
-    test::TempDir dir;
-    ASSERT_EQ(ns.ip("link set lo up"), "");
-    ns.addVethPair("wa0", "wb0");
-    ns.addVethPair("wc0", "wd0");
-    ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), "");
-    ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), "");
-    auto commands = ns.commands(dir.write("ports", "# bench\nwa0\tLab LAN\tEthernet\n"));
-
+// wa0 is declared wired, wc0 declared Wi-Fi, we0 not declared at all.
+TEST_F(StandInToolsInNamespace, DeclaredVethEndsAreConnectedAndOthersIgnored) {
+    auto commands = toolsWith("# bench\nwa0\tLab LAN\tEthernet\nwc0\tWi-Fi\tAirPort\n");
+    EXPECT_EQ(executeAndParseIfconfigCommand(commands).size(), 3u) << "ifconfig lists all three";
     auto connected = connectedThrough(commands);
-    ASSERT_EQ(connected.size(), 1u) << "the undeclared veth wc0 is no hardware port";
+    ASSERT_EQ(connected.size(), 2u) << "the undeclared veth we0 is no hardware port";
     const auto& wa0 = connected.at("wa0");
     EXPECT_EQ(wa0->IPAdress.get(), "198.51.100.1");
     EXPECT_EQ(wa0->displayName.get(), "Lab LAN");
     EXPECT_EQ(wa0->type.get(), "Ethernet");
     EXPECT_EQ(wa0->status.get(), "active");
-    EXPECT_EQ(wa0->MacAdress.get(), ns.hardwareAddress("wa0"));
+    EXPECT_EQ(wa0->MacAdress.get(), hardwareAddress("wa0"));
+    EXPECT_EQ(connected.at("wc0")->type.get(), "AirPort");
 
-    NetworkState state;
-    NetworkInventory(commands, state, {}).getAllNetworksDetails();
-    EXPECT_TRUE(state.viaEthernet);
-    EXPECT_FALSE(state.viaWifi);
-    EXPECT_EQ(state.ethernetInterfaceName.get(), "wa0");
-    EXPECT_EQ(state.unknonInterfaceName.get(), "Lab LAN");
-    EXPECT_EQ(state.unknownInterfaceIP.get(), "IP address: 198.51.100.1");
-    EXPECT_EQ(state.ethernetMacAddress.get(),
-              "MAC address: " + WWUtils::normalizeMAC(ns.hardwareAddress("wa0")));
-}
+    auto state = inventory(commands);
+    EXPECT_TRUE(state->viaEthernet);
+    EXPECT_TRUE(state->viaWifi);
+    EXPECT_EQ(state->ethernetInterfaceName.get(), "wa0");
+    EXPECT_EQ(state->unknonInterfaceName.get(), "Lab LAN");
+    EXPECT_EQ(state->unknownInterfaceIP.get(), "IP address: 198.51.100.1");
+    EXPECT_EQ(state->ethernetMacAddress.get(),
+              "MAC address: " + WWUtils::normalizeMAC(hardwareAddress("wa0")));
 
-TEST(StandInToolsInNamespace, UndeclaredVethIsIgnored) {
-    Namespace ns;
-    CREATE_OR_SKIP(ns);
-    test::TempDir dir;
-    ns.addVethPair("wc0", "wd0");
-    ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), "");
-    auto commands = ns.commands(dir.write("ports", ""));
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).size(), 1u) << "ifconfig lists it";
+    // Nothing declared: nothing connected, nothing set.
+    commands = toolsWith("");
     EXPECT_TRUE(connectedThrough(commands).empty());
-    NetworkState state;
-    NetworkInventory(commands, state, {}).getAllNetworksDetails();
-    EXPECT_FALSE(state.viaEthernet);
-    EXPECT_FALSE(state.viaWifi);
-    EXPECT_FALSE(state.ethernetInterfaceName.get().has_value());
+    state = inventory(commands);
+    EXPECT_FALSE(state->viaEthernet);
+    EXPECT_FALSE(state->viaWifi);
+    EXPECT_FALSE(state->ethernetInterfaceName.get().has_value());
+
+    // The status follows the carrier, which is not what makes an interface
+    // connected.
+    commands = toolsWith("wa0\tLAN\n");
+    ASSERT_EQ(ns.ip("link set wa0-peer down"), 0);
+    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->status.get(), "inactive");
+    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wc0")->status.get(), "active");
+    EXPECT_EQ(connectedThrough(commands).size(), 1u);
 }
 
-TEST(StandInToolsInNamespace, DeclaredWirelessPortSetsViaWifi) {
-    Namespace ns;
-    CREATE_OR_SKIP(ns);
-    test::TempDir dir;
-    ns.addVethPair("wx0", "wy0");
-    ASSERT_EQ(ns.ip("addr add 198.51.100.9/24 dev wx0"), "");
-    auto commands = ns.commands(dir.write("ports", "wx0\tWi-Fi\tAirPort\n"));
-    NetworkState state;
-    NetworkInventory(commands, state, {}).getAllNetworksDetails();
-    EXPECT_TRUE(state.viaWifi);
-    EXPECT_FALSE(state.viaEthernet);
-}
-
-TEST(StandInToolsInNamespace, DefaultRouteMetricOrdersTwoWiredPorts) {
-    Namespace ns;
-    CREATE_OR_SKIP(ns);
-    test::TempDir dir;
-    ns.addVethPair("wa0", "wb0");
-    ns.addVethPair("wc0", "wd0");
-    ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), "");
-    ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), "");
-    auto commands = ns.commands(dir.write("ports", "wa0\tLAN A\nwc0\tLAN C\tEthernet\n"));
-
+TEST_F(StandInToolsInNamespace, DefaultRouteMetricOrdersTwoWiredPorts) {
+    auto commands = toolsWith("wa0\tLAN A\nwc0\tLAN C\tEthernet\n");
     auto preferred = [&] {
-        NetworkState state;
-        NetworkInventory(commands, state, {}).getAllNetworksDetails();
-        return state.ethernetInterfaceName.get().value_or("(none)");
+        return inventory(commands)->ethernetInterfaceName.get().value_or("(none)");
     };
     // No default route at all: link order.
     EXPECT_EQ(preferred(), "wa0");
 
-    ASSERT_EQ(ns.ip("route add default via 198.51.100.254 dev wa0 metric 200"), "");
-    ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 100"), "");
+    ASSERT_EQ(ns.ip("route add default via 198.51.100.254 dev wa0 metric 200"), 0);
+    ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 100"), 0);
     EXPECT_EQ(preferred(), "wc0");
     auto connected = connectedThrough(commands);
     EXPECT_EQ(connected.at("wc0")->serviceOrder, 0);
     EXPECT_EQ(connected.at("wa0")->serviceOrder, 1);
 
-    ASSERT_EQ(ns.ip("route del default via 203.0.113.254 dev wc0 metric 100"), "");
-    ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 300"), "");
+    ASSERT_EQ(ns.ip("route del default via 203.0.113.254 dev wc0 metric 100"), 0);
+    ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 300"), 0);
     EXPECT_EQ(preferred(), "wa0");
-}
-
-TEST(StandInToolsInNamespace, StatusFollowsTheCarrier) {
-    Namespace ns;
-    CREATE_OR_SKIP(ns);
-    test::TempDir dir;
-    ns.addVethPair("wa0", "wb0");
-    ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), "");
-    auto commands = ns.commands(dir.write("ports", "wa0\tLAN\n"));
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->status.get(), "active");
-    ASSERT_EQ(ns.ip("link set wb0 down"), "");
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->status.get(), "inactive");
-    // The link state is not what makes an interface connected.
-    EXPECT_EQ(connectedThrough(commands).size(), 1u);
 }
 
 }  // namespace

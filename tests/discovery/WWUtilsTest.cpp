@@ -1,12 +1,7 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <unistd.h>
 
-#include <thread>
-
-#include "discovery/ShellCommand.h"
 #include "discovery/WWUtils.h"
+#include "tests/support/reachability_Netns.h"
 
 namespace ww {
 namespace {
@@ -54,42 +49,20 @@ TEST(WWUtils, FilterSystemIP) {
               (std::vector<std::string>{"192.168.1.20", "::ffff:10.0.0.5", "10.0.0.7"}));
 }
 
-// Runs `body` on a thread of its own that has entered the named network
-// namespace (a namespace is per thread for network calls).
-template <typename Body>
-void inNamespace(const std::string& name, Body body) {
-    std::thread t([&] {
-        int fd = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::setns(fd, CLONE_NEWNET), 0);
-        ::close(fd);
-        body();
-    });
-    t.join();
-}
-
 TEST(WWUtils, GetSystemIPInANetworkNamespace) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a network namespace";
-    std::string ns = "wwutils-" + std::to_string(::getpid());
-    auto r = runShellCommand("ip netns add " + ns, "test");
-    if (!r.error || !r.error->empty())
-        GTEST_SKIP() << "ip netns add failed: " << r.error.value_or("");
-    struct Cleanup {
-        std::string ns;
-        ~Cleanup() { runShellCommand("ip netns del " + ns, "test"); }
-    } cleanup{ns};
-
-    runShellCommand("ip -n " + ns + " link set lo up", "test");
-    inNamespace(ns, [] { EXPECT_TRUE(WWUtils::getSystemIP().empty()) << "loopback only"; });
-
-    r = runShellCommand("ip -n " + ns + " link add wwd0 type veth peer name wwd1 && ip -n " + ns +
-                            " addr add 198.51.100.7/24 dev wwd0 && ip -n " + ns +
-                            " addr add 2001:db8::7/64 dev wwd0 && ip -n " + ns +
-                            " link set wwd0 up",
-                        "test");
-    ASSERT_EQ(r.error, "");
-    inNamespace(
-        ns, [] { EXPECT_EQ(WWUtils::getSystemIP(), std::vector<std::string>{"198.51.100.7"}); });
+    test::Netns ns("wwutils");
+    if (!ns.available()) GTEST_SKIP() << "needs a network namespace: " << ns.whyUnavailable();
+    auto systemIP = [&] {
+        bool entered = false;
+        auto ips = ns.inside([] { return WWUtils::getSystemIP(); }, entered);
+        EXPECT_TRUE(entered);
+        return ips;
+    };
+    EXPECT_TRUE(systemIP().empty()) << "loopback only";
+    ASSERT_TRUE(ns.addVethPair("wwd0", "wwd1"));
+    ASSERT_EQ(ns.ip("addr add 198.51.100.7/24 dev wwd0"), 0);
+    ASSERT_EQ(ns.ip("addr add 2001:db8::7/64 dev wwd0"), 0);
+    EXPECT_EQ(systemIP(), std::vector<std::string>{"198.51.100.7"});
 }
 
 }  // namespace

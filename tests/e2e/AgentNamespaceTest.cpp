@@ -30,15 +30,6 @@ bool allAre(const std::vector<std::string>& operations, std::size_t from, const 
                        [&](const std::string& o) { return o == op; });
 }
 
-AgentInNamespace::Settings settings(const std::string& rule, const std::string& enableWireless,
-                                    std::optional<std::string> reachabilityHost = std::nullopt) {
-    AgentInNamespace::Settings s;
-    s.rule = rule;
-    s.enableWireless = enableWireless;
-    s.reachabilityHost = std::move(reachabilityHost);
-    return s;
-}
-
 class AgentNamespaceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -52,8 +43,6 @@ class AgentNamespaceTest : public ::testing::Test {
         }
     }
 
-    void TearDown() override { agent.reset(); }
-
     void launch(const AgentInNamespace::Settings& settings) {
         std::string error;
         ASSERT_TRUE(agent->prepare(settings, error)) << error;
@@ -65,17 +54,29 @@ class AgentNamespaceTest : public ::testing::Test {
         ASSERT_EQ(agent->ipv4Addresses(kWifiDevice), std::vector<std::string>{kWifiAddress});
     }
 
+    // Adds or removes the wired address and waits until the sim has recorded
+    // a further operation (and, when `associated`, has joined a network).
+    void changeWired(bool present, bool associated = false,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        std::size_t before = agent->operations().size();
+        ASSERT_TRUE(agent->setWiredAddress(present, &changed));
+        ASSERT_TRUE(agent->waitForSim(
+            [&](const sim::SimWifiState& s, const std::vector<std::string>& ops) {
+                return ops.size() > before && (!associated || s.ssid.has_value());
+            },
+            after(limit)))
+            << agent->agentStderr();
+    }
+
     // Checks that the first `line` after `changed` came from the change: soon
-    // after it, and well before the first timer tick. Returns its time.
-    SystemTime expectTriggered(const std::string& line, SystemTime changed) {
+    // after it, and well before the first timer tick.
+    void expectTriggered(const std::string& line) {
         // Log stamps are cut to whole milliseconds.
         auto reaction = agent->firstLine(line, changed - 1ms);
-        EXPECT_TRUE(reaction.has_value()) << "no line \"" << line << "\" after the change";
-        if (!reaction) return changed;
+        ASSERT_TRUE(reaction.has_value()) << "no line \"" << line << "\" after the change";
         EXPECT_LT(millisBetween(changed, *reaction), kReactionLimitMillis);
         EXPECT_LT(millisBetween(banner, *reaction), kTriggeredBeforeMillis)
             << "the reaction came too late to tell it from the first timer tick";
-        return *reaction;
     }
 
     // The next change waits half a second after the previous reaction and
@@ -87,20 +88,13 @@ class AgentNamespaceTest : public ::testing::Test {
     }
 
     std::unique_ptr<AgentInNamespace> agent;
-    SystemTime banner;
+    SystemTime banner, changed;
 };
 
 TEST_F(AgentNamespaceTest, RuleZeroDisconnectsWiFiAsSoonAsTheWiredAddressArrives) {
-    launch(settings("0", "1"));
-
-    SystemTime changed;
-    ASSERT_TRUE(agent->setWiredAddress(true, &changed));
-    ASSERT_TRUE(agent->waitForSim(
-        [](const sim::SimWifiState&, const std::vector<std::string>& ops) { return !ops.empty(); },
-        after(10s)))
-        << agent->agentStderr();
-
-    expectTriggered(kDisconnectLine, changed);
+    ASSERT_NO_FATAL_FAILURE(launch({"0", "1", {}}));
+    ASSERT_NO_FATAL_FAILURE(changeWired(true));
+    expectTriggered(kDisconnectLine);
     // Disconnected, still powered; a later check may disconnect again (the
     // removed address is itself a change), but it never touches the power.
     EXPECT_TRUE(allAre(agent->operations(), 0, "disassociate"));
@@ -112,21 +106,14 @@ TEST_F(AgentNamespaceTest, RuleZeroDisconnectsWiFiAsSoonAsTheWiredAddressArrives
     EXPECT_TRUE(agent->ipv4Addresses(kWifiDevice).empty());
     EXPECT_TRUE(agent->isUp(kWifiDevice));
     EXPECT_EQ(agent->ipv4Addresses(kWiredDevice), std::vector<std::string>{kWiredAddress});
-
     EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
 }
 
 TEST_F(AgentNamespaceTest, RuleOneSwitchesWiFiOffAndBackOnWhenTheWiredAddressGoes) {
-    launch(settings("1", "1"));
-
+    ASSERT_NO_FATAL_FAILURE(launch({"1", "1", {}}));
     // Wired arrives: Wi-Fi's device goes down and loses its address.
-    SystemTime changed;
-    ASSERT_TRUE(agent->setWiredAddress(true, &changed));
-    ASSERT_TRUE(agent->waitForSim(
-        [](const sim::SimWifiState&, const std::vector<std::string>& ops) { return !ops.empty(); },
-        after(10s)))
-        << agent->agentStderr();
-    expectTriggered(kPowerOffLine, changed);
+    ASSERT_NO_FATAL_FAILURE(changeWired(true));
+    expectTriggered(kPowerOffLine);
     EXPECT_TRUE(allAre(agent->operations(), 0, "setPower:0"));
     auto state = agent->simState();
     ASSERT_TRUE(state);
@@ -138,17 +125,10 @@ TEST_F(AgentNamespaceTest, RuleOneSwitchesWiFiOffAndBackOnWhenTheWiredAddressGoe
     settle();
     if (HasFatalFailure()) return;
     std::size_t before = agent->operations().size();
-
     // Wired goes: nothing is connected, so Wi-Fi power comes back on and the
     // radio re-joins its network.
-    ASSERT_TRUE(agent->setWiredAddress(false, &changed));
-    ASSERT_TRUE(agent->waitForSim(
-        [&](const sim::SimWifiState& s, const std::vector<std::string>& ops) {
-            return ops.size() > before && s.ssid.has_value();
-        },
-        after(10s)))
-        << agent->agentStderr();
-    expectTriggered(kPowerOnLine, changed);
+    ASSERT_NO_FATAL_FAILURE(changeWired(false, true));
+    expectTriggered(kPowerOnLine);
     EXPECT_TRUE(allAre(agent->operations(), before, "setPower:1"));
     state = agent->simState();
     ASSERT_TRUE(state);
@@ -158,27 +138,19 @@ TEST_F(AgentNamespaceTest, RuleOneSwitchesWiFiOffAndBackOnWhenTheWiredAddressGoe
     EXPECT_TRUE(agent->isUp(kWifiDevice));
     EXPECT_EQ(agent->ipv4Addresses(kWifiDevice), std::vector<std::string>{kWifiAddress});
     EXPECT_TRUE(agent->ipv4Addresses(kWiredDevice).empty());
-
     EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
 }
 
 // The control for the timing checks above: with the monitor turned off the
 // same change waits for the first timer tick.
 TEST_F(AgentNamespaceTest, WithoutTheMonitorTheTimerTickReacts) {
-    launch(settings("0", "1", ""));
+    ASSERT_NO_FATAL_FAILURE(launch({"0", "1", ""}));
     EXPECT_FALSE(agent->hasThread("ww.reachability"));
-
-    SystemTime changed;
-    ASSERT_TRUE(agent->setWiredAddress(true, &changed));
-    ASSERT_TRUE(agent->waitForSim(
-        [](const sim::SimWifiState&, const std::vector<std::string>& ops) { return !ops.empty(); },
-        after(20s)))
-        << agent->agentStderr();
+    ASSERT_NO_FATAL_FAILURE(changeWired(true, false, 20s));
     auto reaction = agent->firstLine(kDisconnectLine, changed - 1ms);
     ASSERT_TRUE(reaction);
     EXPECT_GE(millisBetween(banner, *reaction), kFirstTickMillis - 1);
     EXPECT_TRUE(agent->ipv4Addresses(kWifiDevice).empty());
-
     EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
 }
 

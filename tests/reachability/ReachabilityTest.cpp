@@ -372,11 +372,12 @@ TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
     ASSERT_TRUE(stopped.waitForCount(1));
     EXPECT_TRUE(stopped.events()[0]);
     // Once the block and the notification are done, nothing holds it.
-    test::waitUntil([&] {
-        TestMainThread::install().drain();
-        return watch.expired();
-    });
-    EXPECT_TRUE(watch.expired());
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            TestMainThread::install().drain();
+            return watch.expired();
+        },
+        test::after(test::kWaitLimit)));
 }
 
 TEST_F(ReachabilityTest, DestroyingAnIdleMonitorUnregistersFromItsTarget) {

@@ -78,89 +78,48 @@ class LinkNamespaceTest : public ::testing::Test {
         return result;
     }
 
-    std::vector<std::string> addresses(const std::string& device) {
-        std::string out = shellOutput("ip -n " + ns.name() + " -o -4 address show dev " + device);
-        std::vector<std::string> found;
-        for (std::string_view line : text::splitLines(out)) {
-            std::size_t inet = line.find(" inet ");
-            if (inet == std::string_view::npos) continue;
-            std::string_view rest = line.substr(inet + 6);
-            found.emplace_back(rest.substr(0, rest.find(' ')));
-        }
-        return found;
-    }
-    bool isUp(const std::string& device) {
-        std::string out = shellOutput("ip -n " + ns.name() + " -o link show dev " + device);
-        return out.find("<") != std::string::npos &&
-               ("," + out.substr(out.find('<') + 1, out.find('>') - out.find('<') - 1) + ",")
-                       .find(",UP,") != std::string::npos;
-    }
-
     Netns ns{"wwsim"};
 };
 
 TEST_F(LinkNamespaceTest, LinkStateAndAddressesFollowTheRequests) {
-    struct Result {
-        bool down = false, downAgain = false, up = false, added = false, addedAgain = false,
-             removed = false, removedNone = false;
-        std::optional<bool> upAfterDown;
-        std::optional<std::vector<Ipv4Prefix>> listed;
-        std::string error;
-    };
-    auto step = [&](auto&& work) {
-        return inside([&] {
-            std::string error;
-            auto control = LinkControl::open(error);
-            EXPECT_TRUE(control) << error;
-            if (!control) return false;
-            bool ok = work(*control, error);
-            EXPECT_TRUE(ok) << error;
-            return ok;
-        });
-    };
+    inside([&] {
+        std::string e;
+        auto c = LinkControl::open(e);
+        EXPECT_TRUE(c) << e;
+        if (!c) return false;
+        auto ok = [&](bool done) { EXPECT_TRUE(done) << e; };
+        ok(c->setUp(kWifiDevice, false, e));
+        EXPECT_FALSE(ns.isUp(kWifiDevice));
+        ok(c->setUp(kWifiDevice, false, e));  // already down: nothing to do, still a success
+        EXPECT_FALSE(ns.isUp(kWifiDevice));
+        ok(c->setUp(kWifiDevice, true, e));
+        EXPECT_TRUE(ns.isUp(kWifiDevice));
 
-    ASSERT_TRUE(
-        step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, false, e); }));
-    EXPECT_FALSE(isUp(kWifiDevice));
-    // Already down: nothing to do, still a success.
-    ASSERT_TRUE(
-        step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, false, e); }));
-    EXPECT_FALSE(isUp(kWifiDevice));
-    ASSERT_TRUE(step([](LinkControl& c, std::string& e) { return c.setUp(kWifiDevice, true, e); }));
-    EXPECT_TRUE(isUp(kWifiDevice));
+        // Two addresses of one subnet (the second is a secondary) and one of
+        // another; adding one twice keeps one.
+        for (const char* a :
+             {"203.0.113.2/24", "203.0.113.3/24", "198.51.100.7/25", "203.0.113.2/24"}) {
+            ok(c->addIpv4Address(kWifiDevice, *Ipv4Prefix::parse(a), e));
+        }
+        // The kernel keeps primary addresses before secondary ones.
+        const std::vector<std::string> held = {"203.0.113.2/24", "198.51.100.7/25",
+                                               "203.0.113.3/24"};
+        EXPECT_EQ(ns.ipv4Addresses(kWifiDevice), held);
+        std::vector<std::string> listed;
+        for (const auto& p : c->ipv4Addresses(kWifiDevice, e).value_or(std::vector<Ipv4Prefix>{})) {
+            listed.push_back(p.text());
+        }
+        EXPECT_EQ(listed, held) << e;
+        EXPECT_TRUE(ns.ipv4Addresses(kWifiPeer).empty());  // the peer's addresses are its own
+        EXPECT_NE(shellOutput("ip -n " + ns.name() + " -o -4 address show dev " + kWifiDevice)
+                      .find("brd 203.0.113.255"),
+                  std::string::npos);
 
-    // Two addresses of one subnet (the second is a secondary) and one of
-    // another; adding one twice keeps one.
-    for (const char* a :
-         {"203.0.113.2/24", "203.0.113.3/24", "198.51.100.7/25", "203.0.113.2/24"}) {
-        SCOPED_TRACE(a);
-        ASSERT_TRUE(step([&](LinkControl& c, std::string& e) {
-            return c.addIpv4Address(kWifiDevice, *Ipv4Prefix::parse(a), e);
-        }));
-    }
-    // The kernel keeps primary addresses before secondary ones.
-    EXPECT_EQ(addresses(kWifiDevice),
-              (std::vector<std::string>{"203.0.113.2/24", "198.51.100.7/25", "203.0.113.3/24"}));
-    std::vector<Ipv4Prefix> listed;
-    ASSERT_TRUE(step([&](LinkControl& c, std::string& e) {
-        auto l = c.ipv4Addresses(kWifiDevice, e);
-        if (l) listed = *l;
-        return l.has_value();
-    }));
-    std::vector<std::string> texts;
-    for (const auto& p : listed) texts.push_back(p.text());
-    EXPECT_EQ(texts, addresses(kWifiDevice));
-    // The peer's addresses are its own.
-    EXPECT_TRUE(addresses(kWifiPeer).empty());
-    EXPECT_NE(shellOutput("ip -n " + ns.name() + " -o -4 address show dev " + kWifiDevice)
-                  .find("brd 203.0.113.255"),
-              std::string::npos);
-
-    ASSERT_TRUE(
-        step([](LinkControl& c, std::string& e) { return c.removeIpv4Addresses(kWifiDevice, e); }));
-    EXPECT_TRUE(addresses(kWifiDevice).empty());
-    ASSERT_TRUE(
-        step([](LinkControl& c, std::string& e) { return c.removeIpv4Addresses(kWifiDevice, e); }));
+        ok(c->removeIpv4Addresses(kWifiDevice, e));
+        EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
+        ok(c->removeIpv4Addresses(kWifiDevice, e));
+        return true;
+    });
 }
 
 TEST_F(LinkNamespaceTest, UnknownDevicesAndBadNamesAreErrors) {
@@ -256,37 +215,75 @@ class SimDeviceTest : public LinkNamespaceTest {
 
     sim::SimWifiState state() { return *sim::SimWifiFile(path).readState(); }
 
-    // setPower on a thread inside the namespace; the error text, or "ok".
-    std::string setPower(bool on) {
+    // `work` on a thread inside the namespace, without CAP_NET_ADMIN when
+    // `unprivileged` (as when the agent does not run as root).
+    std::string run(const std::function<std::string()>& work, bool unprivileged) {
         return inside([&] {
-            sim::SimWifiInterface wifi(path);
-            std::optional<std::string> error;
-            bool ok = wifi.setPower(on, &error);
-            if (ok && error) return std::string("success with an error: ") + *error;
-            return ok ? std::string("ok") : error.value_or("failure without an error");
+            // Capabilities belong to the thread: only this helper thread loses it.
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2] = {};
+            if (unprivileged) {
+                if (::syscall(SYS_capget, &header, data) != 0) return std::string("capget failed");
+                data[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
+                if (::syscall(SYS_capset, &header, data) != 0) return std::string("capset failed");
+            }
+            return work();
         });
+    }
+    // The error text, or "ok".
+    std::string setPower(bool on, bool unprivileged = false) {
+        return run(
+            [&] {
+                std::optional<std::string> error;
+                bool ok = sim::SimWifiInterface(path).setPower(on, &error);
+                if (ok && error) return "success with an error: " + *error;
+                return ok ? std::string("ok") : error.value_or("failure without an error");
+            },
+            unprivileged);
+    }
+    void disassociate(bool unprivileged = false) {
+        run(
+            [&] {
+                sim::SimWifiInterface(path).disassociate();
+                return std::string();
+            },
+            unprivileged);
     }
 
     TempDir dir;
     std::string path = dir.file("wifi.plist");
 };
 
-TEST_F(SimDeviceTest, PowerOffAndOnFollowTheDeviceAndRejoin) {
+TEST_F(SimDeviceTest, DisassociateAndPowerFollowTheDeviceAndRejoin) {
+    const std::vector<std::string> joined = {"198.51.100.2/24", "203.0.113.70/26"};
+    // Disconnect: no addresses, the link stays up, still powered.
+    disassociate();
+    EXPECT_TRUE(ns.isUp(kWifiDevice));
+    EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
+    sim::SimWifiState s = state();
+    EXPECT_TRUE(s.power);
+    EXPECT_FALSE(s.ssid);
+    EXPECT_FALSE(s.bssid);
+    // Power on while powered but not associated re-joins (the agent's
+    // "enable wireless" step after a disconnect).
+    ASSERT_EQ(setPower(true), "ok");
+    EXPECT_EQ(ns.ipv4Addresses(kWifiDevice), joined);
+    EXPECT_EQ(state().ssid, std::optional<std::string>("Lab"));
+
     // Off: down, no addresses, no association.
     ASSERT_EQ(setPower(false), "ok");
-    EXPECT_FALSE(isUp(kWifiDevice));
-    EXPECT_TRUE(addresses(kWifiDevice).empty());
-    sim::SimWifiState s = state();
+    EXPECT_FALSE(ns.isUp(kWifiDevice));
+    EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
+    s = state();
     EXPECT_FALSE(s.power);
     EXPECT_FALSE(s.ssid);
     EXPECT_FALSE(s.bssid);
-    EXPECT_TRUE(isUp(kWifiPeer));  // only the mirrored end changes
+    EXPECT_TRUE(ns.isUp(kWifiPeer));  // only the mirrored end changes
 
     // On: up, and the join network's addresses and names.
     ASSERT_EQ(setPower(true), "ok");
-    EXPECT_TRUE(isUp(kWifiDevice));
-    EXPECT_EQ(addresses(kWifiDevice),
-              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
+    EXPECT_TRUE(ns.isUp(kWifiDevice));
+    EXPECT_EQ(ns.ipv4Addresses(kWifiDevice), joined);
     s = state();
     EXPECT_TRUE(s.power);
     EXPECT_EQ(s.ssid, std::optional<std::string>("Lab"));
@@ -294,31 +291,10 @@ TEST_F(SimDeviceTest, PowerOffAndOnFollowTheDeviceAndRejoin) {
 
     // On again while associated: nothing joins twice.
     ASSERT_EQ(setPower(true), "ok");
-    EXPECT_EQ(addresses(kWifiDevice),
-              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
+    EXPECT_EQ(ns.ipv4Addresses(kWifiDevice), joined);
     EXPECT_EQ(simOperations(path),
-              (std::vector<std::string>{"setPower:0", "setPower:1", "setPower:1"}));
-}
-
-TEST_F(SimDeviceTest, DisassociateDropsTheAddressesAndKeepsTheLinkUp) {
-    inside([&] {
-        sim::SimWifiInterface(path).disassociate();
-        return true;
-    });
-    EXPECT_TRUE(isUp(kWifiDevice));
-    EXPECT_TRUE(addresses(kWifiDevice).empty());
-    sim::SimWifiState s = state();
-    EXPECT_TRUE(s.power);
-    EXPECT_FALSE(s.ssid);
-    EXPECT_FALSE(s.bssid);
-    EXPECT_EQ(simOperations(path), std::vector<std::string>{"disassociate"});
-
-    // Power on while powered but not associated re-joins (the agent's
-    // "enable wireless" step after a disconnect).
-    ASSERT_EQ(setPower(true), "ok");
-    EXPECT_EQ(addresses(kWifiDevice),
-              (std::vector<std::string>{"198.51.100.2/24", "203.0.113.70/26"}));
-    EXPECT_EQ(state().ssid, std::optional<std::string>("Lab"));
+              (std::vector<std::string>{"disassociate", "setPower:1", "setPower:0", "setPower:1",
+                                        "setPower:1"}));
 }
 
 TEST_F(SimDeviceTest, ABadJoinAddressFailsBeforeAnythingChanges) {
@@ -331,8 +307,8 @@ TEST_F(SimDeviceTest, ABadJoinAddressFailsBeforeAnythingChanges) {
     writeFile(path, plist::toXml(d));
 
     EXPECT_EQ(setPower(true), "joinNetwork: 'fe80::1/64' is no IPv4 address with a prefix length");
-    EXPECT_FALSE(isUp(kWifiDevice));
-    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    EXPECT_FALSE(ns.isUp(kWifiDevice));
+    EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
     EXPECT_FALSE(state().power);
     EXPECT_EQ(simOperations(path), std::vector<std::string>{"setPower:0"});
 }
@@ -342,55 +318,29 @@ TEST_F(SimDeviceTest, ABadJoinAddressFailsBeforeAnythingChanges) {
 // join address still lets the power change stand (the link was up already)
 // but is reported, and the radio has not joined.
 TEST_F(SimDeviceTest, ChangesTheKernelRefusesAreReported) {
-    auto unprivileged = [&](auto&& work) {
-        return inside([&] {
-            // Capabilities belong to the thread: only this helper thread loses it.
-            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-            __user_cap_data_struct data[2] = {};
-            if (::syscall(SYS_capget, &header, data) != 0) return std::string("capget failed");
-            data[CAP_NET_ADMIN / 32].effective &= ~(1u << (CAP_NET_ADMIN % 32));
-            if (::syscall(SYS_capset, &header, data) != 0) return std::string("capset failed");
-            return work();
-        });
-    };
-    auto power = [&](bool on) {
-        sim::SimWifiInterface wifi(path);
-        std::optional<std::string> error;
-        bool ok = wifi.setPower(on, &error);
-        return ok ? std::string("ok") : error.value_or("failure without an error");
-    };
     const std::string refused = std::string(kWifiDevice) + ": Operation not permitted";
-
-    EXPECT_EQ(unprivileged([&] { return power(false); }), refused);
-    EXPECT_TRUE(isUp(kWifiDevice));
-    EXPECT_EQ(addresses(kWifiDevice).size(), 3u);
+    EXPECT_EQ(setPower(false, true), refused);
+    EXPECT_TRUE(ns.isUp(kWifiDevice));
+    EXPECT_EQ(ns.ipv4Addresses(kWifiDevice).size(), 3u);
     EXPECT_TRUE(state().power);
     EXPECT_TRUE(simOperations(path).empty());
-
     {
         ScopedCapture capture;
-        EXPECT_EQ(unprivileged([&] {
-                      sim::SimWifiInterface(path).disassociate();
-                      return std::string("done");
-                  }),
-                  "done");
+        disassociate(true);
         EXPECT_EQ(capture.logger->texts(),
                   std::vector<std::string>{
                       "Simulated Wi-Fi: cannot remove the device's addresses: " + refused});
     }
-    EXPECT_EQ(addresses(kWifiDevice).size(), 3u);
+    EXPECT_EQ(ns.ipv4Addresses(kWifiDevice).size(), 3u);
     EXPECT_FALSE(state().ssid);
 
     // Powered, up, not associated: switching on re-joins, and the kernel
     // refuses the address.
-    inside([&] {
-        sim::SimWifiInterface(path).disassociate();
-        return true;
-    });
-    ASSERT_TRUE(addresses(kWifiDevice).empty());
-    EXPECT_EQ(unprivileged([&] { return power(true); }), refused);
-    EXPECT_TRUE(isUp(kWifiDevice));
-    EXPECT_TRUE(addresses(kWifiDevice).empty());
+    disassociate();
+    ASSERT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
+    EXPECT_EQ(setPower(true, true), refused);
+    EXPECT_TRUE(ns.isUp(kWifiDevice));
+    EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
     sim::SimWifiState s = state();
     EXPECT_TRUE(s.power);
     EXPECT_FALSE(s.ssid);

@@ -6,7 +6,6 @@
 // "Wi-Fi" veth end declared a Wi-Fi port and mirrored by the simulated Wi-Fi.
 // Needs root (the namespace); `available()` says whether it could be made.
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,16 +15,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <functional>
+#include <filesystem>
 #include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Plist.h"
@@ -35,12 +28,9 @@
 #include "tests/support/app_TestSupport.h"
 #include "tests/support/reachability_Netns.h"
 
-extern char** environ;
-
 namespace ww::test {
 
 using SystemTime = std::chrono::system_clock::time_point;
-using SteadyTime = std::chrono::steady_clock::time_point;
 
 inline constexpr const char* kWiredDevice = "ww-wired0";
 inline constexpr const char* kWiredPeer = "ww-wired0-peer";
@@ -60,25 +50,8 @@ inline constexpr const char* kPowerOffLine =
     "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
 inline constexpr const char* kPowerOnLine =
     "AppDelegate: enabling wireless as enable wireless is true...";
-// Every check writes one of these two first lines (synchronously).
-inline constexpr const char* kCheckLineWired =
-    "AppDelegate: both wireless and wired are connected on system, applying rule....";
-inline constexpr const char* kCheckLineNotWired =
-    "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....";
-inline constexpr const char* kCheckLineWiredOnly =
-    "AppDelegate: only wired are connected on system, applying rule....";
-
-// Runs a command line through /bin/sh and returns its standard output.
-inline std::string shellOutput(const std::string& commandLine) {
-    std::string out;
-    FILE* pipe = ::popen(commandLine.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
+// Every check's first line (written synchronously) ends so.
+inline constexpr const char* kCheckLineEnd = ", applying rule....";
 
 // Waits on changes in one folder (files created, written, renamed into it),
 // re-checking a condition after each; also re-checks every `recheck` for
@@ -121,21 +94,6 @@ class FolderWatch {
   private:
     int m_fd = -1;
 };
-
-// Polls a condition that no file announces (a thread, a device's state) with a
-// short pause between looks, until it holds or the deadline passes.
-inline bool pollUntil(const std::function<bool()>& condition, SteadyTime deadline,
-                      std::chrono::milliseconds pause = std::chrono::milliseconds(5)) {
-    for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(pause);
-    }
-}
-
-inline SteadyTime after(std::chrono::milliseconds span) {
-    return std::chrono::steady_clock::now() + span;
-}
 
 // One line of the agent's log file: its time stamp ("2024/05/01 12:00:00:123",
 // local time) and its text.
@@ -206,8 +164,6 @@ class AgentInNamespace {
     const std::string& whyUnavailable() const { return m_netns.whyUnavailable(); }
     Netns& netns() { return m_netns; }
     const std::string& simPath() const { return m_simPath; }
-    const std::string& logsDir() const { return m_logsDir; }
-    pid_t pid() const { return m_pid; }
 
     // Both veth pairs up; Wi-Fi joined (its address on the device, the sim
     // powered and associated, with the same network to re-join); the wired
@@ -227,9 +183,7 @@ class AgentInNamespace {
         writeFile(m_portsPath, std::string(kWiredDevice) + "\tEthernet\tEthernet\n" + kWifiDevice +
                                    "\tWi-Fi\tAirPort\n");
 
-        plist::Value sim = simWifi(true, true);
-        sim.set("ssid", plist::Value::string(kWifiSsid));
-        sim.set("bssid", plist::Value::string(kWifiBssid));
+        plist::Value sim = simWifi(true, true);  // associated with kWifiSsid
         sim.set("device", plist::Value::string(kWifiDevice));
         plist::Value join = plist::Value::dictionary();
         join.set("ssid", plist::Value::string(kWifiSsid));
@@ -256,35 +210,23 @@ class AgentInNamespace {
     // it listens).
     bool start(std::string& error, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         std::string build = buildDir();
-        std::vector<std::string> args = {"ip",
-                                         "netns",
-                                         "exec",
-                                         m_netns.name(),
-                                         build + "/bin/wirewatch",
-                                         "--headless",
-                                         "--tools-dir",
-                                         build + "/libexec/wirewatch",
-                                         "--wifi",
-                                         "sim:" + m_simPath,
-                                         "--prefs",
-                                         m_prefsPath,
-                                         "--logs-dir",
-                                         m_logsDir};
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string entry = *e;
-            if (entry.rfind("WIREWATCH_", 0) == 0 || entry.rfind("HOME=", 0) == 0 ||
-                entry.rfind("XDG_", 0) == 0) {
-                continue;
-            }
-            env.push_back(entry);
-        }
-        env.push_back("HOME=" + m_dir.path());
-        env.push_back("XDG_CONFIG_HOME=" + m_dir.file("config"));
-        env.push_back("XDG_DATA_HOME=" + m_dir.file("data"));
-        env.push_back("WIREWATCH_HWPORTS_FILE=" + m_portsPath);
+        // clang-format off
+        std::vector<std::string> args = {"ip", "netns", "exec", m_netns.name(),
+            build + "/bin/wirewatch", "--headless", "--tools-dir", build + "/libexec/wirewatch",
+            "--wifi", "sim:" + m_simPath, "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
+        // clang-format on
+        // The agent's own environment: nothing of the caller's settings leaks in.
+        std::vector<std::string> env = {
+            "HOME=" + m_dir.path(), "XDG_CONFIG_HOME=" + m_dir.file("config"),
+            "XDG_DATA_HOME=" + m_dir.file("data"), "WIREWATCH_HWPORTS_FILE=" + m_portsPath};
         if (m_settings.reachabilityHost) {
             env.push_back("WIREWATCH_REACHABILITY_HOST=" + *m_settings.reachabilityHost);
+        }
+        for (char** e = environ; *e; ++e) {
+            std::string_view v = *e;
+            if (!v.starts_with("WIREWATCH_") && !v.starts_with("HOME=") && !v.starts_with("XDG_")) {
+                env.emplace_back(v);
+            }
         }
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(a.data());
@@ -325,7 +267,7 @@ class AgentInNamespace {
             return false;
         }
         if (!m_settings.reachabilityHost || !m_settings.reachabilityHost->empty()) {
-            if (!pollUntil([&] { return hasThread("ww.reachability") || exited(); }, deadline) ||
+            if (!waitUntil([&] { return hasThread("ww.reachability") || exited(); }, deadline) ||
                 exited()) {
                 error = "the agent's reachability monitor never started; its standard error:\n" +
                         agentStderr();
@@ -341,7 +283,7 @@ class AgentInNamespace {
         if (m_pid <= 0) return -1;
         ::kill(m_pid, SIGTERM);
         int status = 0;
-        bool done = pollUntil(
+        bool done = waitUntil(
             [&] {
                 pid_t r = ::waitpid(m_pid, &status, WNOHANG);
                 return r == m_pid || (r < 0 && errno != EINTR);
@@ -369,12 +311,9 @@ class AgentInNamespace {
     // info lines may lag a little).
     std::vector<LogLine> logLines() const {
         std::string text;
-        if (DIR* d = ::opendir(m_logsDir.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                std::string name = e->d_name;
-                if (name.rfind("log-", 0) == 0) text += readFile(m_logsDir + "/" + name);
-            }
-            ::closedir(d);
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(m_logsDir, ec)) {
+            if (e.path().filename().string().starts_with("log-")) text += readFile(e.path());
         }
         return parseLogLines(text);
     }
@@ -391,38 +330,28 @@ class AgentInNamespace {
     }
 
     // How many checks have written their first line so far.
-    int checksSoFar() const {
-        int n = 0;
-        for (const auto& line : logLines()) {
-            if (line.text == kCheckLineWired || line.text == kCheckLineNotWired ||
-                line.text == kCheckLineWiredOnly) {
-                ++n;
-            }
-        }
-        return n;
+    long checksSoFar() const {
+        auto lines = logLines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const LogLine& l) { return l.text.ends_with(kCheckLineEnd); });
     }
 
     // Whether a thread of the agent has this name (a check runs on
     // "wirewatch-check", the reachability watch on "ww.reachability").
     bool hasThread(const std::string& name) const {
         if (m_pid <= 0) return false;
+        std::error_code ec;
         std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
-        bool found = false;
-        if (DIR* d = ::opendir(tasks.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                if (e->d_name[0] == '.') continue;
-                std::string comm = readFile(tasks + "/" + e->d_name + "/comm");
-                if (text::trim(comm) == name) found = true;
-            }
-            ::closedir(d);
+        for (const auto& e : std::filesystem::directory_iterator(tasks, ec)) {
+            if (text::trim(readFile(e.path() / "comm")) == name) return true;
         }
-        return found;
+        return false;
     }
 
     // Waits until no check has run for `quiet` in a row.
     bool waitUntilIdle(std::chrono::milliseconds quiet, SteadyTime deadline) {
         SteadyTime idleSince = std::chrono::steady_clock::now();
-        return pollUntil(
+        return waitUntil(
             [&] {
                 auto now = std::chrono::steady_clock::now();
                 if (hasThread("wirewatch-check")) idleSince = now;
@@ -468,28 +397,10 @@ class AgentInNamespace {
         return entered && ok;
     }
 
-    // What `ip` says about a device: its IPv4 addresses ("A.B.C.D/N") and
-    // whether it is up.
     std::vector<std::string> ipv4Addresses(const std::string& device) const {
-        std::string out = shellOutput("ip -n " + m_netns.name() + " -o -4 address show dev " +
-                                      device + " 2>/dev/null");
-        std::vector<std::string> addresses;
-        for (std::string_view line : text::splitLines(out)) {
-            std::size_t inet = line.find(" inet ");
-            if (inet == std::string_view::npos) continue;
-            std::string_view rest = line.substr(inet + 6);
-            addresses.emplace_back(rest.substr(0, rest.find(' ')));
-        }
-        return addresses;
+        return m_netns.ipv4Addresses(device);
     }
-    bool isUp(const std::string& device) const {
-        std::string out =
-            shellOutput("ip -n " + m_netns.name() + " -o link show dev " + device + " 2>/dev/null");
-        std::size_t open = out.find('<'), close = out.find('>');
-        if (open == std::string::npos || close == std::string::npos) return false;
-        std::string flags = "," + out.substr(open + 1, close - open - 1) + ",";
-        return flags.find(",UP,") != std::string::npos;
-    }
+    bool isUp(const std::string& device) const { return m_netns.isUp(device); }
 
   private:
     Netns m_netns;

@@ -12,15 +12,23 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
-#include <utility>
+#include <vector>
 
 extern char** environ;
 
 namespace ww::test {
+
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+inline SteadyTime after(std::chrono::milliseconds span) {
+    return std::chrono::steady_clock::now() + span;
+}
 
 // Runs a command line through /bin/sh and returns its exit status (-1 when it
 // could not run or did not exit normally).
@@ -37,16 +45,27 @@ inline int runShell(const std::string& commandLine) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Polls `condition` until it holds or `limit` passes; true when it held. For
-// conditions that cost a process start per look (which paces the polling).
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
+// Runs a command line through /bin/sh and returns its standard output.
+inline std::string shellOutput(const std::string& commandLine) {
+    std::string out;
+    FILE* pipe = ::popen(commandLine.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+// Polls a condition that nothing announces (a thread, a device's state, a
+// process) until it holds or the deadline passes; true when it held.
+inline bool waitUntil(const std::function<bool()>& condition, SteadyTime deadline,
+                      std::chrono::milliseconds pause = std::chrono::milliseconds(5)) {
+    for (;;) {
+        if (condition()) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::yield();
+        std::this_thread::sleep_for(pause);
     }
-    return true;
 }
 
 class Netns {
@@ -115,12 +134,34 @@ class Netns {
             if (ip("link set dev " + dev + " addrgenmode none") != 0) return false;
             if (ip("link set dev " + dev + " up") != 0) return false;
         }
-        return waitUntil([&] {
-            return runShell("ip -n " + m_name + " link show dev " + name +
-                            " | grep -q 'state UP'") == 0 &&
-                   runShell("ip -n " + m_name + " link show dev " + peer +
+        auto carrier = [&](const std::string& dev) {
+            return runShell("ip -n " + m_name + " link show dev " + dev +
                             " | grep -q 'state UP'") == 0;
-        });
+        };
+        return waitUntil([&] { return carrier(name) && carrier(peer); },
+                         after(std::chrono::seconds(10)));
+    }
+
+    // What the kernel holds for a device: its IPv4 addresses ("A.B.C.D/N") and
+    // whether it is administratively up.
+    std::vector<std::string> ipv4Addresses(const std::string& device) const {
+        std::string out =
+            shellOutput("ip -n " + m_name + " -o -4 address show dev " + device + " 2>/dev/null");
+        std::vector<std::string> addresses;
+        for (std::size_t at = out.find(" inet "); at != std::string::npos;
+             at = out.find(" inet ", at + 1)) {
+            std::size_t start = at + 6;
+            addresses.push_back(out.substr(start, out.find(' ', start) - start));
+        }
+        return addresses;
+    }
+    bool isUp(const std::string& device) const {
+        std::string out =
+            shellOutput("ip -n " + m_name + " -o link show dev " + device + " 2>/dev/null");
+        std::size_t open = out.find('<'), close = out.find('>');
+        if (open == std::string::npos || close == std::string::npos) return false;
+        return ("," + out.substr(open + 1, close - open - 1) + ",").find(",UP,") !=
+               std::string::npos;
     }
 
   private:
