@@ -45,10 +45,8 @@ TEST(CommandTable, HostileToolsDirectoryRunsOnlyTheTool) {
         base.path() + "/to ols'; touch " + marker + "; echo '$(touch " + marker + ")";
     std::filesystem::create_directories(dir);
     for (const char* tool : {"ifconfig", "system_profiler", "networksetup", "airport"}) {
-        base.write(std::string("script-") + tool,
-                   std::string("#!/bin/sh\necho ") + tool + " \"$@\"\n");
-        std::filesystem::copy_file(base.path() + "/script-" + tool, dir + "/" + tool);
-        std::filesystem::permissions(dir + "/" + tool, std::filesystem::perms::owner_all);
+        test::writeFile(dir + "/" + tool, std::string("#!/bin/sh\necho ") + tool + " \"$@\"\n",
+                        0700);
     }
     auto c = CommandTable::forToolsDirectory(dir);
     EXPECT_EQ(runShellCommand(c.ifconfig, "test").output, "ifconfig\n");

@@ -144,7 +144,6 @@ TEST(IfconfigParser, RealisticMacBookOutput) {
 
 TEST(IfconfigParser, RunsTheCommandAndLogsOnlyStandardError) {
     test::LogCapture log;
-    test::TempDir dir;
     std::string fixture = test::fixturePath("ifconfig-macbook.txt");
     CommandTable commands;
     commands.ifconfig = "cat '" + fixture + "'";

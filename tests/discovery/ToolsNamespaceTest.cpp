@@ -30,8 +30,10 @@ class StandInToolsInNamespace : public ::testing::Test {
     // namespace's own sysfs), with the declared ports in `ports`.
     CommandTable toolsWith(const std::string& ports) {
         auto tools = CommandTable::forToolsDirectory(WW_TOOLS_BUILD_DIR);
-        std::string prefix = "ip netns exec " + ns.name() + " env WIREWATCH_HWPORTS_FILE=" +
-                             shellQuote(dir.write("ports", ports)) + " ";
+        std::string file = dir.file("ports" + std::to_string(++m_portFiles));
+        test::writeFile(file, ports);
+        std::string prefix =
+            "ip netns exec " + ns.name() + " env WIREWATCH_HWPORTS_FILE=" + shellQuote(file) + " ";
         return {prefix + tools.ifconfig, prefix + tools.systemProfiler, prefix + tools.networksetup,
                 prefix + tools.airport};
     }
@@ -52,6 +54,7 @@ class StandInToolsInNamespace : public ::testing::Test {
 
     test::Netns ns{"wwdisc"};
     test::TempDir dir;
+    int m_portFiles = 0;
 };
 
 // wa0 is declared wired, wc0 declared Wi-Fi, we0 not declared at all.

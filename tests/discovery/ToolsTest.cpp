@@ -204,7 +204,7 @@ class FakeSysfs {
         if (wireless) fs::create_directories(net / "phy80211");
     }
     void writeFile(const std::string& relative, const std::string& text) {
-        m_root.write(relative, text);
+        test::writeFile(m_root.file(relative), text);
     }
 
   private:
@@ -338,7 +338,8 @@ TEST(StandInTools, AirportFollowsTheWifiBackendChoice) {
     sim.set("power", plist::Value::boolean(true));
     sim.set("ssid", plist::Value::string("Lab"));
     sim.set("mcs", plist::Value::string("7"));
-    std::string simFile = dir.write("wifi.plist", plist::toXml(sim));
+    std::string simFile = dir.file("wifi.plist");
+    test::writeFile(simFile, plist::toXml(sim));
     const std::string airport = shellQuote(toolsDir()) + "/airport -I";
 
     for (const char* none : {"unset", "none", "linux"}) {
