@@ -13,6 +13,7 @@ namespace ww::test {
 // Collects every log line written while it is installed.
 struct LogCapture : ScopedCapture {
     std::vector<CapturedLine> lines() { return logger->lines(); }
+    std::vector<std::string> texts() { return logger->texts(); }
     std::vector<CapturedLine> linesContaining(const std::string& part) {
         std::vector<CapturedLine> found;
         for (auto& l : lines()) {

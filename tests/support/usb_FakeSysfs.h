@@ -10,13 +10,13 @@
 //   .../2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb/       a USB stick's disk
 //   ROOT/bus/usb/devices/<entry> -> ../../../devices/...       flat, relative links
 //
-// with the attribute files (idVendor, idProduct, product, bConfigurationValue,
-// descriptors, ...) and the links that lead elsewhere (driver, subsystem, port,
-// net/<name>/device back up to the interface). A tree lives in its own
-// temporary folder, removed with the object, or in a given folder that is kept.
+// with the attribute files the registry reads (idVendor, idProduct, product,
+// bConfigurationValue, descriptors) and the links that lead elsewhere (driver,
+// subsystem, port, net/<name>/device back up to the interface). A tree lives
+// in its own temporary folder, removed with the object, or in a given folder
+// that is kept.
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -31,19 +31,12 @@
 
 namespace ww::test {
 
-struct UsbEndpointSpec {
-    std::uint8_t address = 0x81;
-    std::uint8_t attributes = 0x02;  // bulk
-    std::uint16_t maxPacketSize = 512;
-    std::uint8_t interval = 0;
-};
-
 struct UsbInterfaceSpec {
     std::uint8_t number = 0;
     std::uint8_t interfaceClass = 0;
     std::uint8_t subClass = 0;
     std::uint8_t protocol = 0;
-    std::vector<UsbEndpointSpec> endpoints;
+    std::uint8_t endpoints = 0;
     std::string driver;  // bound driver's name, empty for none
 };
 
@@ -56,7 +49,6 @@ struct UsbDeviceSpec {
     std::uint16_t vendorID = 0;
     std::uint16_t productID = 0;
     std::optional<std::string> product;  // no `product` file when absent
-    std::optional<std::string> manufacturer;
     std::uint8_t deviceClass = 0;
     // In index order; the descriptors file lists them so.
     std::vector<UsbConfigurationSpec> configurations;
@@ -78,12 +70,8 @@ inline std::string usbDescriptors(const UsbDeviceSpec& spec) {
         const std::size_t start = out.size();
         put({9, 2, 0, 0, unsigned(c.interfaces.size()), c.value, 0, 0xc0, 250});
         for (const UsbInterfaceSpec& i : c.interfaces) {
-            put({9, 4, i.number, 0, unsigned(i.endpoints.size()), i.interfaceClass, i.subClass,
-                 i.protocol, 0});
-            for (const UsbEndpointSpec& e : i.endpoints) {
-                put({7, 5, e.address, e.attributes, e.maxPacketSize & 0xffu,
-                     unsigned(e.maxPacketSize) >> 8, e.interval});
-            }
+            put({9, 4, i.number, 0, i.endpoints, i.interfaceClass, i.subClass, i.protocol, 0});
+            for (unsigned e = 0; e < i.endpoints; ++e) put({7, 5, 0x81 + e, 0x02, 0, 2, 0});
         }
         const std::size_t total = out.size() - start;
         out[start + 2] = static_cast<char>(total & 0xff);
@@ -94,72 +82,37 @@ inline std::string usbDescriptors(const UsbDeviceSpec& spec) {
 
 // ---- devices as they are sold ----------------------------------------------------------
 
-inline std::vector<UsbEndpointSpec> bulkPair(std::uint8_t in, std::uint8_t out) {
-    return {UsbEndpointSpec{in, 0x02, 512, 0}, UsbEndpointSpec{out, 0x02, 512, 0}};
-}
-
 // An iPhone sharing its connection: four configurations whose values are not
 // index + 1 (the first one, value 2, is still image only), the active one with
 // the Apple Ethernet interface (class 255, subclass 253, protocol 1) as number 2.
 inline UsbDeviceSpec iPhoneSpec(std::uint16_t productID = 0x12a8) {
-    auto ptp = [] {
-        UsbInterfaceSpec i{0, 6, 1, 1, bulkPair(0x81, 0x02), "usbfs"};
-        i.endpoints.push_back(UsbEndpointSpec{0x83, 0x03, 64, 8});
-        return i;
-    };
-    UsbDeviceSpec s;
-    s.vendorID = 0x05ac;
-    s.productID = productID;
-    s.product = "iPhone";
-    s.manufacturer = "Apple Inc.";
-    s.configurations = {
-        {2, {ptp()}},
-        {1,
-         {ptp(), UsbInterfaceSpec{1, 1, 1, 0, {}, "snd-usb-audio"},
-          UsbInterfaceSpec{2, 1, 2, 0, {UsbEndpointSpec{0x84, 0x05, 192, 1}}, "snd-usb-audio"},
-          UsbInterfaceSpec{3, 3, 0, 0, {UsbEndpointSpec{0x85, 0x03, 64, 1}}, "usbhid"}}},
-        {4, {ptp(), UsbInterfaceSpec{1, 255, 254, 2, bulkPair(0x85, 0x04), ""}}},
-        {3,
-         {ptp(), UsbInterfaceSpec{1, 255, 254, 2, bulkPair(0x85, 0x04), ""},
-          UsbInterfaceSpec{2, 255, 253, 1, bulkPair(0x86, 0x05), "ipheth"}}},
-    };
-    s.activeConfiguration = 3;
-    return s;
+    const UsbInterfaceSpec ptp{0, 6, 1, 1, 3, "usbfs"}, tether{1, 255, 254, 2, 2, ""};
+    return {0x05ac,
+            productID,
+            "iPhone",
+            0,
+            {{2, {ptp}},
+             {1,
+              {ptp,
+               {1, 1, 1, 0, 0, "snd-usb-audio"},
+               {2, 1, 2, 0, 1, "snd-usb-audio"},
+               {3, 3, 0, 0, 1, "usbhid"}}},
+             {4, {ptp, tether}},
+             {3, {ptp, tether, {2, 255, 253, 1, 2, "ipheth"}}}},
+            3};
 }
 
 inline UsbDeviceSpec keyboardSpec() {
-    UsbDeviceSpec s;
-    s.vendorID = 0x046d;
-    s.productID = 0xc31c;
-    s.product = "USB Keyboard";
-    s.manufacturer = "Logitech";
-    s.configurations = {
-        {1,
-         {UsbInterfaceSpec{0, 3, 1, 1, {UsbEndpointSpec{0x81, 0x03, 8, 10}}, "usbhid"},
-          UsbInterfaceSpec{1, 3, 0, 0, {UsbEndpointSpec{0x82, 0x03, 4, 255}}, "usbhid"}}}};
-    return s;
+    const UsbInterfaceSpec keys{0, 3, 1, 1, 1, "usbhid"}, media{1, 3, 0, 0, 1, "usbhid"};
+    return {0x046d, 0xc31c, "USB Keyboard", 0, {{1, {keys, media}}}, 1};
 }
 
 inline UsbDeviceSpec usbStickSpec() {
-    UsbDeviceSpec s;
-    s.vendorID = 0x0781;
-    s.productID = 0x5567;
-    s.product = "Cruzer Blade";
-    s.manufacturer = "SanDisk";
-    s.configurations = {{1, {UsbInterfaceSpec{0, 8, 6, 80, bulkPair(0x81, 0x02), "usb-storage"}}}};
-    return s;
+    return {0x0781, 0x5567, "Cruzer Blade", 0, {{1, {{0, 8, 6, 80, 2, "usb-storage"}}}}, 1};
 }
 
 inline UsbDeviceSpec externalHubSpec() {
-    UsbDeviceSpec s;
-    s.vendorID = 0x05e3;
-    s.productID = 0x0610;
-    s.product = "USB2.1 Hub";
-    s.manufacturer = "GenesysLogic";
-    s.deviceClass = 9;
-    s.configurations = {
-        {1, {UsbInterfaceSpec{0, 9, 0, 1, {UsbEndpointSpec{0x81, 0x03, 1, 12}}, "hub"}}}};
-    return s;
+    return {0x05e3, 0x0610, "USB2.1 Hub", 9, {{1, {{0, 9, 0, 1, 1, "hub"}}}}, 1};
 }
 
 // ---- the tree ----------------------------------------------------------------------------
@@ -188,19 +141,12 @@ class FakeSysfs {
 
     // The root hub of bus `bus` below its host controller; returns "usb<bus>".
     std::string addRootHub(int bus) {
-        UsbDeviceSpec s;
-        s.vendorID = 0x1d6b;
-        s.productID = 0x0002;
-        s.product = "xHCI Host Controller";
-        s.manufacturer = "Linux 6.1.0 xhci-hcd";
-        s.deviceClass = 9;
-        s.configurations = {
-            {1, {UsbInterfaceSpec{0, 9, 0, 0, {UsbEndpointSpec{0x81, 0x03, 4, 12}}, "hub"}}}};
+        const UsbDeviceSpec s{
+            0x1d6b, 0x0002, "xHCI Host Controller", 9, {{1, {{0, 9, 0, 0, 1, "hub"}}}}, 1};
         const std::string id = "usb" + std::to_string(bus);
         char controller[64];
         std::snprintf(controller, sizeof controller, "devices/pci0000:00/0000:00:%02x.0",
                       0x13 + bus);
-        std::filesystem::create_directories(path(controller));
         makeDevice(id, std::string(controller) + "/" + id, std::to_string(bus) + "-0", s);
         return id;
     }
@@ -217,7 +163,7 @@ class FakeSysfs {
         const std::string portDir = hub.directory + "/" + hub.interfacePrefix + ":" +
                                     std::to_string(hub.activeConfiguration) + ".0/" + parent +
                                     "-port" + std::to_string(port);
-        std::filesystem::create_directories(path(portDir));
+        makeDirectory(portDir);
         link(m_devices.at(id).directory + "/port", portDir);
         return id;
     }
@@ -227,9 +173,7 @@ class FakeSysfs {
     void addNetworkInterface(const std::string& device, int number, const std::string& name) {
         const std::string iface = interfaceDirectory(device, number);
         const std::string dir = iface + "/net/" + name;
-        std::filesystem::create_directories(path(dir));
-        writeFile(dir + "/address", "0a:1b:2c:3d:4e:5f\n");
-        writeFile(dir + "/operstate", "up\n");
+        makeDirectory(dir);
         link(dir + "/device", iface);  // back up: a loop for anyone who follows links
         link(dir + "/subsystem", "class/net");
         link("class/net/" + name, dir);
@@ -241,9 +185,7 @@ class FakeSysfs {
         const std::string scsi = interfaceDirectory(device, number) + "/host" + h + "/target" + h +
                                  ":0:0/" + h + ":0:0:0";
         const std::string dir = scsi + "/block/" + name;
-        std::filesystem::create_directories(path(dir + "/" + name + "1"));
-        writeFile(dir + "/size", "30031872\n");
-        writeFile(scsi + "/vendor", "SanDisk \n");
+        makeDirectory(dir + "/" + name + "1");
         link(dir + "/device", scsi);
         link(dir + "/subsystem", "class/block");
         link("class/block/" + name, dir);
@@ -292,10 +234,10 @@ class FakeSysfs {
 
   private:
     void makeSkeleton() {
-        std::filesystem::create_directories(path("bus/usb/devices"));
-        std::filesystem::create_directories(path("bus/usb/drivers/usb"));
-        std::filesystem::create_directories(path("class/net"));
-        std::filesystem::create_directories(path("class/block"));
+        for (const char* dir :
+             {"bus/usb/devices", "bus/usb/drivers/usb", "class/net", "class/block"}) {
+            makeDirectory(dir);
+        }
     }
 
     struct Device {
@@ -306,18 +248,15 @@ class FakeSysfs {
 
     void makeDevice(const std::string& id, const std::string& dir, const std::string& prefix,
                     const UsbDeviceSpec& s) {
-        std::filesystem::create_directories(path(dir + "/ep_00"));
+        makeDirectory(dir + "/ep_00");
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04x\n", s.vendorID);
         writeFile(dir + "/idVendor", hex);
         std::snprintf(hex, sizeof hex, "%04x\n", s.productID);
         writeFile(dir + "/idProduct", hex);
         if (s.product) writeFile(dir + "/product", *s.product + "\n");
-        if (s.manufacturer) writeFile(dir + "/manufacturer", *s.manufacturer + "\n");
         writeFile(dir + "/bConfigurationValue", std::to_string(s.activeConfiguration) + "\n");
-        writeFile(dir + "/bNumConfigurations", std::to_string(s.configurations.size()) + "\n");
         writeFile(dir + "/descriptors", usbDescriptors(s));
-        writeFile(dir + "/speed", "480\n");
         link(dir + "/subsystem", "bus/usb");
         link(dir + "/driver", "bus/usb/drivers/usb");
         link("bus/usb/devices/" + id, dir);
@@ -327,12 +266,9 @@ class FakeSysfs {
                 const std::string name =
                     prefix + ":" + std::to_string(c.value) + "." + std::to_string(i.number);
                 const std::string idir = dir + "/" + name;
-                char cls[8];
-                std::snprintf(cls, sizeof cls, "%02x\n", i.interfaceClass);
-                writeFile(idir + "/bInterfaceClass", cls);
-                for (const UsbEndpointSpec& e : i.endpoints) {
-                    std::snprintf(cls, sizeof cls, "%02x", e.address);
-                    makeDirectory(idir + "/ep_" + cls);
+                for (unsigned e = 0; e < i.endpoints; ++e) {
+                    std::snprintf(hex, sizeof hex, "%02x", 0x81 + e);
+                    makeDirectory(idir + "/ep_" + hex);
                 }
                 link(idir + "/subsystem", "bus/usb");
                 if (!i.driver.empty()) {
@@ -349,5 +285,24 @@ class FakeSysfs {
     bool m_removeOnExit = false;
     std::map<std::string, Device> m_devices;
 };
+
+// The machine most tests use: on bus 1 a phone tethering with network
+// interface `interface` below an external hub, and a keyboard; on bus 2 a USB
+// stick with disk sdb.
+struct UsbMachine {
+    std::string hub, phone, keyboard, stick;
+};
+inline UsbMachine addUsbMachine(FakeSysfs& tree, const std::string& interface = "eth1") {
+    UsbMachine m;
+    tree.addRootHub(1);
+    tree.addRootHub(2);
+    m.hub = tree.addDevice("usb1", 2, externalHubSpec());
+    m.phone = tree.addDevice(m.hub, 4, iPhoneSpec());
+    tree.addNetworkInterface(m.phone, 2, interface);
+    m.keyboard = tree.addDevice("usb1", 3, keyboardSpec());
+    m.stick = tree.addDevice("usb2", 1, usbStickSpec());
+    tree.addBlockDevice(m.stick, 0, "sdb", 6);
+    return m;
+}
 
 }  // namespace ww::test

@@ -1,7 +1,7 @@
 #pragma once
 
 // Recorders for the USB guard's outputs: its console (standard error, standard
-// output, system log), the sysfs attribute writes, and the log core's lines.
+// output, system log) and the sysfs attribute writes.
 
 #include <cerrno>
 #include <deque>
@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "logging/DDLog.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "usb/UsbConsole.h"
 
@@ -82,55 +81,6 @@ class RecordingAttributeWriter final : public sysfs::AttributeWriter {
     mutable std::mutex m_mutex;
     std::deque<int> m_failures;
     std::vector<Write> m_writes;
-};
-
-// Collects the log core's messages while it is installed (from construction to
-// destruction). `lines` flushes the log first, so every line logged before the
-// call is there.
-class UsbLogCapture {
-  public:
-    struct Line {
-        std::string text;
-        std::string function;
-        std::int32_t flag;
-    };
-
-    UsbLogCapture() : m_logger(std::make_shared<Logger>()) {
-        DDLog::addLogger(m_logger);
-        DDLog::flushLog();
-    }
-    ~UsbLogCapture() {
-        DDLog::removeLogger(m_logger);
-        DDLog::flushLog();
-        // The core's removal work on the logger's queue holds a reference; let
-        // it finish so that the last reference goes here, not on that queue.
-        m_logger->loggerQueue()->sync([] {});
-    }
-    UsbLogCapture(const UsbLogCapture&) = delete;
-    UsbLogCapture& operator=(const UsbLogCapture&) = delete;
-
-    std::vector<Line> lines() const {
-        DDLog::flushLog();
-        std::lock_guard lock(m_logger->mutex);
-        return m_logger->lines;
-    }
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (const Line& l : lines()) out.push_back(l.text);
-        return out;
-    }
-
-  private:
-    struct Logger final : DDAbstractLogger {
-        Logger() : DDAbstractLogger("ww.test.usb") {}
-        void logMessage(const DDLogMessage& m) override {
-            std::lock_guard lock(mutex);
-            lines.push_back(Line{m.logMsg(), m.function() ? m.function() : "", m.logFlag()});
-        }
-        std::mutex mutex;
-        std::vector<Line> lines;
-    };
-    std::shared_ptr<Logger> m_logger;
 };
 
 }  // namespace ww::test

@@ -17,14 +17,7 @@ int main(int argc, char** argv) {
     }
     try {
         ww::test::FakeSysfs tree(argv[1]);
-        tree.addRootHub(1);
-        tree.addRootHub(2);
-        const std::string hub = tree.addDevice("usb1", 2, ww::test::externalHubSpec());
-        const std::string phone = tree.addDevice(hub, 4, ww::test::iPhoneSpec());
-        tree.addNetworkInterface(phone, 2, argc == 3 ? argv[2] : "eth1");
-        tree.addDevice("usb1", 3, ww::test::keyboardSpec());
-        const std::string stick = tree.addDevice("usb2", 1, ww::test::usbStickSpec());
-        tree.addBlockDevice(stick, 0, "sdb", 6);
+        const std::string phone = addUsbMachine(tree, argc == 3 ? argv[2] : "eth1").phone;
         std::printf("%s/%s/bConfigurationValue\n", tree.root().c_str(),
                     tree.deviceDirectory(phone).c_str());
     } catch (const std::exception& e) {

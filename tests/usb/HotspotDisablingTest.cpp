@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "tests/discovery/DiscoveryTestSupport.h"
 #include "tests/support/usb_FakeSysfs.h"
 #include "tests/support/usb_TestDoubles.h"
 #include "usb/DryRunUsbRegistry.h"
@@ -34,16 +35,6 @@ plist::Value arrayOf(std::vector<plist::Value> v) { return plist::Value::array(s
 // notification and acts through the same registry.
 class HotspotDisablingTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        tree.addRootHub(1);
-        tree.addRootHub(2);
-        const std::string hub = tree.addDevice("usb1", 2, test::externalHubSpec());
-        phone = tree.addDevice(hub, 4, test::iPhoneSpec());
-        tree.addNetworkInterface(phone, 2, "eth1");
-        tree.addDevice("usb1", 3, test::keyboardSpec());
-        stick = tree.addDevice("usb2", 1, test::usbStickSpec());
-        tree.addBlockDevice(stick, 0, "sdb", 6);
-    }
     void TearDown() override {
         if (m_token) NotificationCenter::defaultCenter().removeObserver(m_token);
     }
@@ -71,11 +62,11 @@ class HotspotDisablingTest : public ::testing::Test {
     }
 
     FakeSysfs tree;
-    std::string phone, stick;
+    const std::string phone = test::addUsbMachine(tree).phone;
     test::RecordingAttributeWriter writer;
     sysfs::SysfsUsbRegistry registry{tree.root(), writer};
     test::RecordingUsbConsole console;
-    test::UsbLogCapture log;
+    test::LogCapture log;
     plist::Value lastDevices;
 
   private:
@@ -97,7 +88,7 @@ TEST_F(HotspotDisablingTest, TetheringPhoneIsSwitchedToItsFirstConfiguration) {
     const plist::Value phoneRecord = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1");
     ASSERT_EQ(lastDevices,
               arrayOf({phoneRecord, usbDeviceRecord("Cruzer Blade", {0x0781, 0x5567}, "sdb")}));
-    const std::vector<test::UsbLogCapture::Line> lines = log.lines();
+    const std::vector<test::CapturedLine> lines = log.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].text, "deviceDetected:" + lastDevices.description());
     EXPECT_EQ(lines[1].text, "inteface  = " + eth1->toString() +
@@ -255,7 +246,7 @@ TEST_F(HotspotDisablingTest, DryRunLogsTheWriteAndWritesNothing) {
     EXPECT_TRUE(writer.writes().empty());
     EXPECT_EQ(tree.configurationValue(phone), "3\n");
     EXPECT_EQ(standardOutput(), "");
-    const std::vector<test::UsbLogCapture::Line> lines = log.lines();
+    const std::vector<test::CapturedLine> lines = log.lines();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3].text, "dry run: would write 2 to " + phoneTarget() +
                                  " (device \"iPhone\" vid = 0x05ac pid = 0x12a8 bsdName = eth1)");

@@ -8,6 +8,7 @@
 
 #include "discovery/NetworkInventory.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "tests/discovery/DiscoveryTestSupport.h"
 #include "tests/support/usb_FakeSysfs.h"
 #include "tests/support/usb_TestDoubles.h"
 #include "usb/HotspotDisabling.h"
@@ -15,17 +16,6 @@
 
 namespace ww {
 namespace {
-
-// The captured macOS tool output with the phone's port "iPhone USB" on en6.
-CommandTable macbookTools() {
-    const std::string dir = std::string(WW_SOURCE_ROOT) + "/tests/fixtures/discovery/";
-    CommandTable c;
-    c.ifconfig = "cat " + shellQuote(dir + "ifconfig-macbook.txt");
-    c.systemProfiler = "cat " + shellQuote(dir + "system_profiler-macbook.xml");
-    c.networksetup = "cat " + shellQuote(dir + "networksetup-macbook.txt");
-    c.airport = "true";
-    return c;
-}
 
 class InventoryHotspotTest : public ::testing::TestWithParam<bool> {
   protected:
@@ -60,8 +50,8 @@ class InventoryHotspotTest : public ::testing::TestWithParam<bool> {
 
 TEST_P(InventoryHotspotTest, PreferenceDecidesWhetherThePhoneIsSwitched) {
     const bool shutOff = GetParam();
-    test::UsbLogCapture log;
-    NetworkInventory inventory(macbookTools(), state,
+    test::LogCapture log;
+    NetworkInventory inventory(test::macbookTools(), state,
                                {[shutOff] { return shutOff; },
                                 [this] { WWUtils::detectConnectedUSBHotspot(registry, console); }});
     inventory.getAllNetworksDetails();

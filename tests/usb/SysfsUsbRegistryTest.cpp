@@ -14,21 +14,8 @@ namespace {
 
 using test::FakeSysfs;
 
-// Two buses: a phone tethering below an external hub and a keyboard on bus 1,
-// a USB stick on bus 2.
 class SysfsUsbRegistryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        tree.addRootHub(1);
-        tree.addRootHub(2);
-        hub = tree.addDevice("usb1", 2, test::externalHubSpec());
-        phone = tree.addDevice(hub, 4, test::iPhoneSpec());
-        tree.addNetworkInterface(phone, 2, "eth1");
-        keyboard = tree.addDevice("usb1", 3, test::keyboardSpec());
-        stick = tree.addDevice("usb2", 1, test::usbStickSpec());
-        tree.addBlockDevice(stick, 0, "sdb", 6);
-    }
-
     static std::optional<UsbDeviceEntry> find(const std::vector<UsbDeviceEntry>& list,
                                               const std::string& id) {
         for (const UsbDeviceEntry& e : list) {
@@ -38,51 +25,11 @@ class SysfsUsbRegistryTest : public ::testing::Test {
     }
 
     FakeSysfs tree;
-    std::string hub, phone, keyboard, stick;
+    const test::UsbMachine machine = test::addUsbMachine(tree);
+    const std::string &phone = machine.phone, &keyboard = machine.keyboard;
     test::RecordingAttributeWriter writer;
     SysfsUsbRegistry registry{tree.root(), writer};
 };
-
-TEST_F(SysfsUsbRegistryTest, ListsDevicesWithNamesNumbersAndBsdNames) {
-    const std::vector<UsbDeviceEntry> list = registry.devices();
-    std::vector<std::string> ids;
-    for (const UsbDeviceEntry& e : list) ids.push_back(e.registryID);
-    // Interface entries ("1-2:1.0") are no devices; root hubs are.
-    EXPECT_EQ(ids, (std::vector<std::string>{"1-2", "1-2.4", "1-3", "2-1", "usb1", "usb2"}));
-
-    struct Expected {
-        std::string id, name;
-        UsbNumbers numbers;
-        std::optional<std::string> bsdName;
-    };
-    const Expected expected[] = {
-        // Neither hub takes the name of the phone plugged into it.
-        {"1-2", "USB2.1 Hub", {0x05e3, 0x0610}, std::nullopt},
-        {"1-2.4", "iPhone", {0x05ac, 0x12a8}, "eth1"},
-        {"1-3", "USB Keyboard", {0x046d, 0xc31c}, std::nullopt},
-        {"2-1", "Cruzer Blade", {0x0781, 0x5567}, "sdb"},
-        {"usb1", "xHCI Host Controller", {0x1d6b, 0x0002}, std::nullopt},
-        {"usb2", "xHCI Host Controller", {0x1d6b, 0x0002}, std::nullopt},
-    };
-    for (const Expected& x : expected) {
-        const std::optional<UsbDeviceEntry> e = find(list, x.id);
-        ASSERT_TRUE(e.has_value()) << x.id;
-        EXPECT_EQ(e->name, x.name) << x.id;
-        EXPECT_EQ(e->numbers, x.numbers) << x.id;
-        EXPECT_EQ(e->bsdName, x.bsdName) << x.id;
-    }
-}
-
-TEST_F(SysfsUsbRegistryTest, MissingNameAndUnreadableNumbers) {
-    tree.writeFile(tree.deviceDirectory(keyboard) + "/idProduct", "c31g\n");
-    std::filesystem::remove(tree.path(tree.deviceDirectory(stick) + "/product"));
-    const std::vector<UsbDeviceEntry> list = registry.devices();
-    ASSERT_TRUE(find(list, keyboard).has_value());
-    EXPECT_EQ(find(list, keyboard)->numbers, std::nullopt);
-    ASSERT_TRUE(find(list, stick).has_value());
-    EXPECT_EQ(find(list, stick)->name, "");
-    EXPECT_EQ(find(list, stick)->numbers, (UsbNumbers{0x0781, 0x5567}));
-}
 
 TEST_F(SysfsUsbRegistryTest, NumberTexts) {
     const struct {
@@ -153,65 +100,6 @@ TEST_F(SysfsUsbRegistryTest, SearchDepthAndSizeLimits) {
     for (int i = 0; i < kBudget; ++i) tree.makeDirectory(base + "/b/" + std::to_string(100 + i));
     EXPECT_EQ(find(small.devices(), keyboard)->bsdName, std::nullopt);
     EXPECT_EQ(find(registry.devices(), keyboard)->bsdName, "late0");
-}
-
-TEST_F(SysfsUsbRegistryTest, SetsTheFirstConfiguration) {
-    const std::optional<UsbDeviceEntry> e = find(registry.devices(), phone);
-    ASSERT_TRUE(e.has_value());
-    UsbResult opened = UsbResult::failed(-1);
-    auto device = registry.openDevice(*e, &opened);
-    ASSERT_NE(device, nullptr);
-    EXPECT_TRUE(opened.ok());
-    int error = 0;
-    EXPECT_EQ(device->firstConfigurationValue(&error), 2);
-    EXPECT_TRUE(device->setConfiguration(2).ok());
-    EXPECT_EQ(tree.configurationValue(phone), "2\n");
-    const std::string target =
-        std::filesystem::canonical(tree.path(tree.deviceDirectory(phone))).string() +
-        "/bConfigurationValue";
-    EXPECT_EQ(device->configurationTarget(), target);
-    ASSERT_EQ(writer.writes().size(), 1u);
-    EXPECT_EQ(writer.writes()[0].path, target);
-    EXPECT_EQ(writer.writes()[0].bytes, "2\n");
-}
-
-TEST_F(SysfsUsbRegistryTest, WriteErrorsAreTheKernelsAnswer) {
-    const UsbDeviceEntry e = *find(registry.devices(), phone);
-    UsbResult opened;
-    auto device = registry.openDevice(e, &opened);
-    ASSERT_NE(device, nullptr);
-
-    writer.failNext(EBUSY);
-    const UsbResult busy = device->setConfiguration(2);
-    EXPECT_EQ(busy.kind, UsbResult::Kind::ExclusiveAccess);
-
-    writer.failNext(EACCES);
-    const UsbResult denied = device->setConfiguration(2);
-    EXPECT_EQ(denied.kind, UsbResult::Kind::Failed);
-    EXPECT_EQ(denied.code, EACCES);
-    EXPECT_EQ(tree.configurationValue(phone), "3\n");  // unchanged
-}
-
-TEST_F(SysfsUsbRegistryTest, DescriptorErrors) {
-    const UsbDeviceEntry e = *find(registry.devices(), phone);
-    const std::string descriptors = tree.deviceDirectory(phone) + "/descriptors";
-    const std::string full = tree.readFile(descriptors);
-    UsbResult opened;
-    auto device = registry.openDevice(e, &opened);
-    ASSERT_NE(device, nullptr);
-
-    tree.writeFile(descriptors, full.substr(0, 26));
-    int error = 0;
-    EXPECT_EQ(device->firstConfigurationValue(&error), std::nullopt);
-    EXPECT_EQ(error, EIO);
-
-    std::filesystem::remove(tree.path(descriptors));
-    error = 0;
-    EXPECT_EQ(device->firstConfigurationValue(&error), std::nullopt);
-    EXPECT_EQ(error, ENOENT);
-
-    tree.writeFile(descriptors, full.substr(0, 27));
-    EXPECT_EQ(device->firstConfigurationValue(&error), 2);
 }
 
 TEST_F(SysfsUsbRegistryTest, OpenFailsForADeviceThatWentOrChanged) {

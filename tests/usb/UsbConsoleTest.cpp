@@ -9,8 +9,6 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -19,42 +17,6 @@
 
 namespace ww {
 namespace {
-
-// Points `fd` at a file for the life of the object.
-class Redirect {
-  public:
-    Redirect(std::FILE* stream, const std::string& file) : m_stream(stream) {
-        std::fflush(m_stream);
-        m_fd = ::fileno(stream);
-        m_saved = ::dup(m_fd);
-        const int f = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        ::dup2(f, m_fd);
-        ::close(f);
-    }
-    ~Redirect() {
-        std::fflush(m_stream);
-        ::dup2(m_saved, m_fd);
-        ::close(m_saved);
-    }
-
-  private:
-    std::FILE* m_stream;
-    int m_fd;
-    int m_saved;
-};
-
-TEST(UsbConsole, StandardStreamsGetTheTextsAsWritten) {
-    test::FakeSysfs dir;  // a temporary folder
-    {
-        Redirect out(stdout, dir.path("out"));
-        Redirect err(stderr, dir.path("err"));
-        UsbConsole::standard().standardOutput("Device not found\n");
-        UsbConsole::standard().standardError("deviceName: iPhone\n");
-        UsbConsole::standard().standardError(std::string("bsdName: a\0b\n", 13));
-    }
-    EXPECT_EQ(dir.readFile("out"), "Device not found\n");
-    EXPECT_EQ(dir.readFile("err"), std::string("deviceName: iPhone\nbsdName: a\0b\n", 32));
-}
 
 // Exit codes of the child that listens on its own /dev/log.
 constexpr int kReceived = 0;

@@ -12,20 +12,11 @@ namespace {
 using test::iPhoneSpec;
 using test::usbDescriptors;
 
-TEST(UsbDescriptors, WalksConfigurationBlocksByTheirTotalLength) {
-    // Four blocks of different lengths whose values are 2, 1, 4, 3.
+// Four blocks of different lengths whose values are 2, 1, 4, 3: each value
+// is there, and right, once its block's 9-byte header is whole.
+TEST(UsbDescriptors, WalksConfigurationBlocksByTheirTotalLengthInFilesCutAnywhere) {
     const std::string d = usbDescriptors(iPhoneSpec());
-    EXPECT_EQ(configurationValueAt(d, 0), 2);
-    EXPECT_EQ(configurationValueAt(d, 1), 1);
-    EXPECT_EQ(configurationValueAt(d, 2), 4);
-    EXPECT_EQ(configurationValueAt(d, 3), 3);
-    EXPECT_EQ(configurationValueAt(d, 4), std::nullopt);
-    // The first value sits at file offset 23.
-    EXPECT_EQ(static_cast<unsigned char>(d[23]), 2);
-}
-
-TEST(UsbDescriptors, TruncatedFileAtEveryLength) {
-    const std::string d = usbDescriptors(iPhoneSpec());
+    EXPECT_EQ(static_cast<unsigned char>(d[23]), 2) << "the first value sits at file offset 23";
     // Where each block starts: after the device descriptor, then by total length.
     std::size_t starts[4];
     std::size_t offset = 18;
@@ -36,14 +27,18 @@ TEST(UsbDescriptors, TruncatedFileAtEveryLength) {
     }
     ASSERT_EQ(offset, d.size());
 
+    const int values[] = {2, 1, 4, 3};
     for (std::size_t len = 0; len <= d.size(); ++len) {
         const std::string cut = d.substr(0, len);
         for (std::size_t index = 0; index < 4; ++index) {
-            // A value is there once its block's 9-byte header is whole.
-            const bool readable = len >= starts[index] + 9;
             const auto value = configurationValueAt(cut, index);
-            EXPECT_EQ(value.has_value(), readable) << "length " << len << " index " << index;
+            if (len >= starts[index] + 9) {
+                EXPECT_EQ(value, values[index]) << "length " << len << " index " << index;
+            } else {
+                EXPECT_EQ(value, std::nullopt) << "length " << len << " index " << index;
+            }
         }
+        EXPECT_EQ(configurationValueAt(cut, 4), std::nullopt);
     }
 }
 
