@@ -48,40 +48,37 @@ TEST(SystemProfilerParser, FilesWholeServicesUnderTheirInterface) {
     EXPECT_TRUE(error.empty());
 }
 
-TEST(SystemProfilerParser, LaterServiceForTheSameInterfaceWins) {
-    std::string error;
-    auto table = parseSystemProfilerOutput(
-        document({section({service("en0", "First"), service("en0", "Second")})}), &error);
-    ASSERT_EQ(table.size(), 1u);
-    EXPECT_EQ(*table.at("en0").find("_name")->stringValue(), "Second");
-}
-
-TEST(SystemProfilerParser, OnlyTheFirstSectionCounts) {
-    std::string error;
-    auto table = parseSystemProfilerOutput(
-        document({section({service("en0", "A")}), section({service("en9", "B")})}), &error);
-    EXPECT_EQ(keys(table), (std::vector<std::string>{"en0"}));
-}
-
-TEST(SystemProfilerParser, OddShapesGiveEmptyTablesWithoutAnError) {
+TEST(SystemProfilerParser, ShapesOfTheDocument) {
     Value notDictionary = Value::string("en0");
     Value numberInterface = Value::dictionary();
     numberInterface.set("interface", Value::integer(5));
     Value noItems = Value::dictionary();
     Value itemsNotArray = Value::dictionary();
     itemsNotArray.set("_items", Value::string("x"));
-    const std::vector<std::pair<const char*, std::string>> cases = {
-        {"root is a dictionary", plist::toXml(section({service("en0", "A")}))},
-        {"root is an empty array", document({})},
-        {"first section is no dictionary", document({Value::string("x"), section({})})},
-        {"no _items", document({noItems})},
-        {"_items is no array", document({itemsNotArray})},
+    const std::vector<std::tuple<const char*, std::string, std::vector<std::string>>> cases = {
+        {"a later service for the same interface wins",
+         document({section({service("en0", "First"), service("en0", "Second")})}),
+         {"en0=Second"}},
+        {"only the first section counts",
+         document({section({service("en0", "A")}), section({service("en9", "B")})}),
+         {"en0=A"}},
+        // Odd shapes give empty tables without an error.
+        {"root is a dictionary", plist::toXml(section({service("en0", "A")})), {}},
+        {"root is an empty array", document({}), {}},
+        {"first section is no dictionary", document({Value::string("x"), section({})}), {}},
+        {"no _items", document({noItems}), {}},
+        {"_items is no array", document({itemsNotArray}), {}},
         {"elements that are no dictionary or have no text interface",
-         document({section({notDictionary, numberInterface})})},
+         document({section({notDictionary, numberInterface})}),
+         {}},
     };
-    for (const auto& [what, text] : cases) {
+    for (const auto& [what, text, expected] : cases) {
         std::string error;
-        EXPECT_TRUE(parseSystemProfilerOutput(text, &error).empty()) << what;
+        std::vector<std::string> got;
+        for (const auto& [name, v] : parseSystemProfilerOutput(text, &error)) {
+            got.push_back(name + "=" + *v.find("_name")->stringValue());
+        }
+        EXPECT_EQ(got, expected) << what;
         EXPECT_TRUE(error.empty()) << what;
     }
 }
@@ -139,20 +136,19 @@ TEST(SystemProfilerParser, RealisticMacBookOutput) {
 }
 
 TEST(SystemProfilerParser, ExecuteLogsTheParseErrorOnce) {
-    test::LogCapture log;
     CommandTable commands;
     commands.systemProfiler = "echo garbage";
-    EXPECT_TRUE(executeAndParseSystemProfilerCommand(commands).empty());
-    auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(lines[0].text.starts_with("Error: ")) << lines[0].text;
-    EXPECT_EQ(lines[0].function, "executeAndParseSystemProfilerCommand");
-    EXPECT_EQ(lines[0].flag, DDLogFlagInfo);
-}
-
-TEST(SystemProfilerParser, ExecuteWithAMissingToolLogsBothLines) {
+    {
+        test::LogCapture log;
+        EXPECT_TRUE(executeAndParseSystemProfilerCommand(commands).empty());
+        auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].text.starts_with("Error: ")) << lines[0].text;
+        EXPECT_EQ(lines[0].function, "executeAndParseSystemProfilerCommand");
+        EXPECT_EQ(lines[0].flag, DDLogFlagInfo);
+    }
+    // A missing tool: its error text and the parse error.
     test::LogCapture log;
-    CommandTable commands;
     commands.systemProfiler = "/nonexistent/system_profiler -xml SPNetworkDataType";
     EXPECT_TRUE(executeAndParseSystemProfilerCommand(commands).empty());
     EXPECT_EQ(log.linesContaining("Error: ").size(), 1u);
