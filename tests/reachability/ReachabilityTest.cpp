@@ -377,7 +377,7 @@ TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
             TestMainThread::install().drain();
             return watch.expired();
         },
-        test::after(test::kWaitLimit)));
+        test::after(test::kEventWaitLimit)));
 }
 
 TEST_F(ReachabilityTest, DestroyingAnIdleMonitorUnregistersFromItsTarget) {

@@ -18,7 +18,7 @@
 
 namespace ww::test {
 
-inline constexpr auto kWaitLimit = std::chrono::seconds(10);
+inline constexpr auto kEventWaitLimit = std::chrono::seconds(10);
 
 // Things that happen on other threads, recorded in order; tests wait for the
 // n-th one instead of sleeping.
@@ -30,16 +30,16 @@ class EventLog {
         m_events.push_back(std::move(value));
         m_changed.notify_all();
     }
-    // True once at least `count` events were recorded, false after kWaitLimit.
+    // True once at least `count` events were recorded, false after kEventWaitLimit.
     bool waitForCount(std::size_t count) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kWaitLimit, [&] { return m_events.size() >= count; });
+        return m_changed.wait_for(lock, kEventWaitLimit, [&] { return m_events.size() >= count; });
     }
-    // True once the recorded events satisfy `condition`, false after kWaitLimit.
+    // True once the recorded events satisfy `condition`, false after kEventWaitLimit.
     template <typename Condition>
     bool waitUntil(Condition condition) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kWaitLimit, [&] { return condition(m_events); });
+        return m_changed.wait_for(lock, kEventWaitLimit, [&] { return condition(m_events); });
     }
     std::vector<T> events() const {
         std::lock_guard lock(m_mutex);
