@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -14,46 +12,14 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/Timer.h"
+#include "tests/support/common_TestSupport.h"
 
 namespace ww::dispatch {
 namespace {
 
-constexpr auto kLimit = std::chrono::seconds(20);
-
-// A latch a task can block on until the test opens it.
-class Gate {
-  public:
-    void wait() {
-        std::unique_lock lock(m_mutex);
-        m_entered = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [&] { return m_open; });
-    }
-    bool waitEntered() {
-        std::unique_lock lock(m_mutex);
-        return m_cv.wait_for(lock, kLimit, [&] { return m_entered; });
-    }
-    void open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_cv.notify_all();
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_entered = false;
-    bool m_open = false;
-};
-
-bool pollUntil(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
+using test::Gate;
+using test::kWaitLimit;
+using test::waitUntil;
 
 int threadCount() {
     int n = 0;
@@ -97,10 +63,10 @@ TEST(SerialQueueTest, IdleSpinningWorkerMissesNoTask) {
     for (int k = 0; k < 20000; ++k) {
         queue->async([&] { ran.fetch_add(1, std::memory_order_relaxed); });
         if (k % 7 == 0) {
-            ASSERT_TRUE(pollUntil([&] { return ran.load() == k + 1; })) << "task " << k << " stuck";
+            ASSERT_TRUE(waitUntil([&] { return ran.load() == k + 1; })) << "task " << k << " stuck";
         }
     }
-    ASSERT_TRUE(pollUntil([&] { return ran.load() == 20000; }));
+    ASSERT_TRUE(waitUntil([&] { return ran.load() == 20000; }));
     EXPECT_EQ(queue->pendingCount(), 0u);
 }
 
@@ -136,31 +102,14 @@ TEST(SerialQueueTest, SyncOnABusyQueueWaitsForTheWorkAheadOfIt) {
         queue->sync([&] { order.push_back("sync"); });
         syncReturned = true;
     });
-    ASSERT_TRUE(pollUntil([&] { return queue->pendingCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return queue->pendingCount() == 1; }));
     EXPECT_FALSE(syncReturned.load());
     gate.open();
     caller.join();
     EXPECT_EQ(order, (std::vector<std::string>{"async", "sync"}));
 }
 
-TEST(SerialQueueTest, SyncFromTheQueueItselfRunsAtOnce) {
-    auto queue = SerialQueue::create("test.self");
-    std::promise<std::vector<int>> result;
-    queue->async([&] {
-        std::vector<int> steps{1};
-        queue->sync([&] {
-            steps.push_back(2);
-            queue->sync([&] { steps.push_back(3); });
-        });
-        steps.push_back(4);
-        result.set_value(steps);
-    });
-    auto future = result.get_future();
-    ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready) << "deadlocked";
-    EXPECT_EQ(future.get(), (std::vector<int>{1, 2, 3, 4}));
-}
-
-TEST(SerialQueueTest, QueueSpecificValuesAndLabelsFollowNestedSubmissions) {
+TEST(SerialQueueTest, SpecificValuesAndLabelsFollowNestedSubmissionsAndSyncOnItselfRunsAtOnce) {
     auto outer = SerialQueue::create("test.outer");
     auto inner = SerialQueue::create("test.inner");
     static char keyA, keyB, valueA, valueB;
@@ -183,12 +132,19 @@ TEST(SerialQueueTest, QueueSpecificValuesAndLabelsFollowNestedSubmissions) {
             EXPECT_EQ(currentQueue(), inner.get());
             EXPECT_TRUE(outer->isCurrent());
             EXPECT_TRUE(inner->isCurrent());
+            // A sync submission from the queue itself runs at once.
+            std::vector<int> steps{1};
+            inner->sync([&] {
+                steps.push_back(2);
+                inner->sync([&] { steps.push_back(3); });
+            });
+            EXPECT_EQ(steps, (std::vector<int>{1, 2, 3}));
         });
         EXPECT_STREQ(currentQueueLabel(), "test.outer");
         EXPECT_FALSE(inner->isCurrent());
         done.set_value();
     });
-    ASSERT_EQ(done.get_future().wait_for(kLimit), std::future_status::ready);
+    ASSERT_EQ(done.get_future().wait_for(kWaitLimit), std::future_status::ready) << "deadlocked";
     outer->setSpecific(&keyA, nullptr);
     EXPECT_EQ(outer->specific(&keyA), nullptr);
 }
@@ -261,33 +217,11 @@ TEST(GroupTest, WaitReturnsWhenEveryMemberHasLeft) {
     });
     ASSERT_TRUE(gate.waitEntered());
     gate.open();
-    ASSERT_TRUE(pollUntil([&] { return done.load() == 101; }));
+    ASSERT_TRUE(waitUntil([&] { return done.load() == 101; }));
     EXPECT_FALSE(waited.load()) << "returned while a manual member was still in";
     group.leave();
     waiter.join();
     EXPECT_TRUE(waited.load());
-}
-
-TEST(SemaphoreTest, CountsUnitsAndWakesAWaiterOnSignal) {
-    Semaphore sem(2);
-    EXPECT_TRUE(sem.tryWait());
-    EXPECT_TRUE(sem.tryWait());
-    EXPECT_FALSE(sem.tryWait());
-    std::atomic<bool> acquired{false};
-    std::thread waiter([&] {
-        sem.wait();
-        acquired = true;
-    });
-    EXPECT_FALSE(acquired.load());
-    sem.signal();
-    waiter.join();
-    EXPECT_TRUE(acquired.load());
-    EXPECT_FALSE(sem.tryWait());
-    sem.signal();
-    sem.signal();
-    sem.wait();
-    EXPECT_TRUE(sem.tryWait());
-    EXPECT_FALSE(sem.tryWait());
 }
 
 TEST(SemaphoreTest, BoundsConcurrencyUnderContentionWithoutLosingWakeUps) {
@@ -311,7 +245,7 @@ TEST(SemaphoreTest, BoundsConcurrencyUnderContentionWithoutLosingWakeUps) {
         });
     }
     // A lost wake-up leaves a thread asleep for good.
-    bool allDone = pollUntil([&] { return finished.load() == 6; });
+    bool allDone = waitUntil([&] { return finished.load() == 6; });
     if (!allDone) {
         // Unstick the sleepers so the threads can be joined, then fail.
         for (int k = 0; k < 6; ++k) sem.signal();
@@ -324,31 +258,23 @@ TEST(SemaphoreTest, BoundsConcurrencyUnderContentionWithoutLosingWakeUps) {
     EXPECT_FALSE(sem.tryWait());
 }
 
-TEST(OneShotTimerTest, FiresOnItsQueueAfterTheDelay) {
+TEST(OneShotTimerTest, FiresOnItsQueueAfterTheDelayUnlessCancelled) {
     auto queue = SerialQueue::create("test.timer");
-    std::promise<bool> fired;
-    auto start = OneShotTimer::Clock::now();
-    auto timer = OneShotTimer::schedule(queue, std::chrono::milliseconds(30),
-                                        [&] { fired.set_value(queue->isCurrent()); });
-    auto future = fired.get_future();
-    ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready);
-    EXPECT_TRUE(future.get());
-    EXPECT_GE(OneShotTimer::Clock::now() - start, std::chrono::milliseconds(30));
-    EXPECT_EQ(timer->deadline() - start >= std::chrono::milliseconds(30), true);
-}
-
-TEST(OneShotTimerTest, CancelledTimersNeverRun) {
-    auto queue = SerialQueue::create("test.timer.cancel");
     std::atomic<bool> cancelledRan{false};
     auto early =
         OneShotTimer::schedule(queue, std::chrono::milliseconds(10), [&] { cancelledRan = true; });
     early->cancel();
     EXPECT_TRUE(early->isCancelled());
     // A later timer on the same queue: once it ran, the earlier one had its turn.
-    std::promise<void> later;
-    auto t2 =
-        OneShotTimer::schedule(queue, std::chrono::milliseconds(40), [&] { later.set_value(); });
-    ASSERT_EQ(later.get_future().wait_for(kLimit), std::future_status::ready);
+    std::promise<bool> fired;
+    auto start = OneShotTimer::Clock::now();
+    auto timer = OneShotTimer::schedule(queue, std::chrono::milliseconds(30),
+                                        [&] { fired.set_value(queue->isCurrent()); });
+    auto future = fired.get_future();
+    ASSERT_EQ(future.wait_for(kWaitLimit), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    EXPECT_GE(OneShotTimer::Clock::now() - start, std::chrono::milliseconds(30));
+    EXPECT_GE(timer->deadline() - start, std::chrono::milliseconds(30));
     queue->sync([] {});
     EXPECT_FALSE(cancelledRan.load());
 }
@@ -361,7 +287,7 @@ TEST(OneShotTimerTest, CancelBeforeTheQueuedTaskRunsWins) {
     std::atomic<bool> ran{false};
     auto timer = OneShotTimer::schedule(queue, std::chrono::milliseconds(0), [&] { ran = true; });
     // The timer has fired: its task waits behind the gate.
-    ASSERT_TRUE(pollUntil([&] { return queue->pendingCount() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return queue->pendingCount() == 1; }));
     timer->cancel();
     gate.open();
     queue->sync([] {});
@@ -373,7 +299,7 @@ TEST(OneShotTimerTest, ManyTimersShareOneThread) {
     // Make sure the timer thread exists before counting.
     std::promise<void> first;
     OneShotTimer::schedule(queue, std::chrono::milliseconds(0), [&] { first.set_value(); });
-    ASSERT_EQ(first.get_future().wait_for(kLimit), std::future_status::ready);
+    ASSERT_EQ(first.get_future().wait_for(kWaitLimit), std::future_status::ready);
     queue->sync([] {});
     int before = threadCount();
     std::vector<TimerPtr> timers;
@@ -386,12 +312,8 @@ TEST(OneShotTimerTest, ManyTimersShareOneThread) {
 
 TEST(RunLoopTest, PostedTasksRunInOrderOnTheLoopThread) {
     RunLoop loop;
-    std::thread::id loopThread;
     std::vector<int> order;
-    std::thread runner([&] {
-        loopThread = std::this_thread::get_id();
-        loop.run();
-    });
+    std::thread runner([&] { loop.run(); });
     for (int k = 0; k < 100; ++k) loop.post([&, k] { order.push_back(k); });
     std::thread::id ranOn;
     bool onLoop = false;
@@ -427,8 +349,20 @@ TEST(RunLoopTest, RepeatingTimerFiresUntilCancelledAndStopEndsTheLoop) {
     EXPECT_FALSE(loop.isRunning());
 }
 
-TEST(RunLoopTest, TasksPostedBeforeStopRunAndNothingRunsAfterTheEnd) {
+TEST(RunLoopTest, DrivenByHandOrRunTasksPostedBeforeStopRunAndNothingAfterTheEnd) {
     RunLoop loop;
+    // A wait from another thread ends when the loop, driven by hand, runs the task.
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        EXPECT_TRUE(loop.postAndWait([] {}));
+        returned = true;
+    });
+    ASSERT_TRUE(waitUntil([&] {
+        loop.runPending();
+        return returned.load();
+    }));
+    caller.join();
+
     std::vector<int> order;
     loop.post([&] {
         order.push_back(1);
@@ -443,24 +377,6 @@ TEST(RunLoopTest, TasksPostedBeforeStopRunAndNothingRunsAfterTheEnd) {
     EXPECT_FALSE(ran);
     loop.runPending();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
-
-TEST(RunLoopTest, PostAndWaitFromAnotherThreadWaitsForTheLoopToRunIt) {
-    RunLoop loop;
-    std::atomic<bool> returned{false};
-    bool result = false;
-    std::thread caller([&] {
-        result = loop.postAndWait([] {});
-        returned = true;
-    });
-    EXPECT_FALSE(returned.load());
-    // Driving the loop by hand runs the waiting task.
-    ASSERT_TRUE(pollUntil([&] {
-        loop.runPending();
-        return returned.load();
-    }));
-    caller.join();
-    EXPECT_TRUE(result);
 }
 
 }  // namespace
