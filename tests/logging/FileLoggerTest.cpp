@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "logging/DDFileLogger.h"
 #include "logging/DDLog.h"
@@ -17,26 +16,19 @@
 #include "logging/DDLogFileInfo.h"
 #include "logging/DDLogFileManager.h"
 #include "platform/foundation/FileUtil.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Text.h"
 #include "tests/logging/LoggingTestSupport.h"
 
-namespace ww {
+namespace ww::test {
 namespace {
 
-using testing::listDir;
-using testing::OffsetClock;
-using testing::TempDir;
-using testing::waitUntil;
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
+// Replaces the bytes in place: the file keeps its birth time and attributes.
+void overwrite(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
+
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 bool hasArchivedXattr(const std::string& path) {
     return ::getxattr(path.c_str(), DDLogFileInfo::kArchivedAttributeName, nullptr, 0) >= 0;
@@ -66,7 +58,6 @@ class SteeredFileSystem : public DDLogFileSystem {
         return DDLogFileSystem::removeExtendedAttribute(path, name);
     }
     ssize_t write(int fd, const void* data, std::size_t size) override {
-        ++writes;
         if (failingWrites > 0) {
             --failingWrites;
             // Some bytes make it before the disk fills up: a torn line.
@@ -84,7 +75,6 @@ class SteeredFileSystem : public DDLogFileSystem {
 
     bool hideBirthTime = false;
     int attributeError = 0;
-    std::atomic<int> writes{0};
     std::atomic<int> failingWrites{0};
     std::size_t partialBytes = 0;
     int writeErrno = ENOSPC;
@@ -113,11 +103,13 @@ class PlainFormatter : public DDLogFormatter {
 
 // What the core does for one message, done on the logger's queue directly:
 // a logger that is not registered, as in a process that is about to "restart".
-void writeDirect(const std::shared_ptr<DDFileLogger>& logger, const std::string& text) {
+// Without the batch end the line may stay in the logger's buffer.
+void writeDirect(const std::shared_ptr<DDFileLogger>& logger, const std::string& text,
+                 bool endBatch = true) {
     DDLogMessage message(text, 15, DDLogFlagInfo, 0, __FILE__, "writeDirect", __LINE__, nullptr, 0);
     logger->loggerQueue()->sync([&] {
         logger->logMessage(message);
-        logger->logBatchDidEnd();
+        if (endBatch) logger->logBatchDidEnd();
     });
 }
 
@@ -127,23 +119,11 @@ std::string currentPath(const std::shared_ptr<DDFileLogger>& logger) {
     return path;
 }
 
-// Passes everything to a default manager and records the archive calls.
-class CountingManager : public DDLogFileManager {
+// A default manager that records the archive notices it is given.
+class CountingManager : public DDLogFileManagerDefault {
   public:
-    explicit CountingManager(std::shared_ptr<DDLogFileManagerDefault> inner)
-        : m(std::move(inner)) {}
-    std::string logsDirectory() override { return m->logsDirectory(); }
-    std::vector<std::string> unsortedLogFilePaths() override { return m->unsortedLogFilePaths(); }
-    std::vector<std::string> unsortedLogFileNames() override { return m->unsortedLogFileNames(); }
-    std::vector<DDLogFileInfoPtr> unsortedLogFileInfos() override {
-        return m->unsortedLogFileInfos();
-    }
-    std::vector<std::string> sortedLogFilePaths() override { return m->sortedLogFilePaths(); }
-    std::vector<std::string> sortedLogFileNames() override { return m->sortedLogFileNames(); }
-    std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override { return m->sortedLogFileInfos(); }
-    std::string createNewLogFile() override { return m->createNewLogFile(); }
-    std::uint64_t maximumNumberOfLogFiles() override { return m->maximumNumberOfLogFiles(); }
-    void setMaximumNumberOfLogFiles(std::uint64_t n) override { m->setMaximumNumberOfLogFiles(n); }
+    explicit CountingManager(const std::string& dir, DDLogClockPtr clock = DDLogClock::system())
+        : DDLogFileManagerDefault(dir, std::move(clock), DDLogFileSystem::standard()) {}
     void didArchiveLogFile(const std::string& p) override {
         std::lock_guard lock(mutex);
         archived.push_back(p);
@@ -152,23 +132,24 @@ class CountingManager : public DDLogFileManager {
         std::lock_guard lock(mutex);
         rolled.push_back(p);
     }
-    std::shared_ptr<DDLogFileManagerDefault> m;
     std::mutex mutex;
     std::vector<std::string> archived, rolled;
 };
 
-class FileLoggerTest : public ::testing::Test {
+class FileLoggerTest : public LogCoreFixture {
   protected:
     void SetUp() override {
-        testing::resetLogCore();
+        LogCoreFixture::SetUp();
         ASSERT_FALSE(m_dir.path().empty());
     }
-    void TearDown() override { testing::resetLogCore(); }
 
     std::shared_ptr<DDLogFileManagerDefault> manager(DDLogClockPtr clock = DDLogClock::system(),
                                                      DDLogFileSystemPtr fs = nullptr) {
         return DDLogFileManagerDefault::create(m_dir.path(), clock,
                                                fs ? fs : DDLogFileSystem::standard());
+    }
+    std::shared_ptr<CountingManager> countingManager() {
+        return std::make_shared<CountingManager>(m_dir.path());
     }
 
     // Files made by this manager sort by the order they were made in.
@@ -189,60 +170,39 @@ class FileLoggerTest : public ::testing::Test {
 };
 
 TEST(DDLogFileManagerNameRule, AcceptsOnlyLogDashAndSixUpperCaseHexDigits) {
-    struct Case {
-        const char* name;
-        bool isLog;
-    } cases[] = {
-        {"log-3F2A9C.txt", true},
-        {"log-3f2a9c.txt", false},
-        {"log-3F2A9", false},
-        {"log-3F2A9G.txt", false},
-        {"log-3F2A9C.log", true},
-        {"log-3F2A9C", true},
-        {"log-000000", true},
-        {"Log-3F2A9C.txt", false},
-        {"xlog-3F2A9C.txt", false},
-        {".log-3F2A9C.txt.archived", false},
-        {"log_3F2A9C.txt", false},
-        {"log-ABCDEF.txt.archived", true},
-        {"", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(DDLogFileManagerDefault::isLogFile(c.name), c.isLog) << c.name;
+    for (const char* name : {"log-3F2A9C.txt", "log-3F2A9C.log", "log-3F2A9C", "log-000000",
+                             "log-ABCDEF.txt.archived"}) {
+        EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(name)) << name;
+    }
+    for (const char* name : {"log-3f2a9c.txt", "log-3F2A9", "log-3F2A9G.txt", "Log-3F2A9C.txt",
+                             "xlog-3F2A9C.txt", ".log-3F2A9C.txt.archived", "log_3F2A9C.txt", ""}) {
+        EXPECT_FALSE(DDLogFileManagerDefault::isLogFile(name)) << name;
     }
 }
 
-TEST_F(FileLoggerTest, NewFilesAreEmptyAndNamedWithSixUpperCaseHexDigits) {
-    auto m = manager();
+TEST_F(FileLoggerTest, NewFilesAreEmptyWithSixHexDigitNamesInAFolderMadeWithItsParents) {
+    std::string nested = m_dir.path() + "/a/b/Wirewatch";
+    auto m = DDLogFileManagerDefault::create(nested);
+    EXPECT_EQ(m->logsDirectory(), nested);
     std::set<std::string> ids;
     for (int k = 0; k < 200; ++k) {
         std::string id = m->generateShortUUID();
-        EXPECT_TRUE(testing::matchesShape(id, "%%%%%%")) << id;
+        EXPECT_TRUE(matchesShape(id, "%%%%%%")) << id;
         ids.insert(id);
     }
     EXPECT_GT(ids.size(), 190u);  // random, so collisions are rare
     m->setMaximumNumberOfLogFiles(0);
     std::string path = m->createNewLogFile();
-    EXPECT_EQ(file::dirName(path), m_dir.path());
-    std::string name = path.substr(path.rfind('/') + 1);
-    EXPECT_TRUE(testing::matchesShape(name, "log-%%%%%%.txt")) << name;
+    EXPECT_EQ(file::dirName(path), nested);
+    EXPECT_TRUE(matchesShape(nameOf(path), "log-%%%%%%.txt")) << path;
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
-    EXPECT_EQ(m->unsortedLogFileNames(), std::vector<std::string>{name});
-}
-
-TEST_F(FileLoggerTest, MissingLogsDirectoryIsCreatedWithItsParents) {
-    std::string nested = m_dir.path() + "/a/b/Wirewatch";
-    auto m = DDLogFileManagerDefault::create(nested);
-    EXPECT_EQ(m->logsDirectory(), nested);
-    struct stat st {};
-    ASSERT_EQ(::stat(nested.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(m->unsortedLogFileNames(), std::vector<std::string>{nameOf(path)});
 }
 
 TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuietly) {
-    writeFile(m_dir.path() + "/plainfile", "x");
+    overwrite(m_dir.path() + "/plainfile", "x");
     std::string bad = m_dir.path() + "/plainfile/logs";
     auto logger = DDFileLogger::create(DDLogFileManagerDefault::create(bad));
     ::testing::internal::CaptureStderr();
@@ -253,62 +213,53 @@ TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuiet
         << err;
 }
 
-TEST_F(FileLoggerTest, ArchivedMarkIsTheUserExtendedAttributeAndSurvivesANewInfo) {
-    auto m = manager();
-    std::string path = m->createNewLogFile();
-    auto info = DDLogFileInfo::logFileWithPath(path);
-    EXPECT_FALSE(info->isArchived());
-    info->setIsArchived(true);
-    EXPECT_TRUE(hasArchivedXattr(path));
-    EXPECT_TRUE(DDLogFileInfo::logFileWithPath(path)->isArchived());
-    EXPECT_EQ(listDir(m_dir.path()).size(), 1u) << "no sidecar where attributes work";
-    info->setIsArchived(false);
-    EXPECT_FALSE(hasArchivedXattr(path));
-    EXPECT_FALSE(DDLogFileInfo::logFileWithPath(path)->isArchived());
-    info->setIsArchived(false);  // removing an absent mark is no error
-}
-
-TEST_F(FileLoggerTest, WhereAttributesAreRefusedASidecarMarksTheFileAcrossRestarts) {
-    auto fs = std::make_shared<SteeredFileSystem>();
-    fs->attributeError = EOPNOTSUPP;
-    auto m = manager(DDLogClock::system(), fs);
-    std::string path = m->createNewLogFile();
-    std::string name = path.substr(path.rfind('/') + 1);
-    ::testing::internal::CaptureStderr();
-    DDLogFileInfo(path, DDLogClock::system(), fs).setIsArchived(true);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_FALSE(hasArchivedXattr(path));
-    EXPECT_EQ(listDir(m_dir.path()), (std::vector<std::string>{"." + name + ".archived", name}));
-    // A fresh manager and info, as after a restart: the mark holds and the
-    // file is still a log file while the sidecar is not.
-    auto again = manager(DDLogClock::system(), fs);
-    EXPECT_EQ(again->unsortedLogFileNames(), std::vector<std::string>{name});
-    EXPECT_TRUE(again->sortedLogFileInfos().front()->isArchived());
-    DDLogFileInfo(path, DDLogClock::system(), fs).setIsArchived(false);
-    EXPECT_FALSE(DDLogFileInfo(path, DDLogClock::system(), fs).isArchived());
-    EXPECT_EQ(listDir(m_dir.path()), std::vector<std::string>{name});
-}
-
-TEST_F(FileLoggerTest, OtherAttributeFailuresAreReportedAndLeaveTheFileUnarchived) {
-    auto fs = std::make_shared<SteeredFileSystem>();
-    auto m = manager(DDLogClock::system(), fs);
-    std::string path = m->createNewLogFile();
-    std::string name = path.substr(path.rfind('/') + 1);
-    fs->attributeError = EACCES;
-    DDLogFileInfo info(path, DDLogClock::system(), fs);
-    ::testing::internal::CaptureStderr();
-    info.setIsArchived(true);
-    info.setIsArchived(false);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DDLogFileInfo: setxattr(user.lumberjack.log.archived, " + name +
-                       "): error = " + std::to_string(EACCES)),
-              std::string::npos)
-        << err;
-    EXPECT_NE(err.find("DDLogFileInfo: removexattr(user.lumberjack.log.archived, " + name +
-                       "): error = " + std::to_string(EACCES)),
-              std::string::npos)
-        << err;
-    EXPECT_FALSE(info.isArchived());
+TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASidecar) {
+    for (int refuse : {0, EOPNOTSUPP, EACCES}) {
+        SCOPED_TRACE(refuse);
+        auto fs = std::make_shared<SteeredFileSystem>();
+        std::string path = manager(DDLogClock::system(), fs)->createNewLogFile();
+        std::string name = nameOf(path);
+        fs->attributeError = refuse;
+        auto info = DDLogFileInfo::logFileWithPath(path, DDLogClock::system(), fs);
+        EXPECT_FALSE(info->isArchived());
+        ::testing::internal::CaptureStderr();
+        info->setIsArchived(true);
+        std::string err = ::testing::internal::GetCapturedStderr();
+        if (refuse == EACCES) {
+            // Other failures are reported and leave the file unarchived.
+            EXPECT_NE(err.find(format("DDLogFileInfo: setxattr(user.lumberjack.log.archived, "
+                                      "%@): error = %d",
+                                      name, EACCES)),
+                      std::string::npos)
+                << err;
+            EXPECT_FALSE(info->isArchived());
+            ::testing::internal::CaptureStderr();
+            info->setIsArchived(false);
+            err = ::testing::internal::GetCapturedStderr();
+            EXPECT_NE(err.find(format("DDLogFileInfo: removexattr(user.lumberjack.log.archived, "
+                                      "%@): error = %d",
+                                      name, EACCES)),
+                      std::string::npos)
+                << err;
+            continue;
+        }
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(hasArchivedXattr(path), refuse == 0);
+        std::vector<std::string> files{name};
+        if (refuse) files.insert(files.begin(), "." + name + ".archived");
+        EXPECT_EQ(listDir(m_dir.path()), files);
+        // A fresh manager and info, as after a restart: the mark holds and the
+        // file is still a log file while the sidecar is not.
+        auto again = manager(DDLogClock::system(), fs);
+        EXPECT_EQ(again->unsortedLogFileNames(), std::vector<std::string>{name});
+        EXPECT_TRUE(again->sortedLogFileInfos().front()->isArchived());
+        info->setIsArchived(false);
+        info->setIsArchived(false);  // removing an absent mark is no error
+        EXPECT_FALSE(DDLogFileInfo::logFileWithPath(path, DDLogClock::system(), fs)->isArchived());
+        EXPECT_FALSE(hasArchivedXattr(path));
+        EXPECT_EQ(listDir(m_dir.path()), std::vector<std::string>{name});
+        DDLogFileInfo::removeLogFile(path);
+    }
 }
 
 TEST_F(FileLoggerTest, CreationDateIsTheBirthTimeOrTheRecordedMomentWhereNoneIsReported) {
@@ -348,13 +299,15 @@ TEST_F(FileLoggerTest, CreationDateIsTheBirthTimeOrTheRecordedMomentWhereNoneIsR
 
 TEST_F(FileLoggerTest, DeletionKeepsTheSevenNewestArchivedFilesPlusTheCurrentOne) {
     auto m = stampedManager();
+    EXPECT_EQ(m->maximumNumberOfLogFiles(), 5u);
     m->setMaximumNumberOfLogFiles(0);
     std::vector<std::string> created;
     for (int k = 0; k < 11; ++k) {
         created.push_back(m->createNewLogFile());
         if (k < 10) stampedInfo(created.back())->setIsArchived(true);
     }
-    ASSERT_EQ(m->unsortedLogFilePaths().size(), 11u);
+    m->deleteOldLogFiles();
+    ASSERT_EQ(m->unsortedLogFilePaths().size(), 11u) << "without a limit nothing is deleted";
     m->setMaximumNumberOfLogFiles(7);
     DDLog::flushLog();  // the change's deletion ran on the logging queue
     // The unarchived newest file is spared: 7 archived plus it.
@@ -373,17 +326,6 @@ TEST_F(FileLoggerTest, DeletionKeepsTheSevenNewestArchivedFilesPlusTheCurrentOne
     EXPECT_EQ(m->sortedLogFilePaths().back(), created[4]);
 }
 
-TEST_F(FileLoggerTest, WithoutALimitNothingIsEverDeleted) {
-    auto m = stampedManager();
-    m->setMaximumNumberOfLogFiles(0);
-    for (int k = 0; k < 12; ++k) stampedInfo(m->createNewLogFile())->setIsArchived(true);
-    m->createNewLogFile();
-    m->deleteOldLogFiles();
-    EXPECT_EQ(m->unsortedLogFileNames().size(), 13u);
-    EXPECT_EQ(m->maximumNumberOfLogFiles(), 0u);
-    EXPECT_EQ(DDLogFileManagerDefault::create(m_dir.path())->maximumNumberOfLogFiles(), 5u);
-}
-
 TEST_F(FileLoggerTest, RealBirthTimesOrderFilesNewestFirst) {
     auto m = manager();
     m->setMaximumNumberOfLogFiles(0);
@@ -394,7 +336,7 @@ TEST_F(FileLoggerTest, RealBirthTimesOrderFilesNewestFirst) {
     if (!st.birthDate) GTEST_SKIP() << "this file system reports no birth time";
     std::string probe = m_dir.path() + "/probe";
     ASSERT_TRUE(waitUntil([&] {
-        writeFile(probe, "p");
+        overwrite(probe, "p");
         DDLogFileStat p;
         return DDLogFileSystem::standard()->stat(probe, &p) == 0 &&
                p.modificationDate > *st.birthDate;
@@ -426,27 +368,34 @@ TEST_F(FileLoggerTest, DefaultFormatterPutsTheLocalTimestampAndTwoSpacesBeforeTh
     EXPECT_EQ(
         *formatter.formatLogMessage(message),
         DDLogFileFormatterDefault::localTimestamp(when + seconds(1)) + "  AppDelegate: started");
-    EXPECT_TRUE(testing::matchesShape(DDLogFileFormatterDefault::localTimestamp(when),
-                                      "####/##/## ##:##:##:123"));
+    EXPECT_TRUE(
+        matchesShape(DDLogFileFormatterDefault::localTimestamp(when), "####/##/## ##:##:##:123"));
 
     DDLogFileFormatterDefault custom([](system_clock::time_point) { return std::string("T"); });
     EXPECT_EQ(custom.formatLogMessage(message),
               std::optional<std::string>("T  AppDelegate: started"));
 }
 
-TEST_F(FileLoggerTest, LinesEndInExactlyOneLineFeed) {
-    auto logger = DDFileLogger::create(manager());
+TEST_F(FileLoggerTest, LinesEndInOneLineFeedAndASynchronousLineIsInTheFileWhenTheCallReturns) {
+    auto m = manager();
+    auto logger = DDFileLogger::create(m);
     logger->setLogFormatter(std::make_shared<PlainFormatter>());
     DDLog::addLogger(logger);
+    std::string expected;
+    for (int k = 0; k < 50; ++k) {
+        WWLogInfo("async %d", k);
+        expected += "async " + std::to_string(k) + "\n";
+    }
     WWLogInfo("ends with a line feed\n");
-    WWLogInfo("does not");
     WWLogInfo("%@", "");
-    DDLog::flushLog();
-    EXPECT_EQ(readFile(currentPath(logger)), "ends with a line feed\ndoes not\n\n");
+    WWLogError("the error line");
+    // No flush: the synchronous call itself has handed everything to the kernel.
+    EXPECT_EQ(readFile(m->sortedLogFilePaths().front()),
+              expected + "ends with a line feed\n\nthe error line\n");
 }
 
 TEST_F(FileLoggerTest, FileIsRolledAfterTheWriteThatTakesItToTheLimit) {
-    auto counting = std::make_shared<CountingManager>(manager());
+    auto counting = countingManager();
     auto logger = DDFileLogger::create(counting);
     logger->setLogFormatter(std::make_shared<PlainFormatter>());
     logger->setMaximumFileSize(100);
@@ -468,112 +417,75 @@ TEST_F(FileLoggerTest, FileIsRolledAfterTheWriteThatTakesItToTheLimit) {
     EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     EXPECT_EQ(readFile(counting->rolled[1]), std::string(99, 'a') + "\n");
     EXPECT_TRUE(DDLogFileInfo(counting->rolled[1]).isArchived());
-    EXPECT_EQ(readFile(currentPath(logger)), "next\n");
-    EXPECT_EQ(counting->m->unsortedLogFileNames().size(), 3u);
-}
-
-TEST_F(FileLoggerTest, FileOfExactlyTheMaximumSizeIsRolledAndTheNextLineStartsANewFile) {
-    auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    logger->setMaximumFileSize(1048576);
-    DDLog::addLogger(logger);
-    const std::string chunk(1023, 'c');  // 1024 bytes per line
-    for (int k = 0; k < 1024; ++k) WWLogInfo("%@", chunk);
-    DDLog::flushLog();
-    auto files = m->sortedLogFileInfos();
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(readFile(files[0]->filePath()).size(), 1048576u);
-    EXPECT_TRUE(files[0]->isArchived());
-    WWLogInfo("first line of the next file");
-    DDLog::flushLog();
-    std::string next = currentPath(logger);
-    EXPECT_NE(next, files[0]->filePath());
-    EXPECT_EQ(readFile(next), "first line of the next file\n");
-    EXPECT_EQ(m->unsortedLogFileNames().size(), 2u);
-}
-
-TEST_F(FileLoggerTest, RollingTwiceWithoutALineInBetweenDoesNothing) {
-    auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    DDLog::addLogger(logger);
-    WWLogInfo("one line");
+    std::string last = currentPath(logger);
+    EXPECT_EQ(readFile(last), "next\n");
+    // Rolling twice without a line in between rolls once.
     logger->rollLogFile();
     logger->rollLogFile();
     DDLog::flushLog();
-    ASSERT_EQ(m->unsortedLogFileNames().size(), 1u);
-    EXPECT_TRUE(m->sortedLogFileInfos()[0]->isArchived());
     logger->loggerQueue()->sync([&] { logger->rollLogFileNow(); });
-    EXPECT_EQ(m->unsortedLogFileNames().size(), 1u);
+    EXPECT_EQ(counting->rolled, (std::vector<std::string>{first, counting->rolled[1], last}));
+    EXPECT_TRUE(DDLogFileInfo(last).isArchived());
+    EXPECT_EQ(counting->unsortedLogFileNames().size(), 3u);
 }
 
-TEST_F(FileLoggerTest, RestartContinuesTheNewestUnarchivedFile) {
-    auto m = manager();
-    std::string path;
-    {
-        auto before = DDFileLogger::create(m);
-        writeDirect(before, "before the restart");
-        path = currentPath(before);
-    }  // gone without a roll, as when the process ends
-    EXPECT_FALSE(DDLogFileInfo(path).isArchived());
-    auto after = DDFileLogger::create(manager());
-    writeDirect(after, "after the restart");
-    EXPECT_EQ(currentPath(after), path);
-    std::string text = readFile(path);
-    EXPECT_NE(text.find("  before the restart\n"), std::string::npos);
-    EXPECT_NE(text.find("  after the restart\n"), std::string::npos);
-    EXPECT_EQ(manager()->unsortedLogFileNames().size(), 1u);
-}
-
-TEST_F(FileLoggerTest, RestartDoesNotContinueAFileThatIsTooBig) {
-    auto m = manager();
-    std::string old = m->createNewLogFile();
-    writeFile(old, std::string(200, 'o'));
-    auto logger = DDFileLogger::create(manager());
-    logger->setMaximumFileSize(200);
-    DDLog::flushLog();
-    writeDirect(logger, "fresh");
-    EXPECT_NE(currentPath(logger), old);
-    EXPECT_TRUE(DDLogFileInfo(old).isArchived());
-}
-
-TEST_F(FileLoggerTest, AtStartAFile25HoursOldIsArchivedAndANewOneTakesTheFirstLine) {
-    auto clock = std::make_shared<OffsetClock>();
-    std::string old = manager(clock)->createNewLogFile();
-    writeFile(old, "yesterday\n");
-
-    // The start-up check reads the age through the manager's file infos. The
-    // logger keeps the real clock, so the age timer of the new file (also
-    // "25 hours old" by the moved clock) does not roll it under our feet.
-    clock->setOffset(std::chrono::hours(25));
-    auto counting = std::make_shared<CountingManager>(manager(clock));
-    auto logger = DDFileLogger::create(counting, DDLogClock::system());
-    EXPECT_EQ(logger->rollingFrequency(), 86400.0);
-    writeDirect(logger, "first line today");
-    std::string current = currentPath(logger);
-    EXPECT_NE(current, old);
-    EXPECT_TRUE(DDLogFileInfo(old).isArchived());
-    EXPECT_EQ(readFile(old), "yesterday\n");
-    EXPECT_NE(readFile(current).find("first line today"), std::string::npos);
-    EXPECT_EQ(counting->archived, std::vector<std::string>{old});
-    EXPECT_TRUE(counting->rolled.empty());
-
-    // 23 hours old is young enough to go on with.
-    TempDir other;
-    auto young = DDLogFileManagerDefault::create(other.path(), clock);
-    clock->setOffset(std::chrono::hours(0));
-    std::string kept = young->createNewLogFile();
-    clock->setOffset(std::chrono::hours(23));
-    auto logger2 = DDFileLogger::create(DDLogFileManagerDefault::create(other.path(), clock));
-    writeDirect(logger2, "same file");
-    EXPECT_EQ(currentPath(logger2), kept);
+TEST_F(FileLoggerTest, RestartContinuesTheNewestUnarchivedFileWhileItIsWithinBothLimits) {
+    struct Case {
+        const char* name;
+        int ageHours;
+        std::uint64_t maximumFileSize;
+        bool continues;
+    } cases[] = {
+        {"young and small", 0, 1024, true},
+        {"23 hours old", 23, 1024, true},
+        {"25 hours old", 25, 1024, false},
+        {"at the size limit", 0, 100, false},
+    };
+    const std::string line = "before the restart " + std::string(80, '.');  // 100 bytes in the file
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        auto clock = std::make_shared<OffsetClock>();
+        std::string old;
+        {
+            // The line stays in the buffer until the logger goes, without a
+            // roll, as when the process ends.
+            auto before = DDFileLogger::create(DDLogFileManagerDefault::create(dir.path(), clock));
+            before->setLogFormatter(std::make_shared<PlainFormatter>());
+            DDLog::flushLog();  // the setter goes through the logging queue
+            writeDirect(before, line, false);
+            old = currentPath(before);
+            EXPECT_EQ(readFile(old), "") << "expected the line to be buffered";
+        }
+        EXPECT_EQ(readFile(old), line + "\n");
+        // The start-up check reads the age through the manager's file infos. The
+        // logger keeps the real clock, so the age timer of a new file (also old
+        // by the moved clock) does not roll it under our feet.
+        clock->setOffset(std::chrono::hours(c.ageHours));
+        auto counting = std::make_shared<CountingManager>(dir.path(), clock);
+        auto after = DDFileLogger::create(counting, DDLogClock::system());
+        EXPECT_EQ(after->rollingFrequency(), 86400.0);
+        after->setMaximumFileSize(c.maximumFileSize);
+        DDLog::flushLog();
+        writeDirect(after, "after the restart");
+        std::string current = currentPath(after);
+        EXPECT_EQ(current == old, c.continues);
+        EXPECT_EQ(DDLogFileInfo(old).isArchived(), !c.continues);
+        EXPECT_EQ(counting->archived, c.continues ? std::vector<std::string>{} : std::vector{old});
+        EXPECT_TRUE(counting->rolled.empty());
+        std::string oldText = readFile(old);
+        EXPECT_TRUE(oldText.starts_with(line + "\n")) << oldText;
+        EXPECT_EQ(oldText.find("after the restart") != std::string::npos, c.continues);
+        EXPECT_NE(readFile(current).find("  after the restart\n"), std::string::npos);
+        EXPECT_EQ(counting->unsortedLogFileNames().size(), c.continues ? 1u : 2u);
+    }
 }
 
 TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComes) {
     auto clock = std::make_shared<OffsetClock>();
     // The file will be 24 hours old a moment after it is created.
     clock->setOffset(std::chrono::hours(24) - std::chrono::milliseconds(300));
-    auto counting = std::make_shared<CountingManager>(manager(clock));
+    auto counting = std::make_shared<CountingManager>(m_dir.path(), clock);
     auto logger = DDFileLogger::create(counting, clock);
     DDLog::addLogger(logger);
     WWLogError("opens the file");
@@ -591,7 +503,7 @@ TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComes) {
     EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     WWLogError("goes to a new file");
     EXPECT_NE(currentPath(logger), first);
-    EXPECT_EQ(counting->m->unsortedLogFileNames().size(), 2u);
+    EXPECT_EQ(counting->unsortedLogFileNames().size(), 2u);
 }
 
 TEST_F(FileLoggerTest, LoweringTheRollingFrequencyRollsAnOldEnoughFileAtOnce) {
@@ -607,46 +519,6 @@ TEST_F(FileLoggerTest, LoweringTheRollingFrequencyRollsAnOldEnoughFileAtOnce) {
     WWLogError("another");
     EXPECT_FALSE(DDLogFileInfo(currentPath(logger)).isArchived());
     EXPECT_EQ(logger->rollingFrequency(), 0.0);
-}
-
-TEST_F(FileLoggerTest, SynchronousLineHasReachedTheFileWhenTheCallReturns) {
-    auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    DDLog::addLogger(logger);
-    for (int k = 0; k < 50; ++k) WWLogInfo("async %d", k);
-    WWLogError("the error line");
-    // No flush: the synchronous call itself has handed everything to the kernel.
-    std::string text = readFile(m->sortedLogFilePaths().front());
-    EXPECT_NE(text.find("  async 49\n"), std::string::npos);
-    EXPECT_TRUE(text.ends_with("  the error line\n")) << text;
-}
-
-TEST_F(FileLoggerTest, FlushAfterABurstWritesOutEverything) {
-    auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    DDLog::addLogger(logger);
-    constexpr int kLines = 20000;
-    for (int k = 0; k < kLines; ++k) WWLogInfo("burst line %05d", k);
-    DDLog::flushLog();
-    std::string text = readFile(m->sortedLogFilePaths().front());
-    ASSERT_EQ(text.size(), size_t(kLines) * 17);
-    EXPECT_EQ(text.substr(text.size() - 17), "burst line 19999\n");
-}
-
-TEST_F(FileLoggerTest, DestroyingTheLoggerWritesOutWhatIsBuffered) {
-    auto m = manager();
-    std::string path;
-    {
-        auto logger = DDFileLogger::create(m);
-        DDLogMessage message("kept at the end", 15, 4, 0, __FILE__, "f", 1, nullptr, 0);
-        logger->loggerQueue()->sync([&] {
-            logger->logMessage(message);
-            path = logger->currentLogFileInfo()->filePath();
-        });
-        EXPECT_EQ(readFile(path), "") << "expected the line to be buffered";
-    }
-    EXPECT_NE(readFile(path).find("kept at the end\n"), std::string::npos);
 }
 
 // The program, started again to run only `test` with `env` added.
@@ -685,7 +557,7 @@ TEST(FileLoggerExitTest, QueuedLinesReachTheFileAtNormalExit) {
 }
 
 TEST_F(FileLoggerTest, EightThreadsLoseAndReorderNothingAcrossRolledFiles) {
-    auto counting = std::make_shared<CountingManager>(manager());
+    auto counting = countingManager();
     counting->setMaximumNumberOfLogFiles(0);
     auto logger = DDFileLogger::create(counting);
     logger->setMaximumFileSize(1024 * 1024);
@@ -706,35 +578,32 @@ TEST_F(FileLoggerTest, EightThreadsLoseAndReorderNothingAcrossRolledFiles) {
     for (const auto& p : counting->rolled) files.push_back(DDLogFileInfo::logFileWithPath(p));
     files.push_back(DDLogFileInfo::logFileWithPath(currentPath(logger)));
     EXPECT_GT(files.size(), 10u);
-    EXPECT_EQ(counting->m->unsortedLogFileNames().size(), files.size());
+    EXPECT_EQ(counting->unsortedLogFileNames().size(), files.size());
     std::vector<int> next(kThreads, 0);
     size_t total = 0;
     for (size_t f = 0; f < files.size(); ++f) {
-        std::string text = readFile(files[f]->filePath());
+        std::string lines = readFile(files[f]->filePath());
         if (f + 1 < files.size()) {
-            EXPECT_GE(text.size(), 1024u * 1024u);
+            EXPECT_GE(lines.size(), 1024u * 1024u);
             EXPECT_TRUE(files[f]->isArchived());
         }
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            ASSERT_NE(end, std::string::npos) << "partial line in " << files[f]->fileName();
+        ASSERT_TRUE(lines.ends_with('\n')) << "partial line in " << files[f]->fileName();
+        lines.pop_back();
+        for (std::string_view line : text::splitLines(lines)) {
             // "yyyy/MM/dd HH:mm:ss:SSS  T<t> <k>"
-            size_t mark = text.find("  T", pos);
-            ASSERT_LT(mark, end);
-            int t = 0, k = 0;
-            ASSERT_EQ(std::sscanf(text.c_str() + mark + 3, "%d %d", &t, &k), 2);
-            ASSERT_TRUE(t >= 0 && t < kThreads);
+            int t = -1, k = -1;
+            ASSERT_GT(line.size(), 25u);
+            ASSERT_EQ(std::sscanf(line.data() + 25, "T%d %d", &t, &k), 2) << line;
+            ASSERT_TRUE(t >= 0 && t < kThreads) << line;
             ASSERT_EQ(k, next[t]) << "thread " << t << " out of order in " << files[f]->fileName();
             ++next[t];
             ++total;
-            pos = end + 1;
         }
     }
     EXPECT_EQ(total, size_t(kThreads) * kLines);
 }
 
-TEST_F(FileLoggerTest, FailedAppendsDoNotStopLaterLinesAndLeaveNoTornLine) {
+TEST_F(FileLoggerTest, FailedAppendsLeaveNoTornLineAndStopNothingAfterwards) {
     auto fs = std::make_shared<SteeredFileSystem>();
     auto m = manager(DDLogClock::system(), fs);
     auto logger = DDFileLogger::create(m, DDLogClock::system(), fs);
@@ -758,19 +627,11 @@ TEST_F(FileLoggerTest, FailedAppendsDoNotStopLaterLinesAndLeaveNoTornLine) {
     DDLog::flushLog();
     std::string recovered = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(recovered.find("again; 3 lines lost"), std::string::npos) << recovered;
-    EXPECT_EQ(readFile(m->sortedLogFilePaths().front()),
-              "before the disk filled up\nafter space returned\nand more\n");
-    EXPECT_EQ(m->unsortedLogFileNames().size(), 1u) << "a full disk keeps the current file";
-}
-
-TEST_F(FileLoggerTest, OtherAppendErrorsMoveLoggingToANewFile) {
-    auto fs = std::make_shared<SteeredFileSystem>();
-    auto m = manager(DDLogClock::system(), fs);
-    auto logger = DDFileLogger::create(m, DDLogClock::system(), fs);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    DDLog::addLogger(logger);
-    WWLogError("first file");
     std::string first = currentPath(logger);
+    EXPECT_EQ(readFile(first), "before the disk filled up\nafter space returned\nand more\n");
+    EXPECT_EQ(m->unsortedLogFileNames().size(), 1u) << "a full disk keeps the current file";
+
+    // Other errors move logging to a new file.
     fs->writeErrno = EIO;
     fs->failingWrites = 1;
     ::testing::internal::CaptureStderr();
@@ -778,7 +639,7 @@ TEST_F(FileLoggerTest, OtherAppendErrorsMoveLoggingToANewFile) {
     WWLogError("second file");
     std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Input/output error"), std::string::npos) << err;
-    EXPECT_EQ(readFile(first), "first file\n");
+    EXPECT_EQ(readFile(first), "before the disk filled up\nafter space returned\nand more\n");
     EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     EXPECT_NE(currentPath(logger), first);
     EXPECT_EQ(readFile(currentPath(logger)), "second file\n");
@@ -836,17 +697,14 @@ TEST_F(FileLoggerTest, FullTmpfsStopsNothingOnceSpaceReturns) {
     EXPECT_EQ(all.rfind("first\n", 0), 0u);
     EXPECT_NE(all.find("after space returned\n"), std::string::npos);
     // Every line in the file is whole.
-    size_t pos = 0;
-    while (pos < all.size()) {
-        size_t end = all.find('\n', pos);
-        ASSERT_NE(end, std::string::npos);
-        std::string line = all.substr(pos, end - pos);
+    ASSERT_TRUE(all.ends_with('\n'));
+    all.pop_back();
+    for (std::string_view line : text::splitLines(all)) {
         EXPECT_TRUE(line == "first" || line == "after space returned" ||
-                    testing::matchesShape(line, "while full ### ..........................*"))
+                    matchesShape(line, "while full ### ..........................*"))
             << line;
-        pos = end + 1;
     }
-    testing::resetLogCore();  // the roll on removal still needs the mount
+    resetLogCore();  // the roll on removal still needs the mount
 }
 
 TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
@@ -855,9 +713,9 @@ TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
     DDLogFileInfo info(path, m_stampedClock, m_stampedFs);
     EXPECT_EQ(info.fileName(), path.substr(path.rfind('/') + 1));
     EXPECT_EQ(info.fileSize(), 0u);
-    writeFile(path, "12345");
+    overwrite(path, "12345");
     EXPECT_EQ(info.fileSize(), 5u) << "a size of 0 is read again";
-    writeFile(path, "1234567890");
+    overwrite(path, "1234567890");
     EXPECT_EQ(info.fileSize(), 5u) << "a read size is kept";
     std::string d = info.description();
     for (const char* key : {"filePath", "fileName", "fileAttributes", "creationDate",
@@ -885,4 +743,4 @@ TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
 }
 
 }  // namespace
-}  // namespace ww
+}  // namespace ww::test

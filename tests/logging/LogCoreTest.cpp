@@ -7,21 +7,94 @@
 
 #include "logging/DDLog.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "tests/logging/LoggingTestSupport.h"
 
-namespace ww {
+namespace ww::test {
 namespace {
 
-using testing::RecordingLogger;
-using testing::waitUntil;
+// Records the texts it is given (through its formatter, when it has one) and
+// can hold every logMessage call at a gate until the test lets it pass.
+class RecordingLogger : public DDAbstractLogger {
+  public:
+    explicit RecordingLogger(std::string name = "test.recording") : DDAbstractLogger(name) {}
+
+    void logMessage(const DDLogMessage& message) override {
+        {
+            std::unique_lock lock(m_mutex);
+            ++m_entered;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return !m_gateClosed || m_passes > 0; });
+            if (m_gateClosed) --m_passes;
+        }
+        if (m_onMessage) m_onMessage(message);
+        const auto& formatter = formatterOnQueue();
+        auto text = formatter ? formatter->formatLogMessage(message) : message.logMsg();
+        std::lock_guard lock(m_mutex);
+        if (text) m_texts.push_back(*text);
+        m_changed.notify_all();
+    }
+    void flush() override {
+        std::lock_guard lock(m_mutex);
+        m_flushedAt.push_back(m_texts.size());
+    }
+    void didAddLogger() override { ++added; }
+    void willRemoveLogger() override {
+        removedOnOwnQueue = isOnInternalLoggerQueue();
+        ++removed;
+    }
+
+    void closeGate() { setGate(true, 0); }
+    void openGate() { setGate(false, 0); }
+    void pass(int n) { setGate(true, n); }  // lets `n` more messages through a closed gate
+    bool waitForCount(size_t n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWaitLimit, [&] { return m_texts.size() >= n; });
+    }
+    bool waitForEntered(size_t n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWaitLimit, [&] { return m_entered >= n; });
+    }
+    std::vector<std::string> texts() {
+        std::lock_guard lock(m_mutex);
+        return m_texts;
+    }
+    size_t count() { return texts().size(); }
+    std::vector<size_t> flushedAt() {
+        std::lock_guard lock(m_mutex);
+        return m_flushedAt;
+    }
+    // Runs on the logger's queue before a message is recorded.
+    void onMessage(std::function<void(const DDLogMessage&)> f) { m_onMessage = std::move(f); }
+
+    std::atomic<int> added{0}, removed{0};
+    std::atomic<bool> removedOnOwnQueue{false};
+
+  private:
+    void setGate(bool closed, int passes) {
+        std::lock_guard lock(m_mutex);
+        m_gateClosed = closed;
+        m_passes += passes;
+        m_changed.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_texts;
+    size_t m_entered = 0;
+    bool m_gateClosed = false;
+    int m_passes = 0;
+    std::vector<size_t> m_flushedAt;
+    std::function<void(const DDLogMessage&)> m_onMessage;
+};
 
 // A hang here is the failure under test: report it and end the run rather
 // than block the whole suite.
 template <typename F>
-void finishesWithin(std::chrono::seconds limit, F&& f, const char* what) {
+void finishesWithin(F&& f, const char* what) {
     auto done = std::async(std::launch::async, std::forward<F>(f));
-    if (done.wait_for(limit) != std::future_status::ready) {
+    if (done.wait_for(kWaitLimit) != std::future_status::ready) {
         std::fprintf(stderr, "deadlock: %s did not finish\n", what);
         std::_Exit(3);
     }
@@ -35,11 +108,7 @@ void logSync(const std::string& text) {
     DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "logSync", __LINE__, nullptr, "%@", text);
 }
 
-class LogCoreTest : public ::testing::Test {
-  protected:
-    void SetUp() override { testing::resetLogCore(); }
-    void TearDown() override { testing::resetLogCore(); }
-};
+using LogCoreTest = LogCoreFixture;
 
 TEST_F(LogCoreTest, BackpressureBlocksTheCallAfterAThousandOutstandingAndDropsNothing) {
     auto logger = std::make_shared<RecordingLogger>();
@@ -122,96 +191,55 @@ TEST_F(LogCoreTest, FlushAfterABurstReturnsWhenEverythingIsWrittenAndFlushed) {
     EXPECT_EQ(b->flushedAt(), std::vector<size_t>{kLines});
 }
 
-TEST_F(LogCoreTest, SynchronousLogFromALoggersQueueNeitherDeadlocksNorLosesTheLine) {
+TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksNorLosesTheLine) {
     auto logger = std::make_shared<RecordingLogger>();
     logger->onMessage([](const DDLogMessage& m) {
         if (m.logMsg() == "trigger") WWLogError("from the logger's queue");
     });
     DDLog::addLogger(logger);
+    finishesWithin([] { logSync("trigger"); }, "sync log in a logger");
+    finishesWithin([] { logAsync("trigger"); }, "async trigger");
     finishesWithin(
-        std::chrono::seconds(20), [] { logSync("trigger"); }, "sync log in a logger");
-    finishesWithin(
-        std::chrono::seconds(20), [] { logAsync("trigger"); }, "async trigger");
-    finishesWithin(
-        std::chrono::seconds(20), [] { DDLog::flushLog(); }, "flush");
-    // The second redirected line was queued while the second trigger was fanned
-    // out, so it may come after the flush: wait for it.
-    ASSERT_TRUE(logger->waitForCount(4));
-    auto texts = logger->texts();
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "from the logger's queue"), 2);
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "trigger"), 2);
-}
-
-TEST_F(LogCoreTest, SynchronousLogFromTheLoggingQueueNeitherDeadlocksNorLosesTheLine) {
-    auto logger = std::make_shared<RecordingLogger>();
-    DDLog::addLogger(logger);
-    finishesWithin(
-        std::chrono::seconds(20),
         [] {
             DDLog::loggingQueue()->async([] { WWLogError("queued on the logging queue"); });
             DDLog::loggingQueue()->sync([] { WWLogError("inside a sync on the logging queue"); });
             DDLog::flushLog();
         },
         "sync log on the logging queue");
+    // A redirected line is queued while its trigger is fanned out, so it may
+    // come after the flush: wait for all of them.
+    ASSERT_TRUE(logger->waitForCount(6));
     auto texts = logger->texts();
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "queued on the logging queue"), 1);
-    EXPECT_EQ(std::count(texts.begin(), texts.end(), "inside a sync on the logging queue"), 1);
+    for (const char* text : {"trigger", "from the logger's queue"}) {
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 2) << text;
+    }
+    for (const char* text : {"queued on the logging queue", "inside a sync on the logging queue"}) {
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 1) << text;
+    }
 }
 
-TEST_F(LogCoreTest, SameLoggerAddedTwiceWritesEveryLineTwiceUntilOneIsRemoved) {
-    auto logger = std::make_shared<RecordingLogger>();
-    DDLog::addLogger(logger);
-    DDLog::addLogger(logger);
-    logSync("one");
-    logAsync("two");
-    DDLog::flushLog();
-    EXPECT_EQ(logger->texts(), (std::vector<std::string>{"one", "one", "two", "two"}));
-    DDLog::removeLogger(logger);
-    logSync("three");
-    EXPECT_EQ(logger->count(), 5u);
-    EXPECT_EQ(DDLog::allLoggers().size(), 1u);
-}
-
-TEST_F(LogCoreTest, LoggersSeeOnlyMessagesQueuedAfterTheirRegistration) {
+TEST_F(LogCoreTest, LoggersSeeWhatIsQueuedWhileRegisteredOncePerRegistration) {
     auto first = std::make_shared<RecordingLogger>("test.first");
-    auto second = std::make_shared<RecordingLogger>("test.second");
+    auto twice = std::make_shared<RecordingLogger>("test.twice");
+    DDLog::addLogger(nullptr);
+    DDLog::removeLogger(nullptr);
+    DDLog::removeLogger(first);  // not registered: nothing happens
     DDLog::addLogger(first);
     logAsync("before");
-    DDLog::addLogger(second);
-    logAsync("after");
+    DDLog::addLogger(twice);
+    DDLog::addLogger(twice);
+    logSync("after");
     DDLog::removeLogger(first);
+    DDLog::removeLogger(twice);  // one of its two entries
     logAsync("last");
     DDLog::flushLog();
     EXPECT_EQ(first->texts(), (std::vector<std::string>{"before", "after"}));
-    EXPECT_EQ(second->texts(), (std::vector<std::string>{"after", "last"}));
-}
-
-class HookLogger : public RecordingLogger {
-  public:
-    void didAddLogger() override { added.fetch_add(1); }
-    void willRemoveLogger() override {
-        removedOnOwnQueue = isOnInternalLoggerQueue();
-        removed.fetch_add(1);
-    }
-    std::atomic<int> added{0};
-    std::atomic<int> removed{0};
-    std::atomic<bool> removedOnOwnQueue{false};
-};
-
-TEST_F(LogCoreTest, AddAndRemoveCallTheLoggersHooksOnItsQueue) {
-    auto logger = std::make_shared<HookLogger>();
-    DDLog::addLogger(nullptr);
-    DDLog::removeLogger(nullptr);
-    DDLog::removeLogger(logger);  // not registered: nothing happens
-    DDLog::addLogger(logger);
-    DDLog::flushLog();
-    EXPECT_TRUE(waitUntil([&] { return logger->added.load() == 1; }));
-    EXPECT_EQ(logger->removed.load(), 0);
-    DDLog::removeLogger(logger);
-    DDLog::flushLog();
-    EXPECT_TRUE(waitUntil([&] { return logger->removed.load() == 1; }));
-    EXPECT_TRUE(logger->removedOnOwnQueue.load());
-    EXPECT_TRUE(DDLog::allLoggers().empty());
+    EXPECT_EQ(twice->texts(), (std::vector<std::string>{"after", "after", "last"}));
+    EXPECT_EQ(DDLog::allLoggers().size(), 1u);
+    // The hooks run on the logger's own queue, after the core's change.
+    EXPECT_TRUE(waitUntil([&] { return first->removed.load() == 1; }));
+    EXPECT_EQ(first->added.load(), 1);
+    EXPECT_TRUE(first->removedOnOwnQueue.load());
 }
 
 class UpperFormatter : public DDLogFormatter {
@@ -224,26 +252,11 @@ class UpperFormatter : public DDLogFormatter {
     }
     void didAddToLogger(DDLogger*) override { ++adds; }
     void willRemoveFromLogger(DDLogger*) override { ++removes; }
-    std::atomic<int> adds{0};
-    std::atomic<int> removes{0};
-};
-
-class FormattingLogger : public RecordingLogger {
-  public:
-    void logMessage(const DDLogMessage& m) override {
-        std::lock_guard lock(mutex);
-        if (auto f = formatterOnQueue()) {
-            if (auto t = f->formatLogMessage(m)) lines.push_back(*t);
-        } else {
-            lines.push_back(m.logMsg());
-        }
-    }
-    std::mutex mutex;
-    std::vector<std::string> lines;
+    std::atomic<int> adds{0}, removes{0};
 };
 
 TEST_F(LogCoreTest, FormatterChangesTakeEffectAfterTheMessagesAlreadyQueued) {
-    auto logger = std::make_shared<FormattingLogger>();
+    auto logger = std::make_shared<RecordingLogger>();
     auto formatter = std::make_shared<UpperFormatter>();
     DDLog::addLogger(logger);
     logAsync("plain");
@@ -255,92 +268,57 @@ TEST_F(LogCoreTest, FormatterChangesTakeEffectAfterTheMessagesAlreadyQueued) {
     logger->setLogFormatter(nullptr);
     logAsync("quiet");
     DDLog::flushLog();
-    EXPECT_EQ(logger->lines, (std::vector<std::string>{"plain", "SHOUT", "quiet"}));
+    EXPECT_EQ(logger->texts(), (std::vector<std::string>{"plain", "SHOUT", "quiet"}));
     EXPECT_EQ(formatter->adds.load(), 1);
     EXPECT_EQ(formatter->removes.load(), 1);
     EXPECT_EQ(logger->logFormatter(), nullptr);
 }
 
-TEST_F(LogCoreTest, NullFormatQueuesNothing) {
+TEST_F(LogCoreTest, MessagesCarryTheCallersSourceThreadAndQueue) {
     auto logger = std::make_shared<RecordingLogger>();
-    DDLog::addLogger(logger);
-    DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "f", __LINE__, nullptr, nullptr);
-    DDLog::flushLog();
-    EXPECT_EQ(logger->count(), 0u);
-}
-
-struct CapturedMessage {
-    std::int32_t level = 0, flag = 0, context = 0, line = 0;
-    std::string file, function, text, threadName;
-    std::optional<std::string> queueLabel;
-    std::uint32_t tid = 0;
-    DDLogMessage::Clock::time_point timestamp;
-};
-
-class CapturingLogger : public DDAbstractLogger {
-  public:
-    void logMessage(const DDLogMessage& m) override {
-        std::lock_guard lock(mutex);
-        CapturedMessage c;
-        c.level = m.logLevel();
-        c.flag = m.logFlag();
-        c.context = m.logContext();
-        c.line = m.lineNumber();
-        c.file = m.file() ? m.file() : "";
-        c.function = m.function() ? m.function() : "";
-        c.text = m.logMsg();
-        c.threadName = m.threadName();
-        c.queueLabel = m.queueLabel();
-        c.tid = m.machThreadID();
-        c.timestamp = m.timestamp();
-        captured.push_back(c);
-    }
-    std::mutex mutex;
-    std::vector<CapturedMessage> captured;
-};
-
-TEST_F(LogCoreTest, ApplicationMacrosPassLevelFlagContextSourceAndCaller) {
-    auto logger = std::make_shared<CapturingLogger>();
+    std::vector<std::string> seen;  // written on the logger's queue, read after a flush
+    std::vector<DDLogMessage::Clock::time_point> stamps;
+    logger->onMessage([&](const DDLogMessage& m) {
+        seen.push_back(format("%d %d %d %s %s:%d [%@] tid %u thread '%@' queue %@", m.logLevel(),
+                              m.logFlag(), m.logContext(), m.file(), m.function(), m.lineNumber(),
+                              m.logMsg(), m.machThreadID(), m.threadName(), m.queueLabel()));
+        stamps.push_back(m.timestamp());
+    });
     DDLog::addLogger(logger);
     auto before = DDLogMessage::Clock::now();
+    DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "f", __LINE__, nullptr, nullptr);
     WWLogError("AppDelegate: %@ %d", "error", 7);
     const int errorLine = __LINE__ - 1;
     WWLogInfoIn("setupDDLogger", "info %s", "line");
-    DDLog::flushLog();
-    ASSERT_EQ(logger->captured.size(), 2u);
-    const auto& e = logger->captured[0];
-    EXPECT_EQ(e.level, 15);
-    EXPECT_EQ(e.flag, DDLogFlagError);
-    EXPECT_EQ(e.context, 0);
-    EXPECT_EQ(e.text, "AppDelegate: error 7");
-    EXPECT_EQ(e.file, __FILE__);
-    EXPECT_EQ(e.function, std::string(__func__));
-    EXPECT_EQ(e.line, errorLine);
-    EXPECT_EQ(e.tid, process::currentThreadId());
-    EXPECT_GE(e.timestamp, before);
-    EXPECT_FALSE(e.queueLabel.has_value());
-    const auto& i = logger->captured[1];
-    EXPECT_EQ(i.flag, DDLogFlagInfo);
-    EXPECT_EQ(i.function, "setupDDLogger");
-    EXPECT_EQ(i.text, "info line");
-}
-
-TEST_F(LogCoreTest, MessageKeepsTheCallersQueueLabelAndThreadName) {
-    auto logger = std::make_shared<CapturingLogger>();
-    DDLog::addLogger(logger);
+    const int infoLine = __LINE__ - 1;
     auto queue = dispatch::SerialQueue::create("test.caller.queue");
     std::uint32_t workerTid = 0;
+    int queueLine = 0;
     std::thread named([&] {
         process::setCurrentThreadName("ww-named");
         workerTid = process::currentThreadId();
-        queue->sync([] { WWLogInfo("on a queue"); });
+        queue->sync([&] {
+            WWLogInfoIn("q", "on a queue");
+            queueLine = __LINE__ - 1;
+        });
     });
     named.join();
     DDLog::flushLog();
-    ASSERT_EQ(logger->captured.size(), 1u);
-    EXPECT_EQ(logger->captured[0].queueLabel, std::optional<std::string>("test.caller.queue"));
-    EXPECT_EQ(logger->captured[0].threadName, "ww-named");
-    EXPECT_EQ(logger->captured[0].tid, workerTid);
+    const auto tid = process::currentThreadId();
+    const std::string thread = process::currentThreadName();
+    // The null format queued nothing.
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        format("15 1 0 %s %s:%d [AppDelegate: error 7] tid %u thread '%@' "
+                               "queue (null)",
+                               __FILE__, __func__, errorLine, tid, thread),
+                        format("15 4 0 %s setupDDLogger:%d [info line] tid %u thread '%@' "
+                               "queue (null)",
+                               __FILE__, infoLine, tid, thread),
+                        format("15 4 0 %s q:%d [on a queue] tid %u thread 'ww-named' "
+                               "queue test.caller.queue",
+                               __FILE__, queueLine, workerTid),
+                    }));
+    for (auto stamp : stamps) EXPECT_GE(stamp, before);
 }
 
 TEST(DDLogMessageTest, FileAndFunctionAreBorrowedUnlessCopyingIsAsked) {
@@ -363,18 +341,17 @@ TEST(DDLogMessageTest, FileAndFunctionAreBorrowedUnlessCopyingIsAsked) {
 }
 
 TEST(DDLogMessageTest, ThreadIdIsLowerCaseHexWithoutPadding) {
-    struct Case {
-        std::uint32_t tid;
-        const char* text;
-    } cases[] = {{0x1A03, "1a03"}, {0, "0"}, {0xFFFFFFFF, "ffffffff"}, {0x10, "10"}};
-    for (const auto& c : cases) {
+    for (auto [tid, text] : {std::pair<std::uint32_t, const char*>{0x1A03, "1a03"},
+                             {0, "0"},
+                             {0xFFFFFFFF, "ffffffff"},
+                             {0x10, "10"}}) {
         DDLogMessage m("t", 15, 1, 0, nullptr, nullptr, 0, nullptr, 0);
-        m.overrideForTesting(m.timestamp(), c.tid);
-        EXPECT_EQ(m.threadID(), c.text);
+        m.overrideForTesting(m.timestamp(), tid);
+        EXPECT_EQ(m.threadID(), text);
     }
 }
 
-TEST(DDLogMessageTest, ExtractFileNameWithoutExtension) {
+TEST(DDLogMessageTest, ExtractFileNameWithoutExtensionAndStrCopy) {
     struct Case {
         const char* path;
         std::optional<std::string> name;
@@ -399,20 +376,15 @@ TEST(DDLogMessageTest, ExtractFileNameWithoutExtension) {
     auto view = extractFileNameView(path);
     ASSERT_TRUE(view.has_value());
     EXPECT_EQ(view->data(), path + 5);
-}
 
-TEST(DDLogMessageTest, StrCopyMakesATerminatedCopy) {
     EXPECT_EQ(dd_str_copy(nullptr), nullptr);
-    const char* source = "cocoa.lumberjack";
-    char* copy = dd_str_copy(source);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_NE(copy, source);
-    EXPECT_STREQ(copy, source);
-    std::free(copy);
-    char* empty = dd_str_copy("");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty[0], '\0');
-    std::free(empty);
+    for (const char* source : {"cocoa.lumberjack", ""}) {
+        char* copy = dd_str_copy(source);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_NE(copy, source);
+        EXPECT_STREQ(copy, source);
+        std::free(copy);
+    }
 }
 
 TEST(DDLogClassLevelsTest, OnlyClassesWithGetterAndSetterCount) {
@@ -452,4 +424,4 @@ TEST_F(LogCoreTest, LoggingQueueIsLabelledAndMarked) {
 }
 
 }  // namespace
-}  // namespace ww
+}  // namespace ww::test
