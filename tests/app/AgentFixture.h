@@ -42,7 +42,7 @@ protected:
         c.commands.airport = "printf '     agrCtlRSSI: -55\\n            MCS: 9\\n'";
         c.installLoggers = false;
         c.reachabilityHost = reachabilityHost;
-        c.defaultsResourcePath = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
+        c.defaultsResourcePath = defaultsResource;
         c.inventory = [this](NetworkState& s) {
             ++inventories;
             if (inventory) {
@@ -91,6 +91,7 @@ protected:
     bool wired = false;
     bool wireless = false;
     std::string reachabilityHost;
+    std::string defaultsResource = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
 };
 
 }  // namespace ww::test

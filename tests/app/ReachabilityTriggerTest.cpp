@@ -41,14 +41,17 @@ TEST_F(ReachabilityTriggerTest, EveryChangeStartsACheckWithoutWaitingForTheTimer
     EXPECT_FALSE(target->fire(kReachabilityFlagsReachable));
 }
 
-TEST_F(ReachabilityTriggerTest, WithoutAMonitorTheTimerRemainsTheTrigger) {
+TEST_F(ReachabilityTriggerTest, WithoutAMonitorTheFiveSecondTimerRemainsTheTrigger) {
     auto service = std::make_shared<FakeService>();
     service->refuse = true;
     setReachabilityService(service);
     reachabilityHost = "www.debian.org";
     launch();
     EXPECT_EQ(service->names.size(), 1u);
+    loop.runPending();
+    EXPECT_EQ(inventories.load(), 0) << "start-up itself starts no check";
     ASSERT_EQ(shell.timerIntervals().size(), 1u);
+    EXPECT_DOUBLE_EQ(shell.timerIntervals()[0], 5.0);
     runCheck();  // checks still run
     EXPECT_EQ(inventories.load(), 1);
 }

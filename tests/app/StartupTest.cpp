@@ -30,6 +30,7 @@ TEST_F(StartupTest, FirstThreeLogLinesAndTheStatusItem) {
     EXPECT_EQ(shell.exitPasswordWindow.level(), 25);
     EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
     EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
+    EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Now);  // no password
 }
 
 TEST_F(StartupTest, DefaultsAreRegisteredButNeverWritten) {
@@ -42,32 +43,25 @@ TEST_F(StartupTest, DefaultsAreRegisteredButNeverWritten) {
     EXPECT_EQ(readFile(defaults->path()), "");
 }
 
-TEST_F(StartupTest, AStoredPasswordSwitchesTheButtonToChangeMode) {
-    setPref("EXIT_PASSWORD", "secret");
-    launch();
-    EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
-    EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
-}
-
-TEST_F(StartupTest, AnEmptyPasswordCountsAsNone) {
+TEST_F(StartupTest, AnEmptyPasswordCountsAsNoneAtStartAndAtEachRequest) {
     setPref("EXIT_PASSWORD", "");
     launch();
     EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
     shell.terminate();
     EXPECT_TRUE(shell.terminated());
     EXPECT_FALSE(shell.exitPasswordWindow.isVisible());
-}
-
-TEST_F(StartupTest, WithoutAPasswordQuittingEndsAtOnce) {
-    launch();
+    // Set and cleared while running: each takes effect at the next request.
+    setPref("EXIT_PASSWORD", "abc");
+    EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Cancel);
+    setPref("EXIT_PASSWORD", "");
     EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Now);
-    shell.terminate();
-    EXPECT_TRUE(shell.terminated());
 }
 
 TEST_F(StartupTest, ThePasswordGuardsQuittingUntilTyped) {
     setPref("EXIT_PASSWORD", "s3cret");
     launch();
+    EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
+    EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
     shell.terminate();
     EXPECT_FALSE(shell.terminated());
     EXPECT_TRUE(shell.exitPasswordWindow.isVisible());
@@ -87,14 +81,6 @@ TEST_F(StartupTest, ThePasswordGuardsQuittingUntilTyped) {
     EXPECT_TRUE(shell.terminated());
 }
 
-TEST_F(StartupTest, APasswordClearedWhileRunningTakesEffectAtTheNextRequest) {
-    setPref("EXIT_PASSWORD", "abc");
-    launch();
-    EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Cancel);
-    setPref("EXIT_PASSWORD", "");
-    EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Now);
-}
-
 TEST_F(StartupTest, MenuActionsBringTheirWindowsToTheFront) {
     launch();
     delegate->showHideWindow();
@@ -107,13 +93,8 @@ TEST_F(StartupTest, MenuActionsBringTheirWindowsToTheFront) {
 }
 
 TEST_F(StartupTest, AMissingDefaultsResourceFallsBackToTheShippedDefaults) {
-    AgentConfig c;
-    c.installLoggers = false;
-    c.defaultsResourcePath = dir.file("missing.plist");
-    c.inventory = [](NetworkState&) {};
-    delegate = std::make_unique<WirewatchAppDelegate>(shell, *defaults, *wifiClient, c);
-    delegate->awakeFromNib();
-    delegate->applicationDidFinishLaunching();
+    defaultsResource = dir.file("missing.plist");
+    launch();
     EXPECT_EQ(defaults->integerForKey("enableWireless"), 1);
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
-// Helpers for the agent's tests: a logger that keeps every line, temporary
-// folders, simulated Wi-Fi files and fixture tool directories.
+// Helpers for the agent's tests: a logger that keeps every line, simulated
+// Wi-Fi files and runs of the built program.
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "logging/DDLog.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Plist.h"
+#include "tests/support/common_TestSupport.h"
 
 namespace ww::test {
 
@@ -70,25 +72,9 @@ public:
     std::shared_ptr<CaptureLogger> logger;
 };
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/ww-test-XXXXXX";
-        m_path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
 inline void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
     file::writeAtomically(path, text, mode);
 }
-
-inline std::string readFile(const std::string& path) { return file::readAll(path).value_or(""); }
 
 // A simulated Wi-Fi: powered, associated, with the values given.
 inline plist::Value simWifi(bool power, bool associated) {
@@ -126,6 +112,33 @@ inline std::vector<std::string> simOperations(const std::string& path) {
 inline std::string buildDir() {
     const char* d = std::getenv("WW_BUILD_DIR");
     return d ? d : ".";
+}
+
+struct ProgramRun {
+    int status = -1;  // the exit status; -1 when the program did not exit
+    std::string out, err;
+};
+
+// Runs the built agent with `arguments` (shell words, quoted by the caller)
+// and none of its environment variables; its output is kept in `dir`.
+inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments) {
+    std::string cmd =
+        "env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI -u WIREWATCH_PREFS "
+        "-u WIREWATCH_LOGS_DIR -u WIREWATCH_USB_ROOT HOME='" +
+        dir.path() + "' '" + buildDir() + "/bin/wirewatch' " + arguments + " >'" + dir.file("out") +
+        "' 2>'" + dir.file("err") + "'";
+    int status = std::system(cmd.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("out")),
+            readFile(dir.file("err"))};
+}
+
+// The text of every log file in `logsDir`.
+inline std::string logFilesText(const std::string& logsDir) {
+    std::string text;
+    for (const auto& name : listDir(logsDir)) {
+        if (name.rfind("log-", 0) == 0) text += readFile(logsDir + "/" + name);
+    }
+    return text;
 }
 
 }  // namespace ww::test
