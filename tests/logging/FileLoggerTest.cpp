@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -326,26 +324,6 @@ TEST_F(FileLoggerTest, DeletionKeepsTheSevenNewestArchivedFilesPlusTheCurrentOne
     EXPECT_EQ(m->sortedLogFilePaths().back(), created[4]);
 }
 
-TEST_F(FileLoggerTest, RealBirthTimesOrderFilesNewestFirst) {
-    auto m = manager();
-    m->setMaximumNumberOfLogFiles(0);
-    std::string older = m->createNewLogFile();
-    // Wait for the (coarse) file-system clock to move on before the next file.
-    DDLogFileStat st;
-    ASSERT_EQ(DDLogFileSystem::standard()->stat(older, &st), 0);
-    if (!st.birthDate) GTEST_SKIP() << "this file system reports no birth time";
-    std::string probe = m_dir.path() + "/probe";
-    ASSERT_TRUE(waitUntil([&] {
-        overwrite(probe, "p");
-        DDLogFileStat p;
-        return DDLogFileSystem::standard()->stat(probe, &p) == 0 &&
-               p.modificationDate > *st.birthDate;
-    }));
-    std::string newer = m->createNewLogFile();
-    EXPECT_EQ(m->sortedLogFilePaths(), (std::vector<std::string>{newer, older}));
-    EXPECT_LT(DDLogFileInfo(older).creationDate(), DDLogFileInfo(newer).creationDate());
-}
-
 TEST_F(FileLoggerTest, DefaultFormatterPutsTheLocalTimestampAndTwoSpacesBeforeTheText) {
     DDLogFileFormatterDefault formatter;
     using namespace std::chrono;
@@ -655,56 +633,6 @@ TEST_F(FileLoggerTest, AnUnopenableNewestFileIsPassedOverForANewOne) {
     std::string current = currentPath(logger);
     EXPECT_NE(current, trap);
     EXPECT_NE(readFile(current).find("still logged"), std::string::npos);
-}
-
-TEST_F(FileLoggerTest, FullTmpfsStopsNothingOnceSpaceReturns) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
-    TempDir mountPoint;
-    if (::mount("tmpfs", mountPoint.path().c_str(), "tmpfs", 0, "size=256k") != 0) {
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    }
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint.path()};
-
-    std::string logs = mountPoint.path() + "/logs";
-    auto m = DDLogFileManagerDefault::create(logs);
-    auto logger = DDFileLogger::create(m);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    logger->setMaximumFileSize(0);
-    DDLog::addLogger(logger);
-    WWLogError("first");
-    // Fill the rest of the file system.
-    std::string filler = mountPoint.path() + "/filler";
-    {
-        std::ofstream out(filler, std::ios::binary);
-        std::string block(4096, 'f');
-        for (int k = 0; k < 100 && out; ++k) out.write(block.data(), block.size());
-    }
-    ::testing::internal::CaptureStderr();
-    for (int k = 0; k < 200; ++k) WWLogError("while full %03d ..........................", k);
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
-    ::unlink(filler.c_str());
-    ::testing::internal::CaptureStderr();
-    WWLogError("after space returned");
-    DDLog::flushLog();
-    ::testing::internal::GetCapturedStderr();
-
-    ASSERT_EQ(m->unsortedLogFileNames().size(), 1u) << "a full disk keeps the current file";
-    std::string all = readFile(m->sortedLogFilePaths().front());
-    EXPECT_EQ(all.rfind("first\n", 0), 0u);
-    EXPECT_NE(all.find("after space returned\n"), std::string::npos);
-    // Every line in the file is whole.
-    ASSERT_TRUE(all.ends_with('\n'));
-    all.pop_back();
-    for (std::string_view line : text::splitLines(all)) {
-        EXPECT_TRUE(line == "first" || line == "after space returned" ||
-                    matchesShape(line, "while full ### ..........................*"))
-            << line;
-    }
-    resetLogCore();  // the roll on removal still needs the mount
 }
 
 TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
