@@ -105,18 +105,6 @@ TEST_F(DetailsViewTest, WiredDetailsComeFromTheInventorysTextsOrReadNotAvailable
               "Interface name: en0/Ethernet\n");
 }
 
-TEST_F(DetailsViewTest, ShowHideMenuItemsLeavesExactlyOneGroupVisible) {
-    launch();
-    delegate->showHideMenuItems(false);
-    EXPECT_EQ(visibleTitles(*delegate).size(), 10u);
-    EXPECT_TRUE(delegate->infoItems().ipAddress->isHidden());
-    delegate->showHideMenuItems(true);
-    EXPECT_EQ(visibleTitles(*delegate).size(), 3u);
-    EXPECT_TRUE(delegate->infoItems().txRate->isHidden());
-    delegate->setMenuItemText("", delegate->infoItems().ssid);
-    EXPECT_EQ(delegate->infoItems().ssid->title(), "");
-}
-
 TEST_F(DetailsViewTest, IconSwitchesFromAnotherThreadArriveInOrder) {
     launch();
     std::thread t([&] {

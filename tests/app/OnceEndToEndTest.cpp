@@ -8,66 +8,12 @@
 namespace ww::test {
 namespace {
 
-const char* kIfconfigBoth = R"(lo0: flags=8049<UP,LOOPBACK,RUNNING,MULTICAST> mtu 16384
-	options=1203<RXCSUM,TXCSUM,TXSTATUS,SW_TIMESTAMP>
-	inet 127.0.0.1 netmask 0xff000000 
-	inet6 ::1 prefixlen 128 
-en0: flags=8863<UP,BROADCAST,SMART,RUNNING,SIMPLEX,MULTICAST> mtu 1500
-	ether 8c:2d:aa:33:03:e9 
-	inet6 fe80::1c8b:5f3a:8f2e:11d2%en0 prefixlen 64 secured scopeid 0x4 
-	inet 192.168.1.20 netmask 0xffffff00 broadcast 192.168.1.255
-	nd6 options=201<PERFORMNUD,DAD>
-	media: autoselect
-	status: active
-en5: flags=8863<UP,BROADCAST,SMART,RUNNING,SIMPLEX,MULTICAST> mtu 1500
-	ether a8:20:66:31:95:57 
-	inet 10.0.0.5 netmask 0xffffff00 broadcast 10.0.0.255
-	media: autoselect (1000baseT <full-duplex>)
-	status: active
-)";
-
-const char* kNetworksetup = R"(
-Hardware Port: Wi-Fi
-Device: en0
-Ethernet Address: 8c:2d:aa:33:03:e9
-
-Hardware Port: Thunderbolt Ethernet
-Device: en5
-Ethernet Address: a8:20:66:31:95:57
-
-VLAN Configurations
-===================
-)";
-
-const char* kSystemProfiler = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<array>
-	<dict>
-		<key>_dataType</key><string>SPNetworkDataType</string>
-		<key>_items</key>
-		<array>
-			<dict>
-				<key>_name</key><string>Thunderbolt Ethernet</string>
-				<key>interface</key><string>en5</string>
-				<key>type</key><string>Ethernet</string>
-				<key>spnetwork_service_order</key><integer>0</integer>
-			</dict>
-			<dict>
-				<key>_name</key><string>Wi-Fi</string>
-				<key>interface</key><string>en0</string>
-				<key>type</key><string>AirPort</string>
-				<key>spnetwork_service_order</key><integer>1</integer>
-			</dict>
-		</array>
-	</dict>
-</array>
-</plist>
-)";
+// Captured macOS output: Wi-Fi on en0, a Thunderbolt Ethernet port on en5.
+const std::string kFixtures = std::string(WW_SOURCE_ROOT) + "/tests/app/fixtures/";
 
 // Keeps only the blocks of the named interfaces (plus lo0).
 std::string ifconfigWith(bool wifi, bool wired) {
-    std::string all = kIfconfigBoth;
+    std::string all = readFile(kFixtures + "ifconfig.txt");
     size_t en0 = all.find("en0:"), en5 = all.find("en5:");
     return all.substr(0, en0) + (wifi ? all.substr(en0, en5 - en0) : "") +
            (wired ? all.substr(en5) : "");
@@ -79,8 +25,8 @@ const char* kWifiValues =
     "PHY Mode: 802.11ac\nTransmit Rate: 866 Mbps\n";
 const char* kWifiUnassociated =
     "SSID:\nBSSID: \nRSSI: -55 dBm\nNoise: -90 dBm\nChannel: 36/5 GHz (80 MHz)\nMCS Index: 9\n"
-    "Security: WPA2 Personal\nOp Mode: Infrastructure\nPHY Mode: 802.11ac\nTransmit Rate: 866 "
-    "Mbps\n";
+    "Security: WPA2 Personal\nOp Mode: Infrastructure\nPHY Mode: 802.11ac\n"
+    "Transmit Rate: 866 Mbps\n";
 const char* kWifiOff =
     "SSID:\nBSSID:\nRSSI:\nNoise:\nChannel:\nMCS Index: N/A\nSecurity:\nOp Mode:\nPHY Mode:\n"
     "Transmit Rate:\n";
@@ -90,10 +36,11 @@ class OnceEndToEndTest : public ::testing::Test {
     void SetUp() override {
         tools = dir.file("tools");
         file::makeDirectories(tools);
-        writeFile(dir.file("networksetup.txt"), kNetworksetup);
-        writeFile(dir.file("system_profiler.txt"), kSystemProfiler);
-        for (const char* tool : {"ifconfig", "networksetup", "system_profiler"}) {
-            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + dir.file(tool) + ".txt'\n", 0755);
+        for (std::string output : {dir.file("ifconfig.txt"), kFixtures + "networksetup.txt",
+                                   kFixtures + "system_profiler.xml"}) {
+            std::string tool = output.substr(output.rfind('/') + 1);
+            tool.resize(tool.find('.'));
+            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
         }
         std::string airport = buildDir() + "/libexec/wirewatch/airport";
         ASSERT_EQ(::symlink(airport.c_str(), (tools + "/airport").c_str()), 0);
