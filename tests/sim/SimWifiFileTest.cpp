@@ -20,82 +20,37 @@ Value joinNetwork(std::optional<std::string> ssid, std::optional<std::string> bs
     return d;
 }
 
+// "device=D join=SSID|BSSID|A,B," with "-" for what is absent.
+std::string deviceAndJoin(const sim::SimWifiState& s) {
+    std::string out = "device=" + s.device.value_or("-") + " join=";
+    if (!s.joinNetwork) return out + "-";
+    out += s.joinNetwork->ssid + "|" + s.joinNetwork->bssid.value_or("-") + "|";
+    for (const auto& a : s.joinNetwork->addresses) out += a + ",";
+    return out;
+}
+
 TEST(SimWifiStateTest, DeviceAndJoinNetworkKeys) {
-    struct Case {
-        const char* name;
-        Value device;  // null: key absent
-        Value join;    // null: key absent
-        std::optional<std::string> expectDevice;
-        bool expectJoin;
-        std::string expectSsid;
-        std::optional<std::string> expectBssid;
-        std::vector<std::string> expectAddresses;
-    };
-    const Case cases[] = {
-        {"neither", Value(), Value(), std::nullopt, false, "", std::nullopt, {}},
-        {"both",
-         Value::string("ww-wifi0"),
+    const Value none;  // key absent
+    const std::vector<std::tuple<const char*, Value, Value, std::string>> cases = {
+        {"neither", none, none, "device=- join=-"},
+        {"both", Value::string("ww-wifi0"),
          joinNetwork("Lab", "4c:43:41:4:1c:bc",
                      {Value::string("198.51.100.2/24"), Value::string("203.0.113.9/25")}),
-         "ww-wifi0",
-         true,
-         "Lab",
-         "4c:43:41:4:1c:bc",
-         {"198.51.100.2/24", "203.0.113.9/25"}},
-        {"empty device means none",
-         Value::string(""),
-         Value(),
-         std::nullopt,
-         false,
-         "",
-         std::nullopt,
-         {}},
-        {"device of the wrong type",
-         Value::integer(3),
-         Value(),
-         std::nullopt,
-         false,
-         "",
-         std::nullopt,
-         {}},
-        {"join without ssid",
-         Value(),
-         joinNetwork(std::nullopt, "aa:bb", {}),
-         std::nullopt,
-         false,
-         "",
-         std::nullopt,
-         {}},
-        {"join that is no dictionary",
-         Value(),
-         Value::string("Lab"),
-         std::nullopt,
-         false,
-         "",
-         std::nullopt,
-         {}},
-        {"join without bssid, addresses not texts skipped",
-         Value(),
+         "device=ww-wifi0 join=Lab|4c:43:41:4:1c:bc|198.51.100.2/24,203.0.113.9/25,"},
+        {"empty device means none", Value::string(""), none, "device=- join=-"},
+        {"device of the wrong type", Value::integer(3), none, "device=- join=-"},
+        {"join without ssid", none, joinNetwork(std::nullopt, "aa:bb", {}), "device=- join=-"},
+        {"join that is no dictionary", none, Value::string("Lab"), "device=- join=-"},
+        {"join without bssid, addresses not texts skipped", none,
          joinNetwork("Lab", std::nullopt,
                      {Value::integer(1), Value::string("198.51.100.2/24"), Value::boolean(true)}),
-         std::nullopt,
-         true,
-         "Lab",
-         std::nullopt,
-         {"198.51.100.2/24"}},
+         "device=- join=Lab|-|198.51.100.2/24,"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [what, device, join, expected] : cases) {
         Value d = simWifi(true, true);
-        if (!c.device.isNull()) d.set("device", c.device);
-        if (!c.join.isNull()) d.set("joinNetwork", c.join);
-        sim::SimWifiState s = sim::SimWifiState::fromPlist(d);
-        EXPECT_EQ(s.device, c.expectDevice);
-        ASSERT_EQ(s.joinNetwork.has_value(), c.expectJoin);
-        if (!c.expectJoin) continue;
-        EXPECT_EQ(s.joinNetwork->ssid, c.expectSsid);
-        EXPECT_EQ(s.joinNetwork->bssid, c.expectBssid);
-        EXPECT_EQ(s.joinNetwork->addresses, c.expectAddresses);
+        if (!device.isNull()) d.set("device", device);
+        if (!join.isNull()) d.set("joinNetwork", join);
+        EXPECT_EQ(deviceAndJoin(sim::SimWifiState::fromPlist(d)), expected) << what;
     }
 }
 
