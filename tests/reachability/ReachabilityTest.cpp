@@ -42,50 +42,34 @@ class ReachabilityTest : public ::testing::Test {
     FakeService service;
 };
 
-TEST(ReachabilityFlagsTest, FlagsStringHasOneLetterPerBit) {
-    struct Case {
-        ReachabilityFlags flags;
-        const char* text;
-    };
-    const Case cases[] = {
-        {0, "X- -------"},
-        {0x10002, "XR -----l-"},
-        {R, "XR -------"},
-        {c, "X- c------"},
-        {t, "X- -t-----"},
-        {i, "X- --i----"},
-        {C, "X- ---C---"},
-        {D, "X- ----D--"},
-        {l, "X- -----l-"},
-        {d, "X- ------d"},
-        {R | c | t | i | C | D | l | d, "XR ctiCDld"},
+// One letter per bit; connection required together with transient is
+// unreachable even with the reachable bit.
+TEST(ReachabilityFlagsTest, FlagsStringAndReachability) {
+    const std::tuple<ReachabilityFlags, const char*, bool> cases[] = {
+        {0, "X- -------", false},
+        {0x10002, "XR -----l-", true},
+        {R, "XR -------", true},
+        {c, "X- c------", false},
+        {t, "X- -t-----", false},
+        {i, "X- --i----", false},
+        {C, "X- ---C---", false},
+        {D, "X- ----D--", false},
+        {l, "X- -----l-", false},
+        {d, "X- ------d", false},
+        {R | c, "XR c------", true},
+        {R | t, "XR -t-----", true},
+        {R | c | t, "XR ct-----", false},
+        {c | t, "X- ct-----", false},
+        {R | l | d, "XR -----ld", true},
+        {R | c | t | d, "XR ct----d", false},
+        {R | c | C | D | i, "XR c-iCD--", true},
+        {R | c | t | i | C | D | l | d, "XR ctiCDld", false},
         // Bits without a letter leave no trace.
-        {0x40000 | 0x40 | 0x80000000u, "X- -------"},
+        {0x40000 | 0x40 | 0x80000000u, "X- -------", false},
     };
-    for (const auto& k : cases) {
-        EXPECT_EQ(Reachability::reachabilityFlagsString(k.flags), k.text) << std::hex << k.flags;
-    }
-}
-
-TEST(ReachabilityFlagsTest, ConnectionRequiredAndTransientTogetherIsUnreachable) {
-    struct Case {
-        ReachabilityFlags flags;
-        bool reachable;
-    };
-    const Case cases[] = {
-        {0, false},
-        {R, true},
-        {R | c, true},
-        {R | t, true},
-        {R | c | t, false},
-        {c | t, false},
-        {R | d, true},
-        {R | l | d, true},
-        {R | c | t | d, false},
-        {R | c | C | D | i, true},
-    };
-    for (const auto& k : cases) {
-        EXPECT_EQ(Reachability::isReachableWithFlags(k.flags), k.reachable) << std::hex << k.flags;
+    for (const auto& [flags, text, reachable] : cases) {
+        EXPECT_EQ(Reachability::reachabilityFlagsString(flags), text) << std::hex << flags;
+        EXPECT_EQ(Reachability::isReachableWithFlags(flags), reachable) << std::hex << flags;
     }
 }
 
@@ -349,12 +333,10 @@ TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
     ASSERT_TRUE(stopped.waitForCount(1));
     EXPECT_TRUE(stopped.events()[0]);
     // Once the block and the notification are done, nothing holds it.
-    EXPECT_TRUE(test::waitUntil(
-        [&] {
-            TestMainThread::install().drain();
-            return watch.expired();
-        },
-        test::after(test::kEventWaitLimit)));
+    EXPECT_TRUE(test::waitUntil([&] {
+        TestMainThread::install().drain();
+        return watch.expired();
+    }));
 }
 
 TEST_F(ReachabilityTest, DestroyingAnIdleMonitorUnregistersFromItsTarget) {

@@ -14,6 +14,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "reachability/ReachabilityService.h"
+#include "tests/support/common_TestSupport.h"
 #include "tests/support/reachability_Netns.h"
 
 namespace ww::test {

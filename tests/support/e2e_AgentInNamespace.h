@@ -267,7 +267,7 @@ class AgentInNamespace {
             return false;
         }
         if (!m_settings.reachabilityHost || !m_settings.reachabilityHost->empty()) {
-            if (!waitUntil([&] { return hasThread("ww.reachability") || exited(); }, deadline) ||
+            if (!pollUntil([&] { return hasThread("ww.reachability") || exited(); }, deadline) ||
                 exited()) {
                 error = "the agent's reachability monitor never started; its standard error:\n" +
                         agentStderr();
@@ -283,7 +283,7 @@ class AgentInNamespace {
         if (m_pid <= 0) return -1;
         ::kill(m_pid, SIGTERM);
         int status = 0;
-        bool done = waitUntil(
+        bool done = pollUntil(
             [&] {
                 pid_t r = ::waitpid(m_pid, &status, WNOHANG);
                 return r == m_pid || (r < 0 && errno != EINTR);
@@ -351,7 +351,7 @@ class AgentInNamespace {
     // Waits until no check has run for `quiet` in a row.
     bool waitUntilIdle(std::chrono::milliseconds quiet, SteadyTime deadline) {
         SteadyTime idleSince = std::chrono::steady_clock::now();
-        return waitUntil(
+        return pollUntil(
             [&] {
                 auto now = std::chrono::steady_clock::now();
                 if (hasThread("wirewatch-check")) idleSince = now;

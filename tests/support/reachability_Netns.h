@@ -59,7 +59,7 @@ inline std::string shellOutput(const std::string& commandLine) {
 
 // Polls a condition that nothing announces (a thread, a device's state, a
 // process) until it holds or the deadline passes; true when it held.
-inline bool waitUntil(const std::function<bool()>& condition, SteadyTime deadline,
+inline bool pollUntil(const std::function<bool()>& condition, SteadyTime deadline,
                       std::chrono::milliseconds pause = std::chrono::milliseconds(5)) {
     for (;;) {
         if (condition()) return true;
@@ -138,7 +138,7 @@ class Netns {
             return runShell("ip -n " + m_name + " link show dev " + dev +
                             " | grep -q 'state UP'") == 0;
         };
-        return waitUntil([&] { return carrier(name) && carrier(peer); },
+        return pollUntil([&] { return carrier(name) && carrier(peer); },
                          after(std::chrono::seconds(10)));
     }
 
