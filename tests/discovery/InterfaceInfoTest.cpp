@@ -6,10 +6,13 @@
 namespace ww {
 namespace {
 
-TEST(InterfaceInfo, FreshRecordPrintsNullsAndZero) {
+TEST(InterfaceInfo, FreshRecordPrintsNullsAndTheOrderUnsigned) {
     InterfaceInfo info;
     EXPECT_EQ(info.toString(), "(null),(null),(null),(null),(null),(null),0,(null)");
     EXPECT_EQ(info.description(), info.toString());
+    info.serviceOrder = -1;
+    EXPECT_EQ(info.toString(),
+              "(null),(null),(null),(null),(null),(null),18446744073709551615,(null)");
 }
 
 TEST(InterfaceInfo, FieldOrderOfTheRendering) {
@@ -24,13 +27,6 @@ TEST(InterfaceInfo, FieldOrderOfTheRendering) {
     info.sysProfilerName.set("Ethernet");
     info.serviceOrder = 3;
     EXPECT_EQ(info.toString(), "en7,Ethernet,00:1c:42:aa:bb:cc,10.0.0.5,active,,3,Ethernet");
-}
-
-TEST(InterfaceInfo, OrderPrintsUnsigned) {
-    InterfaceInfo info;
-    info.serviceOrder = -1;
-    EXPECT_EQ(info.toString(),
-              "(null),(null),(null),(null),(null),(null),18446744073709551615,(null)");
 }
 
 TEST(InterfaceInfo, TablesShowEachRecordInItsOneLineForm) {

@@ -99,30 +99,27 @@ TEST(HardwarePortMerge, PortsGiveNamesAndMissingAddresses) {
               "Thunderbolt Ethernet");
 }
 
-TEST(HardwarePortMerge, LastPortIsFinishedLikeTheOthers) {
+// Every port gets its own address line or none: a port without one must not
+// show the address of the port before it, and the last port is finished too.
+TEST(HardwarePortMerge, EachPortKeepsItsOwnAddressLine) {
     InterfaceTable ifconfig{{"en5", record("en5", "")}};
     auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, {});
     ASSERT_EQ(connected.size(), 1u);
     EXPECT_EQ(connected.at("en5")->displayName.get(), "Thunderbolt Ethernet");
     EXPECT_EQ(connected.at("en5")->MacAdress.get(), "00:1c:42:00:00:05");
-}
 
-// A port without its own "Ethernet Address:" line must not show the address of
-// the port before it.
-TEST(HardwarePortMerge, PortWithoutAddressLineKeepsAnEmptyAddress) {
     const std::string text =
         "Hardware Port: Ethernet\nDevice: en0\nEthernet Address: 00:11:22:33:44:55\n\n"
         "Hardware Port: iPhone USB\nDevice: en7\n\n";
-    InterfaceTable ifconfig{{"en0", record("en0", "")}, {"en7", record("en7", "")}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(text), ifconfig, {});
+    ifconfig = {{"en0", record("en0", "")}, {"en7", record("en7", "")}};
+    connected = mergeHardwarePorts(parseHardwarePorts(text), ifconfig, {});
     EXPECT_EQ(connected.at("en0")->MacAdress.get(), "00:11:22:33:44:55");
     EXPECT_EQ(connected.at("en7")->MacAdress.get(), "");
-}
 
-TEST(HardwarePortMerge, ProfilerOnlyFillsItsThreeFields) {
-    InterfaceTable ifconfig{{"en0", record("en0", "aa", "inactive")}};
-    auto connected = mergeHardwarePorts(
-        parseHardwarePorts("Hardware Port: Ethernet\nDevice: en0\n"), ifconfig, {});
+    // Without a service the profiler's three fields stay absent.
+    ifconfig = {{"en0", record("en0", "aa", "inactive")}};
+    connected = mergeHardwarePorts(parseHardwarePorts("Hardware Port: Ethernet\nDevice: en0\n"),
+                                   ifconfig, {});
     ASSERT_EQ(connected.size(), 1u);
     EXPECT_EQ(connected.at("en0")->toString(), "en0,Ethernet,aa,10.0.0.3,inactive,(null),0,(null)");
 }
@@ -137,28 +134,26 @@ TEST(HardwarePortMerge, InterfaceThatIsNoPortAndNoPortServiceIsLeftOut) {
     EXPECT_EQ(ifconfig.at("utun3")->status.get(), "active");
 }
 
-TEST(HardwarePortMerge, ServiceNamedLikeAPortAdmitsItsInterface) {
+TEST(HardwarePortMerge, OtherAdmissionRules) {
+    // A service named like a port admits its interface.
     InterfaceTable ifconfig{{"en9", record("en9", "bb", "inactive")}};
-    SystemProfilerTable profiler{{"en9", service("Thunderbolt Ethernet", "Ethernet", 7)}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, profiler);
+    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig,
+                                        {{"en9", service("Thunderbolt Ethernet", "Ethernet", 7)}});
     ASSERT_EQ(connected.size(), 1u);
     EXPECT_EQ(connected.at("en9")->toString(),
               "en9,Thunderbolt Ethernet,bb,10.0.0.3,active,Ethernet,7,Thunderbolt Ethernet");
-}
 
-TEST(HardwarePortMerge, OtherAdmissionRules) {
     // The BSD name is itself a port name; the service name is a device name.
-    InterfaceTable ifconfig{{"Wi-Fi", record("Wi-Fi", "")}, {"ppp0", record("ppp0", "")}};
-    SystemProfilerTable profiler{{"ppp0", service("en5", "PPP", 3)}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, profiler);
+    ifconfig = {{"Wi-Fi", record("Wi-Fi", "")}, {"ppp0", record("ppp0", "")}};
+    connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig,
+                                   {{"ppp0", service("en5", "PPP", 3)}});
     EXPECT_EQ(connected.size(), 2u);
     EXPECT_TRUE(connected.contains("Wi-Fi"));
     EXPECT_TRUE(connected.contains("ppp0"));
     EXPECT_FALSE(connected.at("Wi-Fi")->displayName.get().has_value());
-}
 
-TEST(HardwarePortMerge, NoPortLineAdmitsNothing) {
-    InterfaceTable ifconfig{{"en0", record("en0", "")}};
+    // Without a port line nothing is admitted.
+    ifconfig = {{"en0", record("en0", "")}};
     SystemProfilerTable profiler{{"en0", service("Wi-Fi", "AirPort", 0)}};
     EXPECT_TRUE(
         mergeHardwarePorts(parseHardwarePorts("Device: en0\n"), ifconfig, profiler).empty());
