@@ -22,9 +22,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -119,16 +119,14 @@ inline UsbDeviceSpec externalHubSpec() {
 
 class FakeSysfs {
   public:
-    FakeSysfs() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ww-usb-sysfs-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        m_root = pattern;
-        m_removeOnExit = true;
-        makeSkeleton();
-    }
+    FakeSysfs() : FakeSysfs(temporaryFolder()) { m_removeOnExit = true; }
     // A tree in `root` (made when missing), left in place (for demos).
-    explicit FakeSysfs(std::string root) : m_root(std::move(root)) { makeSkeleton(); }
+    explicit FakeSysfs(std::string root) : m_root(std::move(root)) {
+        for (const char* dir :
+             {"bus/usb/devices", "bus/usb/drivers/usb", "class/net", "class/block"}) {
+            makeDirectory(dir);
+        }
+    }
     ~FakeSysfs() {
         std::error_code ec;
         if (m_removeOnExit) std::filesystem::remove_all(m_root, ec);  // never follows links
@@ -211,9 +209,7 @@ class FakeSysfs {
     }
     std::string readFile(const std::string& relative) const {
         std::ifstream f(path(relative), std::ios::binary);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
+        return {std::istreambuf_iterator<char>(f), {}};
     }
     // A relative symbolic link at `from` to `to` (both relative to the root).
     void link(const std::string& from, const std::string& to) {
@@ -233,11 +229,11 @@ class FakeSysfs {
     }
 
   private:
-    void makeSkeleton() {
-        for (const char* dir :
-             {"bus/usb/devices", "bus/usb/drivers/usb", "class/net", "class/block"}) {
-            makeDirectory(dir);
-        }
+    static std::string temporaryFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "ww-usb-sysfs-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        return pattern;
     }
 
     struct Device {
