@@ -122,34 +122,6 @@ TEST_F(SimWifiPowerTest, FailPowerWinsBeforeTheDeviceIsTouched) {
     EXPECT_TRUE(state().power);
 }
 
-// A device that does not exist: the power change fails with the reason and
-// the file is left alone; a disconnect is logged and still recorded.
-TEST_F(SimWifiPowerTest, AMissingDeviceFailsThePowerChangeAndIsLoggedOnDisconnect) {
-    Value d = simWifi(true, true);
-    d.set("device", Value::string("ww-absent9"));
-    write(d);
-    sim::SimWifiInterface wifi(path);
-    for (bool on : {false, true}) {
-        std::optional<std::string> error;
-        EXPECT_FALSE(wifi.setPower(on, &error));
-        ASSERT_TRUE(error);
-        EXPECT_NE(error->find("ww-absent9"), std::string::npos) << *error;
-        EXPECT_NE(error->find("No such device"), std::string::npos) << *error;
-    }
-    EXPECT_TRUE(simOperations(path).empty());
-    EXPECT_TRUE(state().power);
-    EXPECT_TRUE(state().ssid);
-
-    ScopedCapture capture;
-    wifi.disassociate();
-    auto lines = capture.logger->texts();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0],
-              "Simulated Wi-Fi: cannot remove the device's addresses: ww-absent9: No such device");
-    EXPECT_EQ(simOperations(path), std::vector<std::string>{"disassociate"});
-    EXPECT_FALSE(state().ssid);
-}
-
 TEST_F(SimWifiPowerTest, AnUnreadableFileIsLoggedOnDisconnect) {
     writeFile(path, "not a property list");
     sim::SimWifiInterface wifi(path);

@@ -104,12 +104,8 @@ struct LogLine {
 
 inline std::vector<LogLine> parseLogLines(const std::string& text) {
     std::vector<LogLine> lines;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
+    for (std::string_view view : text::splitLines(text)) {
+        std::string line(view);
         std::tm tm{};
         int millis = 0;
         int used = 0;
@@ -121,10 +117,9 @@ inline std::vector<LogLine> parseLogLines(const std::string& text) {
         tm.tm_year -= 1900;
         tm.tm_mon -= 1;
         tm.tm_isdst = -1;
-        std::time_t seconds = std::mktime(&tm);
-        lines.push_back(LogLine{
-            std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(millis),
-            line.substr(static_cast<std::size_t>(used))});
+        lines.push_back(LogLine{std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
+                                    std::chrono::milliseconds(millis),
+                                line.substr(static_cast<std::size_t>(used))});
     }
     return lines;
 }
