@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -14,12 +15,13 @@
 #include "logging/DDLogFileInfo.h"
 #include "logging/DDLogFileManager.h"
 #include "platform/foundation/FileUtil.h"
-#include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 #include "tests/logging/LoggingTestSupport.h"
 
 namespace ww::test {
 namespace {
+
+using ::testing::HasSubstr;
 
 // Replaces the bytes in place: the file keeps its birth time and attributes.
 void overwrite(const std::string& path, const std::string& bytes) {
@@ -27,6 +29,14 @@ void overwrite(const std::string& path, const std::string& bytes) {
 }
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// What `f` writes to standard error.
+template <typename F>
+std::string stderrOf(F&& f) {
+    ::testing::internal::CaptureStderr();
+    f();
+    return ::testing::internal::GetCapturedStderr();
+}
 
 bool hasArchivedXattr(const std::string& path) {
     return ::getxattr(path.c_str(), DDLogFileInfo::kArchivedAttributeName, nullptr, 0) >= 0;
@@ -203,12 +213,8 @@ TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuiet
     overwrite(m_dir.path() + "/plainfile", "x");
     std::string bad = m_dir.path() + "/plainfile/logs";
     auto logger = DDFileLogger::create(DDLogFileManagerDefault::create(bad));
-    ::testing::internal::CaptureStderr();
-    writeDirect(logger, "nowhere to go");
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "),
-              std::string::npos)
-        << err;
+    EXPECT_THAT(stderrOf([&] { writeDirect(logger, "nowhere to go"); }),
+                HasSubstr("DDFileLogManagerDefault: Error creating logsDirectory: "));
 }
 
 TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASidecar) {
@@ -220,25 +226,15 @@ TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASideca
         fs->attributeError = refuse;
         auto info = DDLogFileInfo::logFileWithPath(path, DDLogClock::system(), fs);
         EXPECT_FALSE(info->isArchived());
-        ::testing::internal::CaptureStderr();
-        info->setIsArchived(true);
-        std::string err = ::testing::internal::GetCapturedStderr();
+        std::string err = stderrOf([&] { info->setIsArchived(true); });
         if (refuse == EACCES) {
             // Other failures are reported and leave the file unarchived.
-            EXPECT_NE(err.find(format("DDLogFileInfo: setxattr(user.lumberjack.log.archived, "
-                                      "%@): error = %d",
-                                      name, EACCES)),
-                      std::string::npos)
-                << err;
+            const std::string what =
+                "(user.lumberjack.log.archived, " + name + "): error = " + std::to_string(EACCES);
+            EXPECT_THAT(err, HasSubstr("DDLogFileInfo: setxattr" + what));
             EXPECT_FALSE(info->isArchived());
-            ::testing::internal::CaptureStderr();
-            info->setIsArchived(false);
-            err = ::testing::internal::GetCapturedStderr();
-            EXPECT_NE(err.find(format("DDLogFileInfo: removexattr(user.lumberjack.log.archived, "
-                                      "%@): error = %d",
-                                      name, EACCES)),
-                      std::string::npos)
-                << err;
+            EXPECT_THAT(stderrOf([&] { info->setIsArchived(false); }),
+                        HasSubstr("DDLogFileInfo: removexattr" + what));
             continue;
         }
         EXPECT_EQ(err, "");
@@ -454,7 +450,7 @@ TEST_F(FileLoggerTest, RestartContinuesTheNewestUnarchivedFileWhileItIsWithinBot
         std::string oldText = readFile(old);
         EXPECT_TRUE(oldText.starts_with(line + "\n")) << oldText;
         EXPECT_EQ(oldText.find("after the restart") != std::string::npos, c.continues);
-        EXPECT_NE(readFile(current).find("  after the restart\n"), std::string::npos);
+        EXPECT_THAT(readFile(current), HasSubstr("  after the restart\n"));
         EXPECT_EQ(counting->unsortedLogFileNames().size(), c.continues ? 1u : 2u);
     }
 }
@@ -591,20 +587,20 @@ TEST_F(FileLoggerTest, FailedAppendsLeaveNoTornLineAndStopNothingAfterwards) {
     // The next batch gets 5 bytes out, then the disk is full for a while.
     fs->partialBytes = 5;
     fs->failingWrites = 3;
-    ::testing::internal::CaptureStderr();
-    WWLogError("lost one");
-    WWLogError("lost two");
-    WWLogError("lost three");
-    std::string failed = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(failed.find("DDFileLogger: Error appending to log file"), std::string::npos);
-    EXPECT_NE(failed.find("No space left on device"), std::string::npos);
+    std::string failed = stderrOf([] {
+        WWLogError("lost one");
+        WWLogError("lost two");
+        WWLogError("lost three");
+    });
+    EXPECT_THAT(failed, HasSubstr("DDFileLogger: Error appending to log file"));
+    EXPECT_THAT(failed, HasSubstr("No space left on device"));
     EXPECT_EQ(fs->failingWrites.load(), 0);
-    ::testing::internal::CaptureStderr();
-    WWLogError("after space returned");
-    WWLogInfo("and more");
-    DDLog::flushLog();
-    std::string recovered = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(recovered.find("again; 3 lines lost"), std::string::npos) << recovered;
+    EXPECT_THAT(stderrOf([] {
+                    WWLogError("after space returned");
+                    WWLogInfo("and more");
+                    DDLog::flushLog();
+                }),
+                HasSubstr("again; 3 lines lost"));
     std::string first = currentPath(logger);
     EXPECT_EQ(readFile(first), "before the disk filled up\nafter space returned\nand more\n");
     EXPECT_EQ(m->unsortedLogFileNames().size(), 1u) << "a full disk keeps the current file";
@@ -612,11 +608,11 @@ TEST_F(FileLoggerTest, FailedAppendsLeaveNoTornLineAndStopNothingAfterwards) {
     // Other errors move logging to a new file.
     fs->writeErrno = EIO;
     fs->failingWrites = 1;
-    ::testing::internal::CaptureStderr();
-    WWLogError("lost");
-    WWLogError("second file");
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Input/output error"), std::string::npos) << err;
+    EXPECT_THAT(stderrOf([] {
+                    WWLogError("lost");
+                    WWLogError("second file");
+                }),
+                HasSubstr("Input/output error"));
     EXPECT_EQ(readFile(first), "before the disk filled up\nafter space returned\nand more\n");
     EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     EXPECT_NE(currentPath(logger), first);
@@ -632,7 +628,7 @@ TEST_F(FileLoggerTest, AnUnopenableNewestFileIsPassedOverForANewOne) {
     writeDirect(logger, "still logged");
     std::string current = currentPath(logger);
     EXPECT_NE(current, trap);
-    EXPECT_NE(readFile(current).find("still logged"), std::string::npos);
+    EXPECT_THAT(readFile(current), HasSubstr("still logged"));
 }
 
 TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
@@ -648,7 +644,7 @@ TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
     std::string d = info.description();
     for (const char* key : {"filePath", "fileName", "fileAttributes", "creationDate",
                             "modificationDate", "fileSize", "age", "isArchived"}) {
-        EXPECT_NE(d.find(std::string(key) + " = "), std::string::npos) << key;
+        EXPECT_THAT(d, HasSubstr(std::string(key) + " = "));
     }
     DDLogFileInfo same(path, m_stampedClock, m_stampedFs);
     EXPECT_TRUE(info.isEqual(same));
@@ -663,10 +659,8 @@ TEST_F(FileLoggerTest, FileInfoKeepsWhatItReadAndDescribesItself) {
     EXPECT_EQ(info.filePath(), m_dir.path() + "/log-0A0B0C.txt");
     EXPECT_EQ(info.fileName(), "log-0A0B0C.txt");
     EXPECT_TRUE(info.isArchived());
-    ::testing::internal::CaptureStderr();
-    info.renameFile("missing/log-0D0E0F.txt");
-    std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DDLogFileInfo: Error renaming file (log-0A0B0C.txt): "), std::string::npos);
+    EXPECT_THAT(stderrOf([&] { info.renameFile("missing/log-0D0E0F.txt"); }),
+                HasSubstr("DDLogFileInfo: Error renaming file (log-0A0B0C.txt): "));
     EXPECT_EQ(info.filePath(), m_dir.path() + "/missing/log-0D0E0F.txt");
 }
 
