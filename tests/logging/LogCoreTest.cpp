@@ -197,14 +197,32 @@ TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksN
             DDLog::flushLog();
         },
         "sync log on the logging queue");
+    // The logger's queue busy with a task while the core waits to fan a line
+    // out to it: a synchronous line from that task cannot wait for the core.
+    Gate gate;
+    logger->loggerQueue()->async([&] {
+        gate.wait();
+        WWLogError("from a task on the logger's queue");
+    });
+    ASSERT_TRUE(gate.waitEntered());
+    logAsync("fanned out behind the task");
+    bool behind = waitUntil([&] { return logger->loggerQueue()->pendingCount() == 1; });
+    EXPECT_TRUE(behind) << "the line was not fanned out behind the task";
+    finishesWithin(
+        [&] {
+            gate.open();
+            DDLog::flushLog();
+        },
+        "sync log from a busy logger queue");
     // A redirected line is queued while its trigger is fanned out, so it may
     // come after the flush: wait for all of them.
-    ASSERT_TRUE(logger->waitForCount(6));
+    ASSERT_TRUE(logger->waitForCount(8));
     auto texts = logger->texts();
     for (const char* text : {"trigger", "from the logger's queue"}) {
         EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 2) << text;
     }
-    for (const char* text : {"queued on the logging queue", "inside a sync on the logging queue"}) {
+    for (const char* text : {"queued on the logging queue", "inside a sync on the logging queue",
+                             "from a task on the logger's queue", "fanned out behind the task"}) {
         EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 1) << text;
     }
 }
