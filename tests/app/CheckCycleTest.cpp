@@ -7,23 +7,6 @@
 namespace ww::test {
 namespace {
 
-const char* kBoth = "AppDelegate: both wireless and wired are connected on system, applying rule....";
-const char* kDisconnect =
-    "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ";
-const char* kDisable =
-    "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
-const char* kBothNoRule = "AppDelegate: both wired & wireless are connected, and no rule is configured...";
-const char* kWiredOnly = "AppDelegate: only wired are connected on system, applying rule....";
-const char* kWiredNoRule = "AppDelegate: only connected via wired and no rule is configured...";
-const char* kNotWired =
-    "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....";
-const char* kWifiOnly = "AppDelegate: system is connected via wifi only so no rule will be executed......";
-const char* kNotWireless =
-    "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..";
-const char* kEnabling = "AppDelegate: enabling wireless as enable wireless is true...";
-const char* kNothingToDo =
-    "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so nothing to do..";
-
 struct Row {
     const char* name;
     bool wired;

@@ -19,17 +19,13 @@ std::string ifconfigWith(bool wifi, bool wired) {
            (wired ? all.substr(en5) : "");
 }
 
-const char* kWifiValues =
-    "SSID: Flowers By Irene\nBSSID: 4C:43:41:04:1C:BC\nRSSI: -55 dBm\nNoise: -90 dBm\n"
-    "Channel: 36/5 GHz (80 MHz)\nMCS Index: 9\nSecurity: WPA2 Personal\nOp Mode: Infrastructure\n"
-    "PHY Mode: 802.11ac\nTransmit Rate: 866 Mbps\n";
-const char* kWifiUnassociated =
-    "SSID:\nBSSID: \nRSSI: -55 dBm\nNoise: -90 dBm\nChannel: 36/5 GHz (80 MHz)\nMCS Index: 9\n"
-    "Security: WPA2 Personal\nOp Mode: Infrastructure\nPHY Mode: 802.11ac\n"
-    "Transmit Rate: 866 Mbps\n";
-const char* kWifiOff =
-    "SSID:\nBSSID:\nRSSI:\nNoise:\nChannel:\nMCS Index: N/A\nSecurity:\nOp Mode:\nPHY Mode:\n"
-    "Transmit Rate:\n";
+// The details once the rule disassociated the simulated Wi-Fi.
+std::vector<std::string> unassociated() {
+    std::vector<std::string> details = kWifiDetails;
+    details[0] = "SSID:";
+    details[1] = "BSSID: ";
+    return details;
+}
 
 class OnceEndToEndTest : public ::testing::Test {
   protected:
@@ -65,114 +61,44 @@ class OnceEndToEndTest : public ::testing::Test {
 TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
     struct Case {
         const char* name;
-        bool wifi, wired, power, associated;
+        bool wifi, wired, radioOn;  // radioOn: powered and associated
         const char* rule;
         const char* enableWireless;
-        const char* extra;
-        std::string out;
-        std::vector<std::string> ops;
+        const char* icon;
+        std::vector<std::string> details, ops;
         const char* logLine;
+        const char* extra = "";
     };
+    const std::vector<std::string> wiredDetails = {"IP address: 10.0.0.5",
+                                                   "MAC address: A8:20:66:31:95:57",
+                                                   "Interface name: en5/Thunderbolt Ethernet"};
+    // clang-format off
     const Case cases[] = {
-        {"both, rule 0",
-         true,
-         true,
-         true,
-         true,
-         "0",
-         "1",
-         "",
-         std::string("icon: ww-menubar\n") + kWifiUnassociated,
-         {"disassociate"},
-         "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do "
-         "so.. "},
-        {"both, rule 1",
-         true,
-         true,
-         true,
-         true,
-         "1",
-         "1",
-         "",
-         std::string("icon: ww-menubar\n") + kWifiOff,
-         {"setPower:0"},
-         "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. "},
-        {"both, no rule",
-         true,
-         true,
-         true,
-         true,
-         "-1",
-         "1",
-         "",
-         std::string("icon: ww-warning-menubar\n") + kWifiValues,
-         {},
-         "AppDelegate: both wired & wireless are connected, and no rule is configured..."},
-        {"wired only",
-         false,
-         true,
-         true,
-         true,
-         "0",
-         "1",
-         "",
-         "icon: ww-menubar\nIP address: 10.0.0.5\nMAC address: A8:20:66:31:95:57\n"
-         "Interface name: en5/Thunderbolt Ethernet\n",
-         {"disassociate"},
-         "AppDelegate: only wired are connected on system, applying rule...."},
-        {"Wi-Fi only",
-         true,
-         false,
-         true,
-         true,
-         "1",
-         "1",
-         "",
-         std::string("icon: ww-menubar\n") + kWifiValues,
-         {},
-         "AppDelegate: system is connected via wifi only so no rule will be executed......"},
-        {"nothing, enable wireless",
-         false,
-         false,
-         false,
-         false,
-         "0",
-         "1",
-         "",
-         std::string("icon: ww-menubar\n") + kWifiUnassociated,
-         {"setPower:1"},
-         "AppDelegate: enabling wireless as enable wireless is true..."},
-        {"nothing, leave wireless off",
-         false,
-         false,
-         false,
-         false,
-         "0",
-         "0",
-         "",
-         std::string("icon: ww-warning-menubar\n") + kWifiOff,
-         {},
-         "user havent' selected to enable wireless so nothing to do.."},
-        {"dry run",
-         true,
-         true,
-         true,
-         true,
-         "1",
-         "1",
-         "--dry-run",
-         std::string("icon: ww-menubar\n") + kWifiValues,
-         {},
-         "Dry run: would switch Wi-Fi power off"},
+        {"both, rule 0", true, true, true, "0", "1", "ww-menubar", unassociated(), {"disassociate"},
+         kDisconnect},
+        {"both, rule 1", true, true, true, "1", "1", "ww-menubar", kWifiOffDetails, {"setPower:0"},
+         kDisable},
+        {"both, no rule", true, true, true, "-1", "1", "ww-warning-menubar", kWifiDetails, {},
+         kBothNoRule},
+        {"wired only", false, true, true, "0", "1", "ww-menubar", wiredDetails, {"disassociate"},
+         kWiredOnly},
+        {"Wi-Fi only", true, false, true, "1", "1", "ww-menubar", kWifiDetails, {}, kWifiOnly},
+        {"nothing, enable wireless", false, false, false, "0", "1", "ww-menubar", unassociated(),
+         {"setPower:1"}, kEnabling},
+        {"nothing, leave wireless off", false, false, false, "0", "0", "ww-warning-menubar",
+         kWifiOffDetails, {}, kNothingToDo},
+        {"dry run", true, true, true, "1", "1", "ww-menubar", kWifiDetails, {},
+         "Dry run: would switch Wi-Fi power off", "--dry-run"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(dir.file("ifconfig.txt"), ifconfigWith(c.wifi, c.wired));
-        writeFile(simPath, plist::toXml(simWifi(c.power, c.associated)));
+        writeFile(simPath, plist::toXml(simWifi(c.radioOn, c.radioOn)));
         std::string logsDir = dir.file(std::string("logs ") + c.name);
         ProgramRun r = runOnce(c.rule, c.enableWireless, logsDir, c.extra);
         ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.out, menuText(c.icon, c.details));
         EXPECT_EQ(simOperations(simPath), c.ops);
         std::string log = logFilesText(logsDir);
         EXPECT_NE(log.find(c.logLine), std::string::npos) << log;

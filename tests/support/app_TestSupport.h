@@ -76,6 +76,49 @@ inline void writeFile(const std::string& path, const std::string& text, mode_t m
     file::writeAtomically(path, text, mode);
 }
 
+// The check's log lines.
+inline constexpr const char* kBoth =
+    "AppDelegate: both wireless and wired are connected on system, applying rule....";
+inline constexpr const char* kDisconnect =
+    "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ";
+inline constexpr const char* kDisable =
+    "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
+inline constexpr const char* kBothNoRule =
+    "AppDelegate: both wired & wireless are connected, and no rule is configured...";
+inline constexpr const char* kWiredOnly =
+    "AppDelegate: only wired are connected on system, applying rule....";
+inline constexpr const char* kWiredNoRule =
+    "AppDelegate: only connected via wired and no rule is configured...";
+inline constexpr const char* kNotWired =
+    "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....";
+inline constexpr const char* kWifiOnly =
+    "AppDelegate: system is connected via wifi only so no rule will be executed......";
+inline constexpr const char* kNotWireless =
+    "AppDelegate: system is not connected via wireless and checking if wireless needs to be "
+    "enabled..";
+inline constexpr const char* kEnabling =
+    "AppDelegate: enabling wireless as enable wireless is true...";
+inline constexpr const char* kNothingToDo =
+    "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so "
+    "nothing to do..";
+
+// The Wi-Fi details shown for simWifi(true, true), and for a radio that is off.
+inline const std::vector<std::string> kWifiDetails = {
+    "SSID: Flowers By Irene",  "BSSID: 4C:43:41:04:1C:BC",   "RSSI: -55 dBm",
+    "Noise: -90 dBm",          "Channel: 36/5 GHz (80 MHz)", "MCS Index: 9",
+    "Security: WPA2 Personal", "Op Mode: Infrastructure",    "PHY Mode: 802.11ac",
+    "Transmit Rate: 866 Mbps"};
+inline const std::vector<std::string> kWifiOffDetails = {
+    "SSID:",          "BSSID:",    "RSSI:",    "Noise:",    "Channel:",
+    "MCS Index: N/A", "Security:", "Op Mode:", "PHY Mode:", "Transmit Rate:"};
+
+// The menu as `wirewatch --once` prints it.
+inline std::string menuText(const std::string& icon, const std::vector<std::string>& items) {
+    std::string text = "icon: " + icon + "\n";
+    for (const auto& item : items) text += item + "\n";
+    return text;
+}
+
 // A simulated Wi-Fi: powered, associated, with the values given.
 inline plist::Value simWifi(bool power, bool associated) {
     plist::Value d = plist::Value::dictionary();
