@@ -322,6 +322,10 @@ TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
         ASSERT_TRUE(monitor->startNotifier());
         watch = monitor;
     }
+    // Without a reachable block a reachable change only notifies.
+    ChangeNotifications notifications(kReachabilityChangedNotification, watch.lock().get());
+    ASSERT_TRUE(state->fire(R));
+    ASSERT_TRUE(notifications.log().waitForCount(1));
     ASSERT_TRUE(state->fire(0));
     ASSERT_TRUE(stopped.waitForCount(1));
     EXPECT_TRUE(stopped.events()[0]);
