@@ -26,10 +26,20 @@ class SysfsUsbRegistryTest : public ::testing::Test {
 
     FakeSysfs tree;
     const test::UsbMachine machine = test::addUsbMachine(tree);
-    const std::string &phone = machine.phone, &keyboard = machine.keyboard;
+    const std::string &phone = machine.phone, &keyboard = machine.keyboard, &stick = machine.stick;
     test::RecordingAttributeWriter writer;
     SysfsUsbRegistry registry{tree.root(), writer};
 };
+
+TEST_F(SysfsUsbRegistryTest, MissingNameAndUnreadableNumbers) {
+    tree.writeFile(tree.deviceDirectory(keyboard) + "/idProduct", "c31g\n");
+    std::filesystem::remove(tree.path(tree.deviceDirectory(stick) + "/product"));
+    const std::vector<UsbDeviceEntry> list = registry.devices();
+    ASSERT_TRUE(find(list, keyboard) && find(list, stick));
+    EXPECT_EQ(find(list, keyboard)->numbers, std::nullopt);
+    EXPECT_EQ(find(list, stick)->name, "");
+    EXPECT_EQ(find(list, stick)->numbers, (UsbNumbers{0x0781, 0x5567}));
+}
 
 TEST_F(SysfsUsbRegistryTest, NumberTexts) {
     const struct {
