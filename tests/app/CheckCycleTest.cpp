@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
             {{kNotWired, E}, {kNotWireless, E}, {kEnabling, E}}, {"setPower:1"}, true, "ww-menubar",
             false},
         Row{"NothingEnable0", false, false, "0", "0",
-            {{kNotWired, E}, {kNotWireless, E}, {kNothingToDo, I}}, {}, true, "ww-warning-menubar",
-            false},
+            {{kNotWired, E}, {kNotWireless, E}, {kNoWirelessWanted, I}}, {}, true,
+            "ww-warning-menubar", false},
         Row{"NothingEnable2", false, false, "0", "2", {{kNotWired, E}, {kNotWireless, E}}, {}, false,
             nullptr, false}),
     [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });

@@ -86,7 +86,7 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         {"nothing, enable wireless", false, false, false, "0", "1", "ww-menubar", unassociated(),
          {"setPower:1"}, kEnabling},
         {"nothing, leave wireless off", false, false, false, "0", "0", "ww-warning-menubar",
-         kWifiOffDetails, {}, kNothingToDo},
+         kWifiOffDetails, {}, kNoWirelessWanted},
         {"dry run", true, true, true, "1", "1", "ww-menubar", kWifiDetails, {},
          "Dry run: would switch Wi-Fi power off", "--dry-run"},
     };

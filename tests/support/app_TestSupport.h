@@ -98,7 +98,7 @@ inline constexpr const char* kNotWireless =
     "enabled..";
 inline constexpr const char* kEnabling =
     "AppDelegate: enabling wireless as enable wireless is true...";
-inline constexpr const char* kNothingToDo =
+inline constexpr const char* kNoWirelessWanted =
     "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so "
     "nothing to do..";
 
