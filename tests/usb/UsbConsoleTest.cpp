@@ -18,6 +18,15 @@
 namespace ww {
 namespace {
 
+TEST(UsbConsole, StandardStreamsGetTheTextsAsWritten) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    UsbConsole::standard().standardOutput("Device not found\n");
+    UsbConsole::standard().standardError(std::string("bsdName: a\0b\n", 13));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string("bsdName: a\0b\n", 13));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Device not found\n");
+}
+
 // Exit codes of the child that listens on its own /dev/log.
 constexpr int kReceived = 0;
 constexpr int kCannotIsolate = 77;
