@@ -30,6 +30,18 @@ TEST_F(DetailsViewTest, WiFiDetailsOfAPoweredAssociatedInterface) {
     EXPECT_FALSE(delegate->isRunning());
 }
 
+TEST_F(DetailsViewTest, ANetworkNameCannotBreakTheOneLinePerItemReport) {
+    plist::Value sim = simWifi(true, true);
+    sim.set("ssid", plist::Value::string("evil\nicon: ww-warning-menubar\x1B[2J"));
+    writeFile(simPath, plist::toXml(sim));
+    wireless = true;
+    launch();
+    runCheck();
+    std::string report = delegate->menuReport();
+    EXPECT_EQ(report.substr(0, report.find('\n', report.find('\n') + 1) + 1),
+              "icon: ww-menubar\nSSID: evil?icon: ww-warning-menubar?[2J\n");
+}
+
 TEST_F(DetailsViewTest, MissingSsidBssidAndChannel) {
     plist::Value sim = simWifi(true, false);
     sim.erase("channelNumber");

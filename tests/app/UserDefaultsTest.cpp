@@ -122,6 +122,16 @@ TEST(UserDefaultsTest, ADamagedFileIsKeptAsideAndTheStoreStartsEmpty) {
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1].rfind("p.plist.damaged-", 0), 0u) << names[1];
     EXPECT_EQ(readFile(dir.file(names[1])), "<plist><dict><key>selectedInterfaceOption</key><str");
+
+    // A file too large to be preferences is set aside unread.
+    std::string huge = dir.file("huge.plist");
+    writeFile(huge, "");
+    ASSERT_EQ(::truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+    std::vector<std::string> hugeConsole;
+    UserDefaults big(huge, [&](const std::string& l) { hugeConsole.push_back(l); });
+    EXPECT_FALSE(big.stringForKey("selectedInterfaceOption").has_value());
+    ASSERT_EQ(hugeConsole.size(), 1u);
+    EXPECT_NE(hugeConsole[0].find("larger than 16 MiB"), std::string::npos) << hugeConsole[0];
 }
 
 TEST(UserDefaultsTest, AWriterKilledAtAnyMomentNeverLeavesAnUnreadableFile) {

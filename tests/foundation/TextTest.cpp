@@ -59,6 +59,15 @@ TEST(TextTest, StrictUtf8Validation) {
     EXPECT_EQ(decodeUtf8("ok"), "ok");
 }
 
+TEST(TextTest, SingleLineShowsControlCharactersAsQuestionMarks) {
+    EXPECT_EQ(singleLine("Caf\xC3\xA9 5G"), "Caf\xC3\xA9 5G");
+    EXPECT_EQ(singleLine("a\nb\rc\td"), "a?b?c?d");
+    EXPECT_EQ(singleLine("\x1B[2J\x7F"), "?[2J?");
+    EXPECT_EQ(singleLine("x\xC2\x85y\xE2\x80\xA8z"), "x?y?z");  // U+0085, U+2028
+    EXPECT_EQ(singleLine("bad\xFF\xC3"), "bad??");                  // not UTF-8
+    EXPECT_EQ(singleLine("\xEF\xBF\xBD"), "\xEF\xBF\xBD");            // a real U+FFFD stays
+}
+
 TEST(TextTest, SplitKeepsEmptyPieces) {
     auto parts = split("a::b:", ':');
     ASSERT_EQ(parts.size(), 4u);
