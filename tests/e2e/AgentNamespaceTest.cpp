@@ -79,13 +79,10 @@ class AgentNamespaceTest : public ::testing::Test {
             << "the reaction came too late to tell it from the first timer tick";
     }
 
-    // The next change waits half a second after the previous reaction and
-    // until no check runs, so that neither a late check nor the timer can
-    // take the credit for what follows.
-    void settle() {
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() + 500ms);
-        ASSERT_TRUE(agent->waitUntilIdle(100ms, after(10s)));
-    }
+    // The next change waits until no check has run for half a second (the
+    // previous reaction's own changes start one more), so that no late check
+    // can take the credit for what follows.
+    void settle() { ASSERT_TRUE(agent->waitUntilIdle(500ms, after(10s))); }
 
     std::unique_ptr<AgentInNamespace> agent;
     SystemTime banner, changed;
