@@ -43,16 +43,6 @@ struct Request {
     }
 };
 
-template <typename OnAttribute>
-void forEachAttribute(const nlmsghdr& message, std::size_t offset, OnAttribute&& onAttribute) {
-    if (message.nlmsg_len < NLMSG_LENGTH(offset)) return;
-    auto* attribute = reinterpret_cast<const rtattr*>(
-        reinterpret_cast<const char*>(NLMSG_DATA(&message)) + NLMSG_ALIGN(offset));
-    int remaining = static_cast<int>(message.nlmsg_len) - static_cast<int>(NLMSG_SPACE(offset));
-    for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining)) {
-        onAttribute(*attribute);
-    }
-}
 
 std::string failure(const std::string& device, int error) {
     if (error < 0) return device + ": no answer from the kernel";

@@ -29,17 +29,6 @@ std::string errnoText(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
 }
 
-// Walks the attributes of one message, starting `offset` bytes into its payload.
-template <typename OnAttribute>
-void forEachAttribute(const nlmsghdr& message, std::size_t offset, OnAttribute&& onAttribute) {
-    if (message.nlmsg_len < NLMSG_LENGTH(offset)) return;
-    auto* attribute = reinterpret_cast<const rtattr*>(
-        reinterpret_cast<const char*>(NLMSG_DATA(&message)) + NLMSG_ALIGN(offset));
-    int remaining = static_cast<int>(message.nlmsg_len) - static_cast<int>(NLMSG_SPACE(offset));
-    for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining)) {
-        onAttribute(*attribute);
-    }
-}
 
 bool hasGatewayInMultipath(const rtattr& multipath) {
     auto* hop = reinterpret_cast<const rtnexthop*>(RTA_DATA(&multipath));

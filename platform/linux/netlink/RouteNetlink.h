@@ -1,6 +1,7 @@
 #pragma once
 
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
 #include <cstddef>
@@ -55,6 +56,19 @@ void forEachMessage(const void* data, std::size_t length, OnMessage&& onMessage)
         if (step >= left) return;
         at += step;
         left -= step;
+    }
+}
+
+// Calls `onAttribute` for every attribute of one message, starting `offset`
+// bytes into its payload (after the message's fixed part).
+template <typename OnAttribute>
+void forEachAttribute(const nlmsghdr& message, std::size_t offset, OnAttribute&& onAttribute) {
+    if (message.nlmsg_len < NLMSG_LENGTH(offset)) return;
+    auto* attribute = reinterpret_cast<const rtattr*>(
+        reinterpret_cast<const char*>(NLMSG_DATA(&message)) + NLMSG_ALIGN(offset));
+    int remaining = static_cast<int>(message.nlmsg_len) - static_cast<int>(NLMSG_SPACE(offset));
+    for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining)) {
+        onAttribute(*attribute);
     }
 }
 
