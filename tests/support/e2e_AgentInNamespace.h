@@ -43,13 +43,10 @@ inline constexpr const char* kWifiBssid = "4c:43:41:4:1c:bc";
 
 // The banner line every start writes first (after the separator).
 inline constexpr const char* kBannerText = "Starting Wirewatch Version";
-// The rule lines that show a check acted on Wi-Fi.
-inline constexpr const char* kDisconnectLine =
-    "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ";
-inline constexpr const char* kPowerOffLine =
-    "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ";
-inline constexpr const char* kPowerOnLine =
-    "AppDelegate: enabling wireless as enable wireless is true...";
+// The rule lines that show a check acted on Wi-Fi (shared with the agent's tests).
+inline constexpr const char* kDisconnectLine = kDisconnect;
+inline constexpr const char* kPowerOffLine = kDisable;
+inline constexpr const char* kPowerOnLine = kEnabling;
 // Every check's first line (written synchronously) ends so.
 inline constexpr const char* kCheckLineEnd = ", applying rule....";
 
