@@ -41,7 +41,7 @@ TEST(FormatTest, NumericConversionsWithFlagsAndWidths) {
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
 }
 
-TEST(FormatTest, ObjectPlaceholderTakesTextsRecordsAndAbsentValues) {
+TEST(FormatTest, AtSignTakesTextsRecordsAndAbsentValues) {
     EXPECT_EQ(format("%@", std::string("en0")), "en0");
     EXPECT_EQ(format("%@", std::optional<std::string>()), "(null)");
     EXPECT_EQ(format("%@", std::optional<std::string>("")), "");

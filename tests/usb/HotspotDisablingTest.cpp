@@ -114,7 +114,7 @@ TEST_F(HotspotDisablingTest, OnlyMatchingHotspotRecordsDisable) {
     EXPECT_EQ(writer.writes().size(), 1u);
 }
 
-TEST_F(HotspotDisablingTest, NothingToDoStopsAfterTheFirstLine) {
+TEST_F(HotspotDisablingTest, EmptyListsStopAfterTheFirstLine) {
     runCheck({});
     FakeSysfs empty;
     sysfs::SysfsUsbRegistry none(empty.root(), writer);
