@@ -14,7 +14,7 @@ namespace ww {
 // anything else as notice.
 class DDASLLogger : public DDAbstractLogger {
   public:
-    static constexpr const char* kLoggerName = "cocoa.lumberjack.aslLogger";
+    static constexpr const char* kLoggerName = "wirewatch.logging.aslLogger";
     static constexpr const char* kSenderName = "com.apple.console";
 
     // Receives the system-log priority and the text.

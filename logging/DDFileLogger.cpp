@@ -27,7 +27,7 @@ std::shared_ptr<DDFileLogger> DDFileLogger::create(DDLogFileManagerPtr logFileMa
 
 DDFileLogger::DDFileLogger(DDLogFileManagerPtr logFileManager, DDLogClockPtr clock,
                            DDLogFileSystemPtr fileSystem)
-    : DDAbstractLogger("cocoa.lumberjack.fileLogger",
+    : DDAbstractLogger("wirewatch.logging.fileLogger",
                        std::make_shared<DDLogFileFormatterDefault>()),
       m_logFileManager(std::move(logFileManager)),
       m_clock(std::move(clock)),

@@ -24,7 +24,7 @@ struct ClassLevel {
 
 struct Core {
     Core()
-        : loggingQueue(dispatch::SerialQueue::create("cocoa.lumberjack")),
+        : loggingQueue(dispatch::SerialQueue::create("wirewatch.logging")),
           queueSemaphore(DDLog::kMaxQueuedMessages),
           numProcessors(std::max(1u, process::processorCount())) {
         loggers.reserve(4);

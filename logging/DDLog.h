@@ -13,7 +13,7 @@
 
 namespace ww {
 
-// The log core: one serial logging queue ("cocoa.lumberjack") that fans every
+// The log core: one serial logging queue ("wirewatch.logging") that fans every
 // message out to the registered loggers, each on its own queue. At most 1000
 // messages wait; a caller that would be the 1001st blocks until there is room.
 class DDLog {

@@ -15,7 +15,7 @@ namespace ww {
 // first use and kept; the size is read again while it is still 0. An info is
 // used from one queue at a time and takes no locks.
 //
-// The archived mark is the extended attribute "user.lumberjack.log.archived".
+// The archived mark is the extended attribute "user.wirewatch.log.archived".
 // Where the file system refuses user attributes, a hidden sidecar file
 // ".<name>.archived" beside the log file stands in for it: the log file keeps
 // its name (so the name rule still accepts it) and the sidecar, whose name does
@@ -23,15 +23,15 @@ namespace ww {
 //
 // The creation date is the file's birth time where the file system reports
 // one. Elsewhere it is the moment recorded by `recordCreationDate` (attribute
-// "user.lumberjack.log.created", or the sidecar ".<name>.created"), which the
+// "user.wirewatch.log.created", or the sidecar ".<name>.created"), which the
 // file manager writes when it creates a file; a file that has neither falls
 // back to the earlier of its modification and status-change times.
 class DDLogFileInfo {
   public:
     using TimePoint = std::chrono::system_clock::time_point;
 
-    static constexpr const char* kArchivedAttributeName = "user.lumberjack.log.archived";
-    static constexpr const char* kCreatedAttributeName = "user.lumberjack.log.created";
+    static constexpr const char* kArchivedAttributeName = "user.wirewatch.log.archived";
+    static constexpr const char* kCreatedAttributeName = "user.wirewatch.log.created";
 
     explicit DDLogFileInfo(std::string filePath, DDLogClockPtr clock = DDLogClock::system(),
                            DDLogFileSystemPtr fileSystem = DDLogFileSystem::standard());

@@ -75,7 +75,7 @@ using DDTTYLoggerColorProfilePtr = std::shared_ptr<DDTTYLoggerColorProfile>;
 // without the header.
 class DDTTYLogger : public DDAbstractLogger {
   public:
-    static constexpr const char* kLoggerName = "cocoa.lumberjack.ttyLogger";
+    static constexpr const char* kLoggerName = "wirewatch.logging.ttyLogger";
 
     // The one logger for standard error.
     static std::shared_ptr<DDTTYLogger> sharedInstance();

@@ -143,7 +143,7 @@ class TTYLoggerTest : public LogCoreFixture {
 
 TEST_F(TTYLoggerTest, PlainLinesAreByteExact) {
     auto logger = DDTTYLogger::createForTesting(terminal("vt100"), m_pipe.writeEnd());
-    EXPECT_EQ(logger->loggerQueue()->label(), "cocoa.lumberjack.ttyLogger");
+    EXPECT_EQ(logger->loggerQueue()->label(), "wirewatch.logging.ttyLogger");
     using namespace std::chrono;
     auto when = system_clock::time_point(seconds(1796457603) + microseconds(117900));
     write(logger, "AppDelegate: started", DDLogFlagInfo, 0, nullptr, when, 0x1a03);
@@ -303,7 +303,7 @@ TEST(DDTTYLoggerColorProfileTest, SequencesAndDescription) {
 TEST(DDTTYLoggerSharedTest, SharedInstanceIsOneLoggerNamedForTheTerminal) {
     EXPECT_EQ(DDTTYLogger::sharedInstance(), DDTTYLogger::sharedInstance());
     EXPECT_EQ(DDTTYLogger::sharedInstance()->loggerName(),
-              std::optional<std::string>("cocoa.lumberjack.ttyLogger"));
+              std::optional<std::string>("wirewatch.logging.ttyLogger"));
 }
 
 TEST(DDASLLoggerTest, FlagsMapToSystemLogLevels) {
@@ -323,7 +323,7 @@ TEST_F(ASLLoggerTest, EntriesCarryTheTextOrTheFormattersOutput) {
         std::lock_guard lock(mutex);
         entries.emplace_back(priority, text);
     });
-    EXPECT_EQ(logger->loggerName(), std::optional<std::string>("cocoa.lumberjack.aslLogger"));
+    EXPECT_EQ(logger->loggerName(), std::optional<std::string>("wirewatch.logging.aslLogger"));
     DDLog::addLogger(logger);
     WWLogError("an error");
     WWLogInfo("some info");

@@ -230,7 +230,7 @@ TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASideca
         if (refuse == EACCES) {
             // Other failures are reported and leave the file unarchived.
             const std::string what =
-                "(user.lumberjack.log.archived, " + name + "): error = " + std::to_string(EACCES);
+                "(user.wirewatch.log.archived, " + name + "): error = " + std::to_string(EACCES);
             EXPECT_THAT(err, HasSubstr("DDLogFileInfo: setxattr" + what));
             EXPECT_FALSE(info->isArchived());
             EXPECT_THAT(stderrOf([&] { info->setIsArchived(false); }),

@@ -387,7 +387,7 @@ TEST(DDLogMessageTest, ExtractFileNameWithoutExtensionAndStrCopy) {
     EXPECT_EQ(view->data(), path + 5);
 
     EXPECT_EQ(dd_str_copy(nullptr), nullptr);
-    for (const char* source : {"cocoa.lumberjack", ""}) {
+    for (const char* source : {"wirewatch.logging", ""}) {
         char* copy = dd_str_copy(source);
         ASSERT_NE(copy, nullptr);
         EXPECT_NE(copy, source);
@@ -417,7 +417,7 @@ TEST(DDLogClassLevelsTest, OnlyClassesWithGetterAndSetterCount) {
 }
 
 TEST_F(LogCoreTest, LoggingQueueIsLabelledAndMarked) {
-    EXPECT_EQ(DDLog::loggingQueue()->label(), "cocoa.lumberjack");
+    EXPECT_EQ(DDLog::loggingQueue()->label(), "wirewatch.logging");
     auto logger = std::make_shared<RecordingLogger>();
     bool onLogging = true, onOwn = true;
     EXPECT_FALSE(logger->isOnGlobalLoggingQueue());
