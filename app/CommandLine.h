@@ -11,11 +11,14 @@ struct CommandLineOptions {
     bool headless = false;
     bool once = false;
     bool dryRun = false;
+    bool json = false;          // --json: the --once report as one JSON object
+    bool hashPassword = false;  // --hash-password: hash standard input for the policy
     bool version = false;
     bool help = false;
     std::optional<std::string> toolsDir;  // --tools-dir / WIREWATCH_TOOLS_DIR
     std::optional<std::string> wifi;      // --wifi / WIREWATCH_WIFI
     std::optional<std::string> prefs;     // --prefs / WIREWATCH_PREFS
+    std::optional<std::string> policy;    // --policy / WIREWATCH_POLICY
     std::optional<std::string> logsDir;   // --logs-dir / WIREWATCH_LOGS_DIR
     std::optional<std::string> usbRoot;   // --usb-root / WIREWATCH_USB_ROOT
 };

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "app/AgentEvents.h"
+#include "app/CheckReport.h"
 #include "app/Shell.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiInterface.h"
@@ -24,6 +26,7 @@ class DDFileLogger;
 class Reachability;
 class UsbRegistry;
 class ExitPasswordWindow;
+class ReportingUsbRegistry;
 
 // Everything the delegate needs from the outside world, chosen by main().
 struct AgentConfig {
@@ -43,6 +46,11 @@ struct AgentConfig {
     UsbRegistry* usbRegistry = nullptr;
     // Replaces the network inventory (tests): fills the state as a pass would.
     std::function<void(NetworkState&)> inventory;
+    // Where audit events go while the policy sets AuditToJournal; none: nowhere.
+    AuditSink* auditSink = nullptr;
+    // Wi-Fi and USB changes are only pretended (the backends say so); events
+    // and reports are marked as such.
+    bool dryRun = false;
 };
 
 // The application delegate: owns the run from launch to exit, the status item
@@ -105,6 +113,11 @@ public:
     // one per line, control characters shown as "?" (main thread).
     std::string menuReport() const;
 
+    // What the last finished check decided and showed (main thread, between checks).
+    CheckReport checkReport();
+    // The Wi-Fi and USB actions of the last check, in order.
+    std::vector<AgentEvent> lastCheckActions() const;
+
     // Runs on the main thread at the end of every details refresh.
     void setCheckFinishedHandler(std::function<void()> handler) { m_checkFinished = std::move(handler); }
 
@@ -118,6 +131,15 @@ private:
     void updateWiFiItems();
     void updateWiredItems();
     CWInterfacePtr currentInterface() const;
+    // Records an action or state change for the report and, when the policy
+    // asks for it, the audit sink.
+    void emitEvent(AgentEvent event);
+    // Announces a policy that came into force since the last look.
+    void notePolicy();
+    // The rules' icon step, noting when the warning starts or ends.
+    void showRuleIcon(const char* baseName, const char* warningWhy);
+    bool powerChange(const CWInterfacePtr& iface, bool on, std::optional<std::string>* error,
+                     const char* why);
 
     Shell& m_shell;
     UserDefaults* m_defaults = nullptr;  // set in awakeFromNib
@@ -150,6 +172,20 @@ private:
     std::condition_variable m_threadDone;
     bool m_checkThreadActive = false;
     std::function<void()> m_checkFinished;
+
+    // Events and report state. The check thread writes them while it runs,
+    // the main thread reads them after it: the busy flag keeps them apart,
+    // the mutex keeps the audit path honest when a trigger overlaps.
+    mutable std::mutex m_eventsMutex;
+    std::vector<AgentEvent> m_checkActions;
+    AuditContext m_auditContext;
+    std::string m_lastAuditedFailure;
+    std::uint64_t m_policyGeneration = 0;
+    std::string m_ruleIcon = kNormalIcon;  // the icon the rules last chose
+    SettingReport m_ruleReport;
+    WiFiReport m_wifiReport;
+    std::unique_ptr<ReportingUsbRegistry> m_reportingUsb;
+    UsbRegistry* m_usbRegistry = nullptr;
 };
 
 }  // namespace ww

@@ -8,13 +8,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/CheckReportJson.h"
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
+#include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
 #include "app/WirewatchAppDelegate.h"
@@ -23,10 +26,12 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
+#include "platform/linux/journal/JournalAuditSink.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
+#include "settings/ManagedExitPassword.h"
 #include "usb/DryRunUsbRegistry.h"
 
 #ifndef WW_SHORT_VERSION
@@ -56,6 +61,29 @@ int badValue(const std::string& message) {
     return 2;
 }
 
+// --hash-password: the password is standard input up to the first newline
+// (a final carriage return is dropped too); the hash goes to standard output.
+int hashPasswordFromStandardInput() {
+    std::string password;
+    if (!std::getline(std::cin, password) && password.empty()) {
+        std::fprintf(stderr, "wirewatch: --hash-password reads the password from standard input; "
+                             "none was given\n");
+        return 1;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        std::fprintf(stderr, "wirewatch: the password is empty\n");
+        return 1;
+    }
+    std::optional<std::string> hash = ww::exitpassword::hashPassword(password);
+    if (!hash) {
+        std::fprintf(stderr, "wirewatch: the password could not be hashed\n");
+        return 1;
+    }
+    std::printf("%s\n", hash->c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,18 +104,21 @@ int main(int argc, char** argv) {
         std::printf("wirewatch %s (%s)\n", WW_SHORT_VERSION, WW_BUILD_NUMBER);
         return 0;
     }
+    if (o.hashPassword) return hashPasswordFromStandardInput();
 
     // Resolve every setting once and hand it down to the tools we start.
     std::string toolsDir = o.toolsDir.value_or(defaultToolsDirectory());
     if (!isDirectory(toolsDir)) return badValue("tools directory '" + toolsDir + "' does not exist");
     std::string wifiSpec = o.wifi.value_or("none");
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
+    std::string policyPath = o.policy.value_or(ManagedPolicy::kDefaultPath);
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());
     std::string usbRoot = o.usbRoot.value_or("/sys");
     if (!isDirectory(usbRoot)) return badValue("USB root '" + usbRoot + "' does not exist");
     ::setenv("WIREWATCH_TOOLS_DIR", toolsDir.c_str(), 1);
     ::setenv("WIREWATCH_WIFI", wifiSpec.c_str(), 1);
     ::setenv("WIREWATCH_PREFS", prefsPath.c_str(), 1);
+    ::setenv("WIREWATCH_POLICY", policyPath.c_str(), 1);
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
     ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
@@ -141,9 +172,18 @@ int main(int argc, char** argv) {
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";
     config.shortVersion = WW_SHORT_VERSION;
     config.buildVersion = WW_BUILD_NUMBER;
+    config.dryRun = o.dryRun;
+    // Audit events reach the journal only while the policy sets AuditToJournal.
+    journal::JournalAuditSink journalSink;
+    config.auditSink = &journalSink;
 
     HeadlessShell shell(dispatch::RunLoop::main());
     UserDefaults defaults(prefsPath);
+    // The policy's lines go to the log once it is up (and to the terminal).
+    auto policy = std::make_shared<ManagedPolicy>(policyPath, [](const std::string& line) {
+        WWLogErrorIn("ManagedPolicy", "%@", line);
+    });
+    defaults.setManagedPolicy(policy);
     WirewatchAppDelegate delegate(shell, defaults, *wifi, config);
     delegate.awakeFromNib();
     delegate.applicationDidFinishLaunching();
@@ -156,7 +196,15 @@ int main(int argc, char** argv) {
 
     // A check still running has its tools' time limit; do not wait for ever.
     delegate.waitForCheckThread(std::chrono::seconds(3));
-    if (o.once) std::fputs(delegate.menuReport().c_str(), stdout);
+    if (o.once && o.json) {
+        RunFacts run;
+        run.version = std::string(WW_SHORT_VERSION) + "." + WW_BUILD_NUMBER;
+        run.backend = wifiSpec.substr(0, wifiSpec.find(':'));
+        run.dryRun = o.dryRun;
+        std::fputs(checkReportJson(delegate.checkReport(), run).c_str(), stdout);
+    } else if (o.once) {
+        std::fputs(delegate.menuReport().c_str(), stdout);
+    }
     std::fflush(stdout);
     DDLog::flushLog();
     return 0;

@@ -47,6 +47,7 @@ void NetworkInventory::getAllNetworksDetails() {
         interfacesByServiceOrder[record->serviceOrder] = record;
         if (isWireless(*record)) {
             m_state.viaWifi = true;
+            m_state.wifiInterfaceName.set(bsdName);
         } else {
             if (isUSBHotspot(*record)) usbHotspotInterfaces.push_back(record);
             m_state.viaEthernet = true;
