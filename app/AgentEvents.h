@@ -44,7 +44,7 @@ struct AuditContext {
 
 // Where audit events go when the administrator asks for them.
 class AuditSink {
-public:
+  public:
     virtual ~AuditSink() = default;
     virtual void record(const AgentEvent& event, const AuditContext& context) = 0;
 };

@@ -1,7 +1,6 @@
 #include "app/CheckReportJson.h"
 
 #include <cmath>
-
 #include <nlohmann/json.hpp>
 
 #include "menu/WiFiValueNames.h"
@@ -74,18 +73,18 @@ std::string checkReportJson(const CheckReport& r, const RunFacts& run) {
         {"state", r.icon == "ww-warning-menubar" ? "warning" : "normal"},
         {"connected", {{"wired", r.viaEthernet}, {"wifi", r.viaWifi}}},
         {"rule", setting(r.rule, ruleMeaning(r.rule.value))},
-        {"enableWireless", setting(r.enableWireless, enableWirelessMeaning(r.enableWireless.value))},
+        {"enableWireless",
+         setting(r.enableWireless, enableWirelessMeaning(r.enableWireless.value))},
         {"hotspotShutOff",
          {{"value", r.hotspotShutOff}, {"source", settingSourceName(r.hotspotShutOffSource)}}},
         {"policy", policy},
         {"shown", r.showsWiFi ? "wifi" : "wired"},
         {"wifi", r.showsWiFi ? wifiJson(r.wifi) : json(nullptr)},
-        {"wired",
-         r.showsWiFi ? json(nullptr)
-                     : json{{"interface", orNull(r.wired.interface)},
-                            {"name", orNull(r.wired.displayName)},
-                            {"ipAddress", orNull(r.wired.ipAddress)},
-                            {"macAddress", orNull(r.wired.macAddress)}}},
+        {"wired", r.showsWiFi ? json(nullptr)
+                              : json{{"interface", orNull(r.wired.interface)},
+                                     {"name", orNull(r.wired.displayName)},
+                                     {"ipAddress", orNull(r.wired.ipAddress)},
+                                     {"macAddress", orNull(r.wired.macAddress)}}},
         {"actions", actions},
         {"menu", r.menu},
         {"backend", run.backend},

@@ -22,7 +22,7 @@ namespace ww {
 // policy last read, and a file that goes away lifts the policy. Safe to use
 // from several threads.
 class ManagedPolicy {
-public:
+  public:
     static constexpr const char* kDefaultPath = "/etc/wirewatch/policy.plist";
 
     // Where the policy's diagnostics go.
@@ -49,7 +49,7 @@ public:
 
     void setConsole(Console console);
 
-private:
+  private:
     struct Stamp {
         bool exists = false;
         dev_t dev = 0;

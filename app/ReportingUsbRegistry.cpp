@@ -5,7 +5,7 @@ namespace ww {
 namespace {
 
 class ReportingDevice final : public UsbDeviceInterface {
-public:
+  public:
     ReportingDevice(std::unique_ptr<UsbDeviceInterface> inner, std::string bsdName,
                     const ReportingUsbRegistry::Report& report)
         : m_inner(std::move(inner)), m_bsdName(std::move(bsdName)), m_report(report) {}
@@ -20,7 +20,7 @@ public:
     }
     std::string configurationTarget() const override { return m_inner->configurationTarget(); }
 
-private:
+  private:
     std::unique_ptr<UsbDeviceInterface> m_inner;
     std::string m_bsdName;
     const ReportingUsbRegistry::Report& m_report;

@@ -12,7 +12,7 @@ namespace ww {
 // configuration change the hotspot guard makes (the device's BSD name and the
 // outcome), so that a shut-off hotspot becomes an event.
 class ReportingUsbRegistry final : public UsbRegistry {
-public:
+  public:
     using Report = std::function<void(const std::string& bsdName, const UsbResult& result)>;
 
     ReportingUsbRegistry(UsbRegistry& inner, Report report)
@@ -22,7 +22,7 @@ public:
     std::unique_ptr<UsbDeviceInterface> openDevice(const UsbDeviceEntry& device,
                                                    UsbResult* result) override;
 
-private:
+  private:
     UsbRegistry& m_inner;
     Report m_report;
 };

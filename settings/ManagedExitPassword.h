@@ -28,8 +28,8 @@ bool opensExitGate(UserDefaults& store, const std::string& typed);
 // fraction of a second, which the exit window pays at every keystroke.
 std::optional<std::string> hashPassword(const std::string& password);
 // The same with explicit limits (tests use the minimum ones).
-std::optional<std::string> hashPassword(const std::string& password,
-                                        unsigned long long opsLimit, std::size_t memLimit);
+std::optional<std::string> hashPassword(const std::string& password, unsigned long long opsLimit,
+                                        std::size_t memLimit);
 bool verifyPassword(const std::string& hash, const std::string& password);
 
 }  // namespace ww::exitpassword

@@ -12,9 +12,12 @@ namespace ww::journal {
 int JournalAuditSink::priorityFor(const AgentEvent& event) {
     if (!event.ok) return LOG_ERR;
     switch (event.kind) {
-        case AgentEventKind::WarningEntered: return LOG_WARNING;
-        case AgentEventKind::WarningLeft: return LOG_INFO;
-        default: return LOG_NOTICE;
+        case AgentEventKind::WarningEntered:
+            return LOG_WARNING;
+        case AgentEventKind::WarningLeft:
+            return LOG_INFO;
+        default:
+            return LOG_NOTICE;
     }
 }
 

@@ -14,13 +14,13 @@ namespace ww::journal {
 // (/run/systemd/journal/socket); with no journal the entry is lost and one
 // line says so on standard error.
 class JournalAuditSink final : public AuditSink {
-public:
+  public:
     void record(const AgentEvent& event, const AuditContext& context) override;
 
     // The syslog priority an event is written with.
     static int priorityFor(const AgentEvent& event);
 
-private:
+  private:
     std::atomic<bool> m_warned{false};
 };
 
