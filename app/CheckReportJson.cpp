@@ -30,6 +30,17 @@ json setting(const SettingReport& s, const char* meaning) {
 }
 
 json wifiJson(const WiFiReport& w) {
+    // Like the menu: a radio that is off (or absent) has no link to describe.
+    if (!w.power || w.interfaceMode == 0) {
+        json none = nullptr;
+        return {{"present", w.present}, {"interface", orNull(w.interface)},
+                {"power", w.power},     {"opMode", none},
+                {"security", none},     {"phyMode", none},
+                {"ssid", none},         {"bssid", none},
+                {"channel", none},      {"transmitRate", none},
+                {"rssi", none},         {"noise", none},
+                {"mcsIndex", none}};
+    }
     json channel = nullptr;
     if (w.channel) {
         channel = {{"number", w.channel->channelNumber},
