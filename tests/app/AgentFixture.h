@@ -43,6 +43,7 @@ protected:
         c.installLoggers = false;
         c.reachabilityHost = reachabilityHost;
         c.defaultsResourcePath = defaultsResource;
+        c.auditSink = auditSink;
         c.inventory = [this](NetworkState& s) {
             ++inventories;
             if (inventory) {
@@ -91,6 +92,7 @@ protected:
     bool wired = false;
     bool wireless = false;
     std::string reachabilityHost;
+    AuditSink* auditSink = nullptr;
     std::string defaultsResource = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
 };
 

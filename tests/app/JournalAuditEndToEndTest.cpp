@@ -67,16 +67,8 @@ class JournalAuditEndToEndTest : public ::testing::Test {
         std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
         ASSERT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
 
-        tools = dir.file("tools");
-        file::makeDirectories(tools);
-        for (std::string output : {kFixtures + "ifconfig.txt", kFixtures + "networksetup.txt",
-                                   kFixtures + "system_profiler.xml"}) {
-            std::string tool = output.substr(output.rfind('/') + 1);
-            tool.resize(tool.find('.'));
-            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
-        }
-        std::string airport = buildDir() + "/libexec/wirewatch/airport";
-        ASSERT_EQ(::symlink(airport.c_str(), (tools + "/airport").c_str()), 0);
+        tools = writeCapturedTools(dir, kFixtures, kFixtures + "ifconfig.txt");
+        ASSERT_FALSE(tools.empty());
     }
     void TearDown() override {
         if (m_fd >= 0) ::close(m_fd);

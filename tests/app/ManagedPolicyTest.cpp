@@ -225,30 +225,21 @@ class PolicyAgentTest : public AgentFixture {
         launch();
     }
     void launch() {
-        // The fixture's launch builds its own config; pass the sink through it.
-        AgentConfig c;
-        c.commands.airport = "printf '            MCS: 9\\n'";
-        c.installLoggers = false;
-        c.defaultsResourcePath = defaultsResource;
-        c.auditSink = auditSink;
-        c.inventory = [this](NetworkState& s) {
+        // The Wi-Fi the inventory sees connected has a name, for the events.
+        inventory = [this](NetworkState& s) {
             if (wired) s.viaEthernet = true;
             if (wireless) {
                 s.viaWifi = true;
                 s.wifiInterfaceName.set("wlan0");
             }
         };
-        delegate = std::make_unique<WirewatchAppDelegate>(shell, *defaults, *wifiClient, c);
-        delegate->awakeFromNib();
-        delegate->applicationDidFinishLaunching();
-        loop.runPending();
+        AgentFixture::launch();
     }
 
     std::string policyPath;
     std::vector<std::string> policyConsole;
     std::shared_ptr<ManagedPolicy> policy;
     RecordingAuditSink sink;
-    AuditSink* auditSink = nullptr;
 };
 
 TEST_F(PolicyAgentTest, TheRunningAgentFollowsAPolicyThatChanges) {

@@ -33,16 +33,8 @@ std::vector<std::string> unassociated() {
 class OnceEndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        tools = dir.file("tools");
-        file::makeDirectories(tools);
-        for (std::string output : {dir.file("ifconfig.txt"), kFixtures + "networksetup.txt",
-                                   kFixtures + "system_profiler.xml"}) {
-            std::string tool = output.substr(output.rfind('/') + 1);
-            tool.resize(tool.find('.'));
-            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
-        }
-        std::string airport = buildDir() + "/libexec/wirewatch/airport";
-        ASSERT_EQ(::symlink(airport.c_str(), (tools + "/airport").c_str()), 0);
+        tools = writeCapturedTools(dir, kFixtures, dir.file("ifconfig.txt"));
+        ASSERT_FALSE(tools.empty());
     }
 
     // One run of `wirewatch --once` with these preferences, logging into `logsDir`.
