@@ -207,9 +207,8 @@ bool UserDefaults::isManaged(const std::string& key) {
 }
 
 SettingSource UserDefaults::sourceForKey(const std::string& key) {
-    std::lock_guard lock(m_mutex);
     SettingSource source = SettingSource::None;
-    lookupLocked(key, &source);
+    objectForKey(key, &source);
     return source;
 }
 
@@ -223,9 +222,10 @@ void UserDefaults::registerDefaults(const plist::Value::Dictionary& defaults) {
     for (const auto& [k, v] : defaults) m_registered[k] = v;
 }
 
-std::optional<plist::Value> UserDefaults::objectForKey(const std::string& key) {
+std::optional<plist::Value> UserDefaults::objectForKey(const std::string& key,
+                                                      SettingSource* source) {
     std::lock_guard lock(m_mutex);
-    return lookupLocked(key, nullptr);
+    return lookupLocked(key, source);
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {

@@ -43,8 +43,10 @@ public:
 
     void registerDefaults(const plist::Value::Dictionary& defaults);
 
-    // The stored value, else the registered default, else nothing.
-    std::optional<plist::Value> objectForKey(const std::string& key);
+    // The policy's value, else the stored value, else the registered default,
+    // else nothing; `source` (when given) says which answered.
+    std::optional<plist::Value> objectForKey(const std::string& key,
+                                             SettingSource* source = nullptr);
     // Texts as they are, numbers as their decimal text; anything else: nothing.
     std::optional<std::string> stringForKey(const std::string& key);
     // Numbers as integers; texts by their leading decimal number ("-1" is -1,

@@ -292,9 +292,11 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
         }
         NetworkInventory(m_config.commands, m_state, std::move(hooks)).getAllNetworksDetails();
     }
-    std::int64_t rule = m_store.integerForKey("selectedInterfaceOption");
+    // The rule and where it came from, in one read.
+    SettingSource source = SettingSource::None;
+    std::optional<plist::Value> ruleValue = m_store.objectForKey("selectedInterfaceOption", &source);
+    std::int64_t rule = ruleValue ? integerValueOf(*ruleValue) : 0;
     {
-        SettingSource source = m_store.sourceForKey("selectedInterfaceOption");
         std::lock_guard lock(m_eventsMutex);
         m_ruleReport = SettingReport{rule, source};
         m_auditContext.rule = std::to_string(rule);
