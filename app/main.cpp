@@ -102,7 +102,17 @@ int main(int argc, char** argv) {
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
     if (o.dryRun) wifi = makeDryRunWiFiClient(std::move(wifi));
 
-    // The tray where there is a display; headless otherwise.
+    // SIGINT and SIGTERM end the run loop through a thread that waits for
+    // them; every other thread (and the tools we start, whose runner resets
+    // the mask) keeps them blocked.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    // The tray where there is a display; headless otherwise. (After the mask:
+    // the toolkit starts threads of its own, which must not take the signals.)
     std::unique_ptr<DesktopSession> desktop;
     if (!o.headless && !o.once) {
         std::string noDesktop;
@@ -112,15 +122,6 @@ int main(int argc, char** argv) {
                          noDesktop.c_str());
         }
     }
-
-    // SIGINT and SIGTERM end the run loop through a thread that waits for
-    // them; every other thread (and the tools we start, whose runner resets
-    // the mask) keeps them blocked.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::thread([stopSignals, session = desktop.get()] {
         int sig = 0;
         if (sigwait(&stopSignals, &sig) != 0) return;

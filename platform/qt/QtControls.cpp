@@ -1,5 +1,6 @@
 #include "platform/qt/QtControls.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScreen>
@@ -143,13 +144,24 @@ QtStatusItem::QtStatusItem() : m_tray(std::make_unique<QSystemTrayIcon>()) {
     QObject::connect(m_tray.get(), &QSystemTrayIcon::activated,
                      [this](QSystemTrayIcon::ActivationReason reason) {
                          if (reason == QSystemTrayIcon::Trigger && m_menu && !m_menu->isVisible()) {
-                             m_menu->popup(QCursor::pos());
+                             m_menu->popup(menuPosition());
                          }
                      });
 }
 
 QtStatusItem::~QtStatusItem() {
     for (const auto& c : m_menuConnections) QObject::disconnect(c);
+}
+
+QPoint QtStatusItem::menuPosition() const {
+    // Beside the icon, below it on a panel at the top and above it at the
+    // bottom, so that the open menu never hides the icon.
+    QRect icon = m_tray->geometry();
+    if (!icon.isValid()) return QCursor::pos();
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    bool below = !screen || icon.center().y() < screen->geometry().center().y();
+    if (below) return QPoint(icon.left(), icon.bottom() + 1);
+    return QPoint(icon.left(), icon.top() - m_menu->sizeHint().height());
 }
 
 void QtStatusItem::setMenu(Menu* menu) {

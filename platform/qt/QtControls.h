@@ -90,6 +90,7 @@ class QtStatusItem : public StatusItem {
 
   private:
     void refresh();
+    QPoint menuPosition() const;
 
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QPointer<QMenu> m_menu;

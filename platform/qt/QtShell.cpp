@@ -1,6 +1,7 @@
 #include "platform/qt/QtShell.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -28,11 +29,14 @@ QtShell::~QtShell() {
 }
 
 void QtShell::loadWindows() {
-    auto window = [this](std::unique_ptr<QWidget>& widget) {
-        widget = std::make_unique<QWidget>();
+    // The small windows are modeless dialogs: Return presses their default
+    // button and Escape closes them.
+    auto window = [this](std::unique_ptr<QWidget>& widget, bool dialog) {
+        widget = dialog ? std::make_unique<QDialog>() : std::make_unique<QWidget>();
         m_windows.push_back(std::make_unique<QtWindow>(widget.get()));
         return static_cast<Window*>(m_windows.back().get());
     };
+    auto dialog = [](std::unique_ptr<QWidget>& widget) { return static_cast<QDialog*>(widget.get()); };
     auto field = [this](auto* qtWidget) {
         m_fields.push_back(std::make_unique<QtTextField>(qtWidget));
         return m_fields.back().get();
@@ -45,7 +49,7 @@ void QtShell::loadWindows() {
     };
 
     // The settings window with its tab and the exit-password button.
-    m_resources.window = window(m_settingsWidget);
+    m_resources.window = window(m_settingsWidget, false);
     m_settingsUi = std::make_unique<Ui::SettingsWindow>();
     m_settingsUi->setupUi(m_settingsWidget.get());
     m_resources.loadOnStartup =
@@ -60,18 +64,18 @@ void QtShell::loadWindows() {
     m_resources.setupPasswordButton = button(m_settingsUi->setupPasswordButton);
 
     // The first-password window.
-    m_resources.setupPasswordWindow = window(m_setupWidget);
+    m_resources.setupPasswordWindow = window(m_setupWidget, true);
     m_setupUi = std::make_unique<Ui::SetupPasswordWindow>();
-    m_setupUi->setupUi(m_setupWidget.get());
+    m_setupUi->setupUi(dialog(m_setupWidget));
     m_resources.setupNewPasswordTextField = field(m_setupUi->setupNewPasswordTextField);
     m_resources.saveNewPasswordButton = button(m_setupUi->saveNewPasswordButton);
     QObject::connect(m_setupUi->cancelButton, &QPushButton::clicked, m_setupWidget.get(),
                      &QWidget::hide);
 
     // The change/clear window.
-    m_resources.changePasswordWindow = window(m_changeWidget);
+    m_resources.changePasswordWindow = window(m_changeWidget, true);
     m_changeUi = std::make_unique<Ui::ChangePasswordWindow>();
-    m_changeUi->setupUi(m_changeWidget.get());
+    m_changeUi->setupUi(dialog(m_changeWidget));
     m_resources.oldPasswordTextField = field(m_changeUi->oldPasswordTextField);
     m_resources.NewPasswordTextField = field(m_changeUi->NewPasswordTextField);
     m_resources.confirmNewPasswordTextField = field(m_changeUi->confirmNewPasswordTextField);
@@ -81,15 +85,15 @@ void QtShell::loadWindows() {
                      &QWidget::hide);
 
     // The exit-password window.
-    m_resources.exitPasswordWindow = window(m_exitWidget);
+    m_resources.exitPasswordWindow = window(m_exitWidget, true);
     m_exitUi = std::make_unique<Ui::ExitPasswordWindow>();
-    m_exitUi->setupUi(m_exitWidget.get());
+    m_exitUi->setupUi(dialog(m_exitWidget));
     m_resources.exitPasswordField = field(m_exitUi->passwordField);
 
     // The About window.
-    m_resources.aboutWindow = window(m_aboutWidget);
+    m_resources.aboutWindow = window(m_aboutWidget, true);
     m_aboutUi = std::make_unique<Ui::AboutWindow>();
-    m_aboutUi->setupUi(m_aboutWidget.get());
+    m_aboutUi->setupUi(dialog(m_aboutWidget));
     m_aboutUi->appIcon->setPixmap(QIcon(QStringLiteral(":/icons/wirewatch.svg")).pixmap(96, 96));
     m_resources.appVersion = field(m_aboutUi->appVersion);
     m_resources.appCopyRightText = field(m_aboutUi->appCopyRightText);
