@@ -22,13 +22,18 @@ std::string env(const char* name) {
     return v ? v : "";
 }
 
-// Qt ends the process when it cannot open its display, so look first.
-bool canReachX11(const std::string& display) {
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    bool ok = c && xcb_connection_has_error(c) == 0;
-    if (c) xcb_disconnect(c);
-    return ok;
-}
+// Qt ends the process when it cannot open its display, so look first. The
+// connection is kept until Qt has its own: an X server whose last client
+// leaves resets itself and refuses connections for a moment.
+struct X11Probe {
+    explicit X11Probe(const std::string& display)
+        : connection(xcb_connect(display.c_str(), nullptr)) {}
+    ~X11Probe() {
+        if (connection) xcb_disconnect(connection);
+    }
+    bool reachable() const { return connection && xcb_connection_has_error(connection) == 0; }
+    xcb_connection_t* connection;
+};
 
 bool canReachWayland(const std::string& display) {
     std::string path = display;
@@ -86,13 +91,15 @@ class QtDesktopSession : public DesktopSession {
 std::unique_ptr<DesktopSession> DesktopSession::create(int& argc, char** argv, std::string* why) {
     std::string x11 = env("DISPLAY"), wayland = env("WAYLAND_DISPLAY");
     std::string platform = env("QT_QPA_PLATFORM");
+    std::unique_ptr<X11Probe> probe;
     bool reachable = false;
     if (platform == "offscreen" || platform == "minimal") {
         reachable = true;
     } else if (!wayland.empty() && platform.rfind("wayland", 0) == 0) {
         reachable = canReachWayland(wayland);
     } else if (!x11.empty()) {
-        reachable = canReachX11(x11);
+        probe = std::make_unique<X11Probe>(x11);
+        reachable = probe->reachable();
     } else if (!wayland.empty()) {
         // Without X11 Qt can only use Wayland.
         reachable = canReachWayland(wayland);

@@ -8,11 +8,39 @@ WW_BUILD=$1
 WW_SOURCE=$2
 . "$WW_SOURCE/tests/qt/x11_session.sh"
 x11_need
-x11_start
-
-# No rule: Wi-Fi alone is the normal state, Wi-Fi and wired together the warning.
+x11_prepare
 x11_network wifi
+
+checked() { grep -q "getAllNetworksDetails" "$x11_work"/logs/log-* 2>/dev/null; }
+stop_agent() {
+    kill "$x11_agent"
+    wait "$x11_agent" 2>/dev/null
+    local status=$?
+    if [ "$status" -ne 0 ]; then
+        echo "FAIL: the agent exited with status $status after SIGTERM"
+        x11_dump
+        exit 1
+    fi
+    rm -rf "$x11_work/logs"
+}
+
+# Without a display the agent runs headless, says so, and still checks.
+x11_agent_env="-u DISPLAY -u WAYLAND_DISPLAY" x11_start_agent -1
+wait_for "headless notice" 30 grep -q "no display (DISPLAY and WAYLAND_DISPLAY are unset); running headless" "$x11_work/agent.err"
+wait_for "check without a display" 60 checked
+stop_agent
+# A display that cannot be reached: the same, with the reason.
+x11_agent_env="-u WAYLAND_DISPLAY DISPLAY=:65000" x11_start_agent -1
+wait_for "unreachable display notice" 30 grep -q "the display :65000 cannot be reached; running headless" "$x11_work/agent.err"
+stop_agent
+
+# A display but no tray yet: the agent enforces, and docks once a tray starts.
+x11_start no-tray
+# No rule: Wi-Fi alone is the normal state, Wi-Fi and wired together the warning.
 x11_start_agent -1
+wait_for "notice that no tray runs" 60 grep -q "no system tray is running yet" "$x11_work/agent.err"
+wait_for "check before any tray" 60 checked
+x11_start_tray
 wait_for "docked icon" 60 x11_icon_window
 icon=$(x11_icon_window)
 echo "icon docked as window $icon on $DISPLAY"
@@ -47,12 +75,5 @@ grep -q "both wired & wireless are connected, and no rule is configured" "$x11_w
 x11_network wifi
 wait_for "normal icon again" 60 back_to_normal
 # SIGTERM ends the agent cleanly (and, in sanitizer builds, without a report).
-kill "$x11_agent"
-wait "$x11_agent" 2>/dev/null
-status=$?
-if [ "$status" -ne 0 ]; then
-    echo "FAIL: the agent exited with status $status after SIGTERM"
-    x11_dump
-    exit 1
-fi
+stop_agent
 echo "tray test: the icon docked, opened its menu and showed the warning"

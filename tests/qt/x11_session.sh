@@ -42,18 +42,29 @@ wait_for() {
     done
 }
 
-# Starts Xvfb on a free display (it picks one itself) and trayer on it.
-x11_start() {
+# A private working folder, removed at exit with every process started here.
+x11_prepare() {
+    [ -n "$x11_work" ] && return 0
     x11_work=$(mktemp -d /tmp/ww-x11-XXXXXX)
     trap x11_cleanup EXIT
     mkdir -m 0700 "$x11_work/runtime"
-    Xvfb -displayfd 3 -screen 0 "${WW_SCREEN:-1024x700x24}" -nolisten tcp 3>"$x11_work/display" \
+}
+
+# Starts Xvfb on a free display (it picks one itself) and, unless told
+# "no-tray", trayer on it.
+x11_start() {
+    x11_prepare
+    Xvfb -displayfd 3 -screen 0 "${WW_SCREEN:-1024x700x24}" -nolisten tcp -noreset 3>"$x11_work/display" \
         2>"$x11_work/xvfb.err" &
     x11_pids="$x11_pids $!"
     wait_for "X server" 60 test -s "$x11_work/display"
     export DISPLAY=":$(cat "$x11_work/display")"
     unset WAYLAND_DISPLAY QT_QPA_PLATFORM
     export XDG_RUNTIME_DIR="$x11_work/runtime"
+    [ "${1-}" = "no-tray" ] || x11_start_tray
+}
+
+x11_start_tray() {
     trayer --edge top --align right --widthtype request --height 26 --SetDockType true \
         --transparent false --tint 0xdedede --distance 0 >"$x11_work/trayer.log" 2>&1 &
     x11_pids="$x11_pids $!"
@@ -79,7 +90,8 @@ x11_network() {
 }
 
 # x11_start_agent RULE [EXIT_PASSWORD]: the agent with fixture tools, simulated Wi-Fi
-# and its own preferences, logs and autostart folder.
+# and its own preferences, logs and autostart folder; x11_agent_env may hold extra
+# arguments for env(1) ("-u DISPLAY", "DISPLAY=:9").
 x11_start_agent() {
     local rule=$1 password=${2-}
     local tools="$x11_work/tools"
@@ -108,8 +120,9 @@ PLIST
         [ -n "$password" ] && printf '<key>EXIT_PASSWORD</key><string>%s</string>\n' "$password"
         printf '</dict></plist>\n'
     } >"$x11_work/prefs.plist"
-    HOME="$x11_work/home" XDG_CONFIG_HOME="$x11_work/home/.config" WIREWATCH_REACHABILITY_HOST= \
-        "$WW_BUILD/bin/wirewatch" --tools-dir "$tools" --wifi "sim:$x11_work/wifi.plist" \
+    # shellcheck disable=SC2086 # x11_agent_env: extra env(1) arguments, word by word
+    env ${x11_agent_env-} HOME="$x11_work/home" XDG_CONFIG_HOME="$x11_work/home/.config" \
+        WIREWATCH_REACHABILITY_HOST= "$WW_BUILD/bin/wirewatch" --tools-dir "$tools" --wifi "sim:$x11_work/wifi.plist" \
         --prefs "$x11_work/prefs.plist" --logs-dir "$x11_work/logs" \
         >"$x11_work/agent.out" 2>"$x11_work/agent.err" &
     x11_agent=$!
