@@ -5,7 +5,9 @@
 
 #include "app/UserDefaults.h"
 #include "menu/AboutWindow.h"
+#include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
+#include "platform/linux/autostart/XdgAutostart.h"
 #include "settings/SettingsTab.h"
 #include "tests/support/common_TestSupport.h"
 #include "tests/support/settings_FakeLoginItems.h"
@@ -171,6 +173,34 @@ TEST_F(SettingsTabTest, LockedKeysDisableTheirControlsWithANote) {
     load();
     EXPECT_TRUE(shell.interfaceOptions.isEnabled());
     EXPECT_EQ(shell.interfaceOptions.note(), "");
+}
+
+// The tab over the real autostart folder: our entry comes and goes, other
+// programs' entries stay byte for byte.
+TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
+    std::string folder = dir.file("autostart");
+    file::makeDirectories(folder);
+    const std::string theirs = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other --x\n";
+    const std::string broken = "[Desktop Entry]\nExec=\"/unterminated\n";
+    ASSERT_TRUE(file::writeAtomically(folder + "/other.desktop", theirs, 0644));
+    ASSERT_TRUE(file::writeAtomically(folder + "/broken.desktop", broken, 0644));
+    xdg::XdgAutostart autostart(folder, "");
+    set("loadOnStartUp", "1");
+    SettingsTab realTab(shell.resources(), store, autostart,
+                        {kProgram, [](const std::string&) {}, {}});
+    realTab.awakeFromNib();
+    auto entry = file::readAll(folder + "/wirewatch.desktop");
+    ASSERT_TRUE(entry);
+    EXPECT_NE(entry->find(std::string("Exec=") + kProgram + "\n"), std::string::npos);
+    realTab.awakeFromNib();  // the next launch: still one entry
+    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+
+    shell.loadOnStartup.setState(0);
+    shell.loadOnStartup.performClick();
+    EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
+    EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
+    EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
+    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {
