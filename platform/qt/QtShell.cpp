@@ -1,8 +1,8 @@
 #include "platform/qt/QtShell.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QUrl>
 
 #include "settings/InterfaceOptions.h"
@@ -36,7 +36,9 @@ void QtShell::loadWindows() {
         m_windows.push_back(std::make_unique<QtWindow>(widget.get()));
         return static_cast<Window*>(m_windows.back().get());
     };
-    auto dialog = [](std::unique_ptr<QWidget>& widget) { return static_cast<QDialog*>(widget.get()); };
+    auto dialog = [](std::unique_ptr<QWidget>& widget) {
+        return static_cast<QDialog*>(widget.get());
+    };
     auto field = [this](auto* qtWidget) {
         m_fields.push_back(std::make_unique<QtTextField>(qtWidget));
         return m_fields.back().get();
