@@ -4,7 +4,9 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QMetaObject>
 #include <QSystemTrayIcon>
 #include <cstdio>
@@ -50,6 +52,11 @@ bool canReachWayland(const std::string& display) {
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
+}
+
+bool hasWaylandPlugin() {
+    QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+    return !platforms.entryList({QStringLiteral("libqwayland*.so")}, QDir::Files).isEmpty();
 }
 
 class QtDesktopSession : public DesktopSession {
@@ -101,7 +108,11 @@ std::unique_ptr<DesktopSession> DesktopSession::create(int& argc, char** argv, s
         probe = std::make_unique<X11Probe>(x11);
         reachable = probe->reachable();
     } else if (!wayland.empty()) {
-        // Without X11 Qt can only use Wayland.
+        // Without X11 Qt can only use Wayland, whose plugin is a package of its own.
+        if (!hasWaylandPlugin()) {
+            if (why) *why = "Qt's Wayland plugin is not installed (package qt6-wayland)";
+            return nullptr;
+        }
         reachable = canReachWayland(wayland);
         if (reachable && platform.empty()) ::setenv("QT_QPA_PLATFORM", "wayland", 1);
     }
