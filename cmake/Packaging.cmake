@@ -75,4 +75,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_STRIP_FILES ON)
+# The tray needs Qt's platform plugins, which the Qt libraries only recommend.
+if(WW_BUILD_QT)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
+endif()
 include(CPack)
