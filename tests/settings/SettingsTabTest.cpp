@@ -2,7 +2,9 @@
 // headless shell's controls, with a login-items list in memory.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
 #include "menu/AboutWindow.h"
 #include "platform/foundation/FileUtil.h"
@@ -173,6 +175,33 @@ TEST_F(SettingsTabTest, LockedKeysDisableTheirControlsWithANote) {
     load();
     EXPECT_TRUE(shell.interfaceOptions.isEnabled());
     EXPECT_EQ(shell.interfaceOptions.note(), "");
+}
+
+// The lock function main() hands the tab: the store's own view of the policy.
+TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
+    std::string policyPath = dir.file("policy.plist");
+    plist::Value policy = plist::Value::dictionary();
+    policy.set("enableWireless", plist::Value::string("0"));
+    policy.set("loadOnStartUp", plist::Value::string("0"));
+    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
+        policyPath, [](const std::string&) {}, ::getuid()));
+    set("enableWireless", "1");
+    isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    load();
+    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
+    EXPECT_FALSE(shell.enableWireless.isEnabled());
+    EXPECT_EQ(shell.enableWireless.note(), "Set by your administrator");
+    EXPECT_EQ(shell.enableWireless.state(), 0);  // the policy's value, not the user's
+    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
+
+    // The policy changes; the tab looks again.
+    policy.erase("enableWireless");
+    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    tab->applyLocks();
+    EXPECT_TRUE(shell.enableWireless.isEnabled());
+    EXPECT_EQ(shell.enableWireless.note(), "");
+    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
 }
 
 // The tab over the real autostart folder: our entry comes and goes, other
