@@ -9,6 +9,8 @@
 // reaction (root): `wirewatch --headless` without --wifi in a network
 //   namespace with NetworkManager's mock on the private bus, rule 0: the time
 //   from adding the wired address to the mock receiving Device.Disconnect().
+// Each is set against its peer measured in the same run: the simulated Wi-Fi
+// (`--wifi sim:FILE`), read the same way and reacting to the same change.
 //
 // Usage: bench_wifi [--mode reads|reaction|both] [--trials N] [--reads N]
 
@@ -26,6 +28,7 @@
 
 #include "platform/linux/wifi/Nl80211.h"
 #include "platform/linux/wifi/WiFiBackend.h"
+#include "platform/sim/SimWifiInterface.h"
 #include "tests/support/dbus_NetworkManagerMock.h"
 #include "tests/support/e2e_AgentInNamespace.h"
 
@@ -78,33 +81,49 @@ std::vector<double> timeRuns(int n, const std::function<void()>& work) {
     return out;
 }
 
-void measureDevice(const char* name, linuxwifi::LinuxWiFiClient& client, int reads) {
+// The values the details view reads, one by one, as it reads them.
+double readTheDetails(CWInterface& iface) {
+    return iface.powerOn() + static_cast<double>(iface.interfaceMode()) +
+           static_cast<double>(iface.security()) + static_cast<double>(iface.activePHYMode()) +
+           static_cast<double>(iface.ssid().has_value()) +
+           static_cast<double>(iface.wlanChannel().has_value()) +
+           static_cast<double>(iface.bssid().has_value()) + iface.transmitRate() +
+           static_cast<double>(iface.rssiValue()) + static_cast<double>(iface.noiseMeasurement());
+}
+
+// Prints the distributions; returns the medians of the whole-link read and
+// of the ten reads.
+std::pair<double, double> measureDevice(const char* name, linuxwifi::LinuxWiFiClient& client,
+                                        int reads) {
     std::printf("%s\n", name);
     auto device = client.device();
     if (!device) {
         std::printf("  no device\n");
-        return;
+        return {0, 0};
     }
     volatile double sink = 0;
-    printRow("whole link (airport -I)",
-             timeRuns(reads, [&] { sink = sink + device->read(linuxwifi::kLinkAll).rssi; }), "us");
-    printRow("the details view's ten reads",
-             timeRuns(reads,
-                      [&] {
-                          auto iface = client.interface();
-                          sink = sink + iface->powerOn() +
-                                 static_cast<double>(iface->interfaceMode()) +
-                                 static_cast<double>(iface->security()) +
-                                 static_cast<double>(iface->activePHYMode()) +
-                                 static_cast<double>(iface->ssid().has_value()) +
-                                 static_cast<double>(iface->wlanChannel().has_value()) +
-                                 static_cast<double>(iface->bssid().has_value()) +
-                                 iface->transmitRate() + static_cast<double>(iface->rssiValue()) +
-                                 static_cast<double>(iface->noiseMeasurement());
-                      }),
-             "us");
+    auto whole = timeRuns(reads, [&] { sink = sink + device->read(linuxwifi::kLinkAll).rssi; });
+    printRow("whole link (airport -I)", whole, "us");
+    auto ten = timeRuns(reads, [&] { sink = sink + readTheDetails(*client.interface()); });
+    printRow("the details view's ten reads", ten, "us");
     printRow("default device look-up (per check)",
              timeRuns(reads, [&] { sink = sink + (client.device() != nullptr); }), "us");
+    return {distributionOf(whole).median, distributionOf(ten).median};
+}
+
+// The peer: the simulated Wi-Fi, whose every read parses its state file.
+std::pair<double, double> measureSim(int reads, const std::string& path) {
+    std::printf("sim: the simulated Wi-Fi's state file (the peer)\n");
+    auto client = sim::makeSimWiFiClient(path);
+    volatile double sink = 0;
+    auto whole = timeRuns(reads, [&] {
+        auto state = sim::SimWifiFile(path).readState();
+        sink = sink + static_cast<double>(state ? state->rssiValue : 0);
+    });
+    printRow("whole link (airport -I)", whole, "us");
+    auto ten = timeRuns(reads, [&] { sink = sink + readTheDetails(*client->interface()); });
+    printRow("the details view's ten reads", ten, "us");
+    return {distributionOf(whole).median, distributionOf(ten).median};
 }
 
 struct MsgFree {
@@ -199,6 +218,10 @@ bool runReads(int reads, std::string& error) {
         "One Wi-Fi read through each backend (%d runs each; this machine has no "
         "nl80211, so the D-Bus figures hold no kernel round trips)\n",
         reads);
+    std::string simPath = dir.file("wifi.plist");
+    writeFile(simPath, plist::toXml(simWifi(true, true)));
+    auto simMedians = measureSim(reads, simPath);
+    std::pair<double, double> nmMedians, iwdMedians;
     {
         NetworkManagerMock nm(bus);
         if (!nm.running()) {
@@ -213,7 +236,7 @@ bool runReads(int reads, std::string& error) {
         ap.bandwidth = 80;
         if (device.empty() || nm.addAccessPoint(device, ap, true, &error).empty()) return false;
         auto client = linuxwifi::makeLinuxWiFiClient("nm", options, error, false);
-        measureDevice("nm: NetworkManager (dbusmock, private bus)", *client, reads);
+        nmMedians = measureDevice("nm: NetworkManager (dbusmock, private bus)", *client, reads);
     }
     {
         DBusMock iwd(
@@ -228,9 +251,14 @@ bool runReads(int reads, std::string& error) {
             return false;
         }
         auto client = linuxwifi::makeLinuxWiFiClient("iwd", options, error, false);
-        measureDevice("iwd (dbusmock tree, private bus)", *client, reads);
+        iwdMedians = measureDevice("iwd (dbusmock tree, private bus)", *client, reads);
     }
     measureNl80211(reads);
+    std::printf(
+        "median ratios against the simulated Wi-Fi: whole link nm %.2f, iwd %.2f; ten "
+        "reads nm %.2f, iwd %.2f\n",
+        nmMedians.first / simMedians.first, iwdMedians.first / simMedians.first,
+        nmMedians.second / simMedians.second, iwdMedians.second / simMedians.second);
     return true;
 }
 
@@ -240,6 +268,52 @@ std::optional<SystemTime> mockTime(const std::string& line) {
     if (seconds <= 0) return std::nullopt;
     return SystemTime(
         std::chrono::duration_cast<SystemTime::duration>(std::chrono::duration<double>(seconds)));
+}
+
+// The peer: the same change with the simulated Wi-Fi mirrored onto the Wi-Fi
+// veth end, until the sim records "disassociate". Each trial re-joins as the
+// agent does (wired gone, nothing connected, Wi-Fi switched on).
+bool runSimReaction(int trials, std::vector<double>& total, std::string& error) {
+    AgentInNamespace agent("wwbenchsim");
+    AgentInNamespace::Settings settings;
+    settings.rule = "0";
+    if (!agent.prepare(settings, error) || !agent.start(error)) return false;
+    auto count = [](const std::vector<std::string>& ops, std::size_t from, const char* op) {
+        return std::count(ops.begin() + static_cast<long>(std::min(from, ops.size())), ops.end(),
+                          std::string(op));
+    };
+    for (int i = 0; i < trials; ++i) {
+        std::size_t before = agent.operations().size();
+        FolderWatch watch(agent.simPath().substr(0, agent.simPath().rfind('/')));
+        SystemTime changedAt;
+        std::chrono::steady_clock::time_point changed;
+        if (!agent.setWiredAddress(true, &changedAt, &changed)) {
+            error = "cannot add the wired address";
+            return false;
+        }
+        if (!watch.waitFor([&] { return count(agent.operations(), before, "disassociate") > 0; },
+                           after(10s))) {
+            error = "the simulated Wi-Fi saw no disassociate in trial " + std::to_string(i + 1);
+            return false;
+        }
+        total.push_back(Millis(std::chrono::steady_clock::now() - changed).count());
+        if (!agent.waitUntilIdle(50ms, after(10s))) {
+            error = "the agent never became idle";
+            return false;
+        }
+        std::size_t afterReaction = agent.operations().size();
+        if (!agent.setWiredAddress(false) ||
+            !agent.waitForSim(
+                [&](const sim::SimWifiState& s, const std::vector<std::string>& ops) {
+                    return s.ssid.has_value() && count(ops, afterReaction, "setPower:1") > 0;
+                },
+                after(10s)) ||
+            !agent.waitUntilIdle(300ms, after(10s))) {
+            error = "Wi-Fi did not re-join after trial " + std::to_string(i + 1);
+            return false;
+        }
+    }
+    return agent.stop() == 0;
 }
 
 bool runReaction(int trials, std::string& error) {
@@ -322,6 +396,14 @@ bool runReaction(int trials, std::string& error) {
         error = "the agent exited with status " + std::to_string(status);
         return false;
     }
+    std::vector<double> peer;
+    if (!runSimReaction(trials, peer, error)) return false;
+    std::printf("The peer, the simulated Wi-Fi (--wifi sim:FILE), same change, %d trials\n",
+                trials);
+    printRow("total", peer, "ms");
+    std::printf("ratios, NetworkManager / simulated Wi-Fi: median %.2f, p95 %.2f\n",
+                distributionOf(total).median / distributionOf(peer).median,
+                distributionOf(total).p95 / distributionOf(peer).p95);
     return true;
 }
 
