@@ -76,7 +76,7 @@ class KernelBackend : public WiFiBackend {
         : m_options(options), m_nl(std::make_shared<Nl80211>()) {}
 
     const char* name() const override { return "kernel"; }
-    const char* title() const override { return "the kernel (nl80211 and rfkill)"; }
+    const char* title() const override { return "nl80211 and rfkill"; }
 
     BackendLookup lookUp() override {
         BackendLookup out;

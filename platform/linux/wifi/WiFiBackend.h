@@ -58,7 +58,7 @@ class WiFiBackend {
     virtual ~WiFiBackend() = default;
     // "nm", "iwd" or "kernel".
     virtual const char* name() const = 0;
-    // For the log: "NetworkManager", "iwd", "the kernel (nl80211, rfkill)".
+    // For the log: "NetworkManager", "iwd", "nl80211 and rfkill".
     virtual const char* title() const = 0;
     // Looks afresh (on the check's thread). The default device is the one
     // with an active connection, else the first by interface name.
