@@ -220,6 +220,22 @@ TEST_F(NetworkManagerBackendTest, ARefusedWriteIsTheErrorInTheChecksLogLine) {
                "control networking. "));
 }
 
+TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
+    std::string error;
+    wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kDisconnected, false, &error);
+    ASSERT_FALSE(wlan0.empty()) << error;
+    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
+                            "WirelessHardwareEnabled", false, &error));
+    useClient();
+    setPref("enableWireless", "1");
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_TRUE(logged("CoreWLAN returend error as :Wi-Fi is switched off by a hardware switch "));
+    // Switching off needs no radio.
+    std::optional<std::string> why;
+    EXPECT_TRUE(wifiClient->interface()->setPower(false, &why)) << why.value_or("");
+}
+
 TEST_F(NetworkManagerBackendTest, TheServiceGoingAwayAndComingBackMidRun) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
     useClient();

@@ -92,9 +92,18 @@ class NmDevice : public WiFiDevice {
                     ": " + e.text();
             return false;
         }
+        if (!on) return true;
+        // NetworkManager accepts the switch under a hardware block, but the
+        // radio stays off.
+        auto hardware =
+            m_bus->getProperty(kService, kManagerPath, kManager, "WirelessHardwareEnabled", e);
+        if (hardware && hardware->asBool() == false) {
+            error = "Wi-Fi is switched off by a hardware switch";
+            return false;
+        }
         // Lift the block that a disconnect left, so that the device rejoins
         // its known networks as a Mac does when Wi-Fi comes back on.
-        if (on && !m_bus->setProperty(kService, m_path, kDevice, "Autoconnect", true, e)) {
+        if (!m_bus->setProperty(kService, m_path, kDevice, "Autoconnect", true, e)) {
             error = "Wi-Fi is on, but NetworkManager refused to let " + m_name +
                     " join networks by itself: " + e.text();
             return false;
