@@ -15,14 +15,17 @@
 
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
+#include "app/DesktopSession.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
+#include "app/WindowResourcesLoader.h"
 #include "app/WirewatchAppDelegate.h"
 #include "discovery/CommandTable.h"
 #include "logging/DDLog.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
+#include "platform/linux/autostart/XdgAutostart.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
@@ -34,6 +37,9 @@
 #endif
 #ifndef WW_BUILD_NUMBER
 #define WW_BUILD_NUMBER "1"
+#endif
+#ifndef WW_SUPPORT_EMAIL
+#define WW_SUPPORT_EMAIL "support@wirewatch.invalid"
 #endif
 
 namespace {
@@ -96,11 +102,6 @@ int main(int argc, char** argv) {
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
     if (o.dryRun) wifi = makeDryRunWiFiClient(std::move(wifi));
 
-    if (!o.headless && !o.once) {
-        std::fprintf(stderr, "wirewatch: this build has no tray; running headless "
-                             "(stop it with Ctrl-C)\n");
-    }
-
     // SIGINT and SIGTERM end the run loop through a thread that waits for
     // them; every other thread (and the tools we start, whose runner resets
     // the mask) keeps them blocked.
@@ -109,9 +110,26 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::thread([stopSignals] {
+
+    // The tray where there is a display; headless otherwise. (After the mask:
+    // the toolkit starts threads of its own, which must not take the signals.)
+    std::unique_ptr<DesktopSession> desktop;
+    if (!o.headless && !o.once) {
+        std::string noDesktop;
+        desktop = DesktopSession::create(argc, argv, &noDesktop);
+        if (!desktop) {
+            std::fprintf(stderr, "wirewatch: %s; running headless (stop it with Ctrl-C)\n",
+                         noDesktop.c_str());
+        }
+    }
+    std::thread([stopSignals, session = desktop.get()] {
         int sig = 0;
-        if (sigwait(&stopSignals, &sig) == 0) dispatch::RunLoop::main().stop();
+        if (sigwait(&stopSignals, &sig) != 0) return;
+        if (session) {
+            session->stop();
+        } else {
+            dispatch::RunLoop::main().stop();
+        }
     }).detach();
 
     file::makeDirectories(logsDir);
@@ -142,17 +160,30 @@ int main(int argc, char** argv) {
     config.shortVersion = WW_SHORT_VERSION;
     config.buildVersion = WW_BUILD_NUMBER;
 
-    HeadlessShell shell(dispatch::RunLoop::main());
+    HeadlessShell headlessShell(dispatch::RunLoop::main());
+    Shell& shell = desktop ? desktop->shell() : headlessShell;
     UserDefaults defaults(prefsPath);
     WirewatchAppDelegate delegate(shell, defaults, *wifi, config);
-    delegate.awakeFromNib();
+
+    // Start at login: the XDG autostart folder, and this program as the item.
+    xdg::XdgAutostart autostart(xdg::XdgAutostart::defaultFolder().value_or(""),
+                                std::getenv("PATH") ? std::getenv("PATH") : "");
+    WindowResourcesLoader::Options nib;
+    nib.settings.mainBundlePath = xdg::XdgAutostart::runningProgramPath();
+    nib.about = {WW_SHORT_VERSION, WW_BUILD_NUMBER, WW_SUPPORT_EMAIL, {}};
+    WindowResourcesLoader resources(shell, defaults, autostart, nib);
+    resources.load(delegate);
     delegate.applicationDidFinishLaunching();
 
     if (o.once) {
         delegate.setCheckFinishedHandler([] { dispatch::RunLoop::main().stop(); });
         dispatch::RunLoop::main().post([&delegate] { delegate.checkInterfaceStatus(); });
     }
-    dispatch::RunLoop::main().run();
+    if (desktop) {
+        desktop->run();
+    } else {
+        dispatch::RunLoop::main().run();
+    }
 
     // A check still running has its tools' time limit; do not wait for ever.
     delegate.waitForCheckThread(std::chrono::seconds(3));
