@@ -96,7 +96,19 @@ Keeps this computer from being on a wired network and Wi-Fi at the same time.
   --dry-run          log what would be done to Wi-Fi and USB devices, change nothing
   --tools-dir DIR    where the ifconfig, system_profiler, networksetup and airport
                      tools are (default: the installed ones)
-  --wifi BACKEND     none, sim:FILE or linux (default: none)
+  --wifi BACKEND     the Wi-Fi backend (default: auto):
+                       auto    nm if NetworkManager manages a Wi-Fi device, else
+                               iwd if it runs, else kernel if there is a
+                               wireless device, else none (linux: the same)
+                       nm      NetworkManager over D-Bus (no root; the active
+                               desktop user may switch Wi-Fi and disconnect)
+                       iwd     iwd over D-Bus (root or the group iwd admits:
+                               netdev on Debian, wheel elsewhere)
+                       kernel  nl80211 and the device's rfkill switch (writing
+                               /dev/rfkill and disconnecting need root, or the
+                               desktop seat for /dev/rfkill)
+                       none    no Wi-Fi
+                       sim:FILE  a simulated Wi-Fi kept in a property list
   --prefs FILE       the preferences file
                      (default: $XDG_CONFIG_HOME/wirewatch/preferences.plist)
   --policy FILE      the administrator's policy (default: /etc/wirewatch/policy.plist;

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     // Resolve every setting once and hand it down to the tools we start.
     std::string toolsDir = o.toolsDir.value_or(defaultToolsDirectory());
     if (!isDirectory(toolsDir)) return badValue("tools directory '" + toolsDir + "' does not exist");
-    std::string wifiSpec = o.wifi.value_or("none");
+    std::string wifiSpec = o.wifi.value_or(kDefaultWiFiBackend);
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
     std::string policyPath = o.policy.value_or(ManagedPolicy::kDefaultPath);
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());

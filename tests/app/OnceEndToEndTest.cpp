@@ -182,6 +182,27 @@ TEST_F(OnceEndToEndTest, HostileNetworkNamesStillGiveValidJson) {
               "icon: ww-menubar\nSSID: evil\"},??[2J\\u0000?? end\n");
 }
 
+// Without --wifi the agent chooses its backend at the first check and logs
+// the choice; with no system bus and no wireless device (as on a build
+// machine) that is none.
+TEST_F(OnceEndToEndTest, WithoutAWifiOptionTheAgentChoosesNoneHere) {
+    std::string sysfs = dir.file("empty-sys");
+    ProgramRun r = runAgent(dir,
+                            "--once --tools-dir '" + tools + "' --prefs '" +
+                                dir.file("prefs.plist") + "' --logs-dir '" + dir.file("logs") + "'",
+                            "DBUS_SYSTEM_BUS_ADDRESS='unix:path=" + dir.file("no-bus") +
+                                "' WIREWATCH_WIFI_SYSFS_ROOT='" + sysfs + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string expected =
+        "Wi-Fi backend: none (nm: no system bus (No such file or directory); iwd: no system bus "
+        "(No such file or directory); kernel: no wireless network device in " +
+        sysfs + "/class/net)";
+    std::string log = logFilesText(dir.file("logs"));
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+    EXPECT_NE(r.err.find(expected), std::string::npos) << "the terminal gets it too";
+    EXPECT_EQ(log.find(expected), log.rfind(expected)) << "said once";
+}
+
 TEST_F(OnceEndToEndTest, BadOptionsExitWithStatusTwo) {
     for (const char* extra : {"--bogus", "--wifi nonsense", "--tools-dir /nonexistent-dir",
                               "--usb-root /nonexistent-usb-root"}) {

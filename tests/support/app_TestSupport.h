@@ -164,13 +164,15 @@ struct ProgramRun {
 };
 
 // Runs the built agent with `arguments` (shell words, quoted by the caller)
-// and none of its environment variables; its output is kept in `dir`.
-inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments) {
+// and none of its environment variables but `environment` (NAME='value'
+// words); its output is kept in `dir`.
+inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments,
+                           const std::string& environment = "") {
     std::string cmd =
         "env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI -u WIREWATCH_PREFS "
         "-u WIREWATCH_LOGS_DIR -u WIREWATCH_USB_ROOT HOME='" +
-        dir.path() + "' '" + buildDir() + "/bin/wirewatch' " + arguments + " >'" + dir.file("out") +
-        "' 2>'" + dir.file("err") + "'";
+        dir.path() + "' " + environment + " '" + buildDir() + "/bin/wirewatch' " + arguments +
+        " >'" + dir.file("out") + "' 2>'" + dir.file("err") + "'";
     int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("out")),
             readFile(dir.file("err"))};
