@@ -99,6 +99,7 @@ std::string checkReportJson(const CheckReport& r, const RunFacts& run) {
         {"actions", actions},
         {"menu", r.menu},
         {"backend", run.backend},
+        {"backendRequested", run.backendRequested},
         {"dryRun", run.dryRun},
     };
     // Network names are whatever bytes a network sends: never let one make

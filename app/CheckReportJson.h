@@ -9,7 +9,8 @@ namespace ww {
 // What the JSON report adds about the run itself.
 struct RunFacts {
     std::string version;  // "1.0.1"
-    std::string backend;  // the Wi-Fi backend's name ("none", "sim", ...)
+    std::string backend;           // the Wi-Fi backend in use ("none", "sim", "nm", ...)
+    std::string backendRequested;  // as asked for ("auto", "nm", "sim", ...)
     bool dryRun = false;
 };
 

@@ -21,6 +21,7 @@ namespace {
 class NoWiFiClient : public WiFiClient {
 public:
     CWInterfacePtr interface() override { return nullptr; }
+    std::string backendName() const override { return "none"; }
 };
 
 class DryRunInterface : public CWInterface {
@@ -59,6 +60,7 @@ public:
         if (!real) return nullptr;
         return std::make_shared<DryRunInterface>(std::move(real));
     }
+    std::string backendName() const override { return m_inner->backendName(); }
 
 private:
     std::unique_ptr<WiFiClient> m_inner;

@@ -47,6 +47,8 @@ class WiFiClient {
 public:
     virtual ~WiFiClient() = default;
     virtual CWInterfacePtr interface() = 0;
+    // The backend in use now ("none", "sim", "nm", "iwd", "kernel"); for reports.
+    virtual std::string backendName() const = 0;
 };
 
 // Operations on a possibly absent interface, behaving as the platform does on

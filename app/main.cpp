@@ -232,7 +232,8 @@ int main(int argc, char** argv) {
     if (o.once && o.json) {
         RunFacts run;
         run.version = std::string(WW_SHORT_VERSION) + "." + WW_BUILD_NUMBER;
-        run.backend = wifiSpec.substr(0, wifiSpec.find(':'));
+        run.backend = wifi->backendName();
+        run.backendRequested = wifiSpec.substr(0, wifiSpec.find(':'));
         run.dryRun = o.dryRun;
         std::fputs(checkReportJson(delegate.checkReport(), run).c_str(), stdout);
     } else if (o.once) {

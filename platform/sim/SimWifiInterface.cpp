@@ -158,6 +158,7 @@ public:
         if (!s || !s->present) return nullptr;
         return std::make_shared<SimWifiInterface>(m_path);
     }
+    std::string backendName() const override { return "sim"; }
 
 private:
     std::string m_path;

@@ -129,6 +129,7 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         EXPECT_EQ(j["enableWireless"]["value"], std::stoi(c.enableWireless));
         EXPECT_EQ(j["policy"], nullptr);
         EXPECT_EQ(j["backend"], "sim");
+        EXPECT_EQ(j["backendRequested"], "sim");
         EXPECT_EQ(j["dryRun"], std::string(c.extra) == "--dry-run");
         EXPECT_EQ(j["menu"].get<std::vector<std::string>>(), c.details);
         std::vector<std::string> actions;
@@ -201,6 +202,17 @@ TEST_F(OnceEndToEndTest, WithoutAWifiOptionTheAgentChoosesNoneHere) {
     EXPECT_NE(log.find(expected), std::string::npos) << log;
     EXPECT_NE(r.err.find(expected), std::string::npos) << "the terminal gets it too";
     EXPECT_EQ(log.find(expected), log.rfind(expected)) << "said once";
+
+    // The JSON report names the backend chosen, not only the one asked for.
+    r = runAgent(dir,
+                 "--once --json --tools-dir '" + tools + "' --prefs '" + dir.file("prefs.plist") +
+                     "' --logs-dir '" + dir.file("logs") + "'",
+                 "DBUS_SYSTEM_BUS_ADDRESS='unix:path=" + dir.file("no-bus") +
+                     "' WIREWATCH_WIFI_SYSFS_ROOT='" + sysfs + "'");
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out;
+    EXPECT_EQ(j["backend"], "none");
+    EXPECT_EQ(j["backendRequested"], "auto");
 }
 
 TEST_F(OnceEndToEndTest, BadOptionsExitWithStatusTwo) {

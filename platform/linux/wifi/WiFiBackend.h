@@ -78,7 +78,7 @@ class LinuxWiFiClient : public WiFiClient {
     // The default device now; nothing without one.
     virtual WiFiDevicePtr device() = 0;
     // The backend in use ("nm", "iwd", "kernel", "none").
-    virtual std::string backendName() const = 0;
+    std::string backendName() const override = 0;
     CWInterfacePtr interface() override;
 };
 
