@@ -9,6 +9,7 @@
 #include "logging/DDTTYLogger.h"
 #include "menu/MenuTexts.h"
 #include "menu/WiFiValueNames.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/Text.h"
@@ -39,6 +40,10 @@ plist::Value::Dictionary builtInDefaults() {
 WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
                                            WiFiClient& wifiClient, AgentConfig config)
     : m_shell(shell), m_store(defaults), m_wifiClient(wifiClient), m_config(std::move(config)) {
+    m_protection = std::make_unique<ProtectionFeatures>(
+        m_store, m_config.clock ? *m_config.clock : Clock::system(), m_config.notifier,
+        m_config.logsDirectory.empty() ? std::string()
+                                       : m_config.logsDirectory + "/" + ExposureAudit::kFileName);
     loadStatusMenu();
     WindowResources& r = m_shell.resources();
     if (r.exitPasswordWindow && r.exitPasswordField) {
@@ -49,10 +54,13 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
 }
 
 WirewatchAppDelegate::~WirewatchAppDelegate() {
+    m_alive->store(false);
+    for (auto& timer : m_timers) timer->cancel();
     if (m_reachability) m_reachability->stopNotifier();
     if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
     if (m_checkThread.joinable()) m_checkThread.join();
+    m_protection->audit().agentStopping();
 }
 
 // The status menu as laid out in the window resources: the information items
@@ -108,6 +116,7 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
         m_reachability = Reachability::reachabilityWithHostname(m_config.reachabilityHost);
         if (m_reachability) {
             auto trigger = [this](Reachability&) {
+                m_protection->audit().networkChanged();
                 m_shell.mainThread().post([this] { checkInterfaceStatus(); });
             };
             m_reachability->setReachableBlock(trigger);
@@ -142,7 +151,25 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
 
 void WirewatchAppDelegate::usbDeviceDetected(const Notification& notification) {
     if (!m_config.usbRegistry) return;
-    ww::usbDeviceDetected(notification, m_state.hotspotInterfacesToDelete(), *m_config.usbRegistry);
+    InterfaceList hotspots = m_state.hotspotInterfacesToDelete();
+    ww::usbDeviceDetected(notification, hotspots, *m_config.usbRegistry);
+    // Tell the user when a hotspot was among the devices just shut off.
+    const plist::Value* devices = notification.userInfo.find(kAllDevicesKey);
+    const plist::Value::Array* list = devices ? devices->arrayValue() : nullptr;
+    for (const InterfaceInfoPtr& r : hotspots) {
+        auto bsdName = r ? r->BSDName.get() : std::nullopt;
+        if (!list || !bsdName) continue;
+        for (const plist::Value& record : *list) {
+            const plist::Value* name = record.find(kBsdNameKey);
+            if (name && name->stringValue() && *name->stringValue() == *bsdName) {
+                m_protection->notifications().post(
+                    NotificationKind::HotspotDisabled, "Hotspot switched off",
+                    format("Wirewatch switched off the personal hotspot on %@.",
+                           r->displayName.get().value_or(*bsdName)));
+                return;
+            }
+        }
+    }
 }
 
 void WirewatchAppDelegate::setupUserPreferences() {
@@ -233,6 +260,7 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     process::setCurrentThreadName("wirewatch-check");
+    m_protection->checkStarted();
     if (m_config.inventory) {
         m_config.inventory(m_state);
     } else {
@@ -245,7 +273,10 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
                 WWUtils::detectConnectedUSBHotspot(*registry);
             };
         }
-        NetworkInventory(m_config.commands, m_state, std::move(hooks)).getAllNetworksDetails();
+        NetworkInventory inventory(m_config.commands, m_state, std::move(hooks));
+        inventory.setInterfaceOverrides(
+            parseInterfaceOverrides(m_store.objectForKey("InterfaceOverrides")));
+        inventory.getAllNetworksDetails();
     }
     std::int64_t rule = m_store.integerForKey("selectedInterfaceOption");
     {
@@ -253,16 +284,39 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
         std::lock_guard lock(m_interfaceMutex);
         m_currentInterface = std::move(iface);
     }
-    applyRules(rule);
+    auto inputs = m_protection->beforeRules(m_state.viaEthernet, m_state.viaWifi);
+    m_ruleIcon.reset();
+    if (inputs.paused) {
+        applyPaused(inputs.wireless);
+    } else {
+        applyRules(rule, inputs.wired, inputs.wireless);
+    }
+    m_protection->afterRules(m_ruleIcon, m_ruleIcon == std::string(kWarningIcon));
+    if (std::string tip = m_protection->toolTip(); tip != m_toolTip) {
+        m_toolTip = tip;
+        m_shell.mainThread().post([this, tip] {
+            if (m_statusItem) m_statusItem->setToolTip(tip);
+        });
+    }
+    scheduleNextCheck();
     m_store.synchronize();
     if (m_isRunning) {
         m_shell.mainThread().postAndWait([this] { updateInterfaceInfo(); });
     }
 }
 
-void WirewatchAppDelegate::applyRules(std::int64_t rule) {
-    const bool wired = m_state.viaEthernet;
-    const bool wireless = m_state.viaWifi;
+void WirewatchAppDelegate::setRuleIcon(const char* baseName) {
+    m_ruleIcon = baseName;
+    setMenubarStatusImageTo(baseName);
+}
+
+// While paused no rule acts; the icon warns that nothing protects.
+void WirewatchAppDelegate::applyPaused(bool wireless) {
+    m_shouldShowWiFiInfo = wireless;
+    setRuleIcon(kWarningIcon);
+}
+
+void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wireless) {
     CWInterfacePtr iface = currentInterface();
     std::optional<std::string> error;
 
@@ -273,11 +327,14 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule) {
             m_isChanged = false;
         }
         wifi::disassociate(iface);
+        m_protection->didCut(false, iface != nullptr, wireless);
     };
     auto powerOffWiFi = [&] {
-        if (!wifi::setPower(iface, false, &error)) {
+        bool ok = wifi::setPower(iface, false, &error);
+        if (!ok) {
             WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
         }
+        m_protection->didCut(true, ok, wireless);
     };
 
     if (wired && wireless) {
@@ -285,52 +342,57 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule) {
         m_shouldShowWiFiInfo = true;
         if (rule == 0) {
             disconnectWiFi();
-            setMenubarStatusImageTo(kNormalIcon);
+            setRuleIcon(kNormalIcon);
         } else if (rule == 1) {
             m_isChanged = true;
             WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
             powerOffWiFi();
-            setMenubarStatusImageTo(kNormalIcon);
+            setRuleIcon(kNormalIcon);
         } else {
             WWLogErrorIn(kCheckFn, "AppDelegate: both wired & wireless are connected, and no rule is configured...");
-            setMenubarStatusImageTo(kWarningIcon);
+            setRuleIcon(kWarningIcon);
         }
     } else if (wired) {
         WWLogErrorIn(kCheckFn, "AppDelegate: only wired are connected on system, applying rule....");
         if (rule == 0) {
             disconnectWiFi();
             m_shouldShowWiFiInfo = false;
-            setMenubarStatusImageTo(kNormalIcon);
+            setRuleIcon(kNormalIcon);
         } else if (rule == 1) {
             WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
             m_isChanged = true;
             powerOffWiFi();
             m_shouldShowWiFiInfo = false;
-            setMenubarStatusImageTo(kNormalIcon);
+            setRuleIcon(kNormalIcon);
         } else {
             WWLogErrorIn(kCheckFn, "AppDelegate: only connected via wired and no rule is configured...");
             m_shouldShowWiFiInfo = false;
-            setMenubarStatusImageTo(kWarningIcon);
+            setRuleIcon(kWarningIcon);
         }
     } else if (wireless) {
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
         WWLogErrorIn(kCheckFn, "AppDelegate: system is connected via wifi only so no rule will be executed......");
         m_shouldShowWiFiInfo = true;
-        setMenubarStatusImageTo(kNormalIcon);
+        setRuleIcon(kNormalIcon);
     } else {
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..");
         if (m_store.integerForKey("enableWireless") == 1) {
-            WWLogErrorIn(kCheckFn, "AppDelegate: enabling wireless as enable wireless is true...");
-            if (!wifi::setPower(iface, true, &error)) {
-                WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
+            // Flap damping may hold Wi-Fi off; it never holds it on.
+            if (m_protection->mayRestore()) {
+                WWLogErrorIn(kCheckFn,
+                             "AppDelegate: enabling wireless as enable wireless is true...");
+                if (!wifi::setPower(iface, true, &error)) {
+                    WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
+                }
+                m_protection->didRestore();
             }
             m_shouldShowWiFiInfo = true;
-            setMenubarStatusImageTo(kNormalIcon);
+            setRuleIcon(kNormalIcon);
         } else if (m_store.integerForKey("enableWireless") == 0) {
             WWLogInfoIn(kCheckFn, "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so nothing to do..");
             m_shouldShowWiFiInfo = true;
-            setMenubarStatusImageTo(kWarningIcon);
+            setRuleIcon(kWarningIcon);
         }
     }
 }
@@ -390,7 +452,64 @@ void WirewatchAppDelegate::updateInterfaceInfo() {
     m_isRunning = false;
     m_store.synchronize();
     if (m_checkFinished) m_checkFinished();
+    if (m_checkAgain) {
+        m_checkAgain = false;
+        m_shell.mainThread().post([this] { checkInterfaceStatus(); });
+    }
 }
+
+// ---- beyond the rules --------------------------------------------------------------------
+
+void WirewatchAppDelegate::scheduledCheck() {
+    // A check that runs now saw the state before the moment that is due.
+    if (m_isRunning) {
+        m_checkAgain = true;
+        return;
+    }
+    checkInterfaceStatus();
+}
+
+void WirewatchAppDelegate::scheduleNextCheck() {
+    auto next = m_protection->nextDeadline();
+    if (!next) return;
+    const auto now = m_protection->clock().now();
+    // One pending timer per moment: a check before it changes nothing.
+    if (m_scheduled && *m_scheduled > now && *m_scheduled <= *next) return;
+    m_scheduled = *next;
+    auto delay = std::max(*next - now, Clock::SteadyTime::duration::zero());
+    if (m_config.scheduleCheck) {
+        m_config.scheduleCheck(delay);
+        return;
+    }
+    if (!m_timerQueue) m_timerQueue = dispatch::SerialQueue::create("ww.schedule");
+    std::weak_ptr<std::atomic<bool>> alive = m_alive;
+    auto& mainThread = m_shell.mainThread();
+    auto timer = dispatch::OneShotTimer::schedule(m_timerQueue, delay, [this, alive, &mainThread] {
+        mainThread.post([this, alive] {
+            auto a = alive.lock();
+            if (a && a->load()) scheduledCheck();
+        });
+    });
+    m_shell.mainThread().post([this, timer] {
+        auto now = dispatch::OneShotTimer::Clock::now();
+        std::erase_if(m_timers, [now](const dispatch::TimerPtr& t) { return t->deadline() < now; });
+        m_timers.push_back(timer);
+    });
+}
+
+ProtectionPause::Result WirewatchAppDelegate::pauseProtection(
+    std::chrono::seconds duration, const std::optional<std::string>& password) {
+    auto result = m_protection->pause().pause(duration, password);
+    if (result == ProtectionPause::Result::Done) scheduledCheck();
+    return result;
+}
+
+void WirewatchAppDelegate::resumeProtection() {
+    m_protection->pause().resume();
+    scheduledCheck();
+}
+
+void WirewatchAppDelegate::applicationWillTerminate() { m_protection->audit().agentStopping(); }
 
 void WirewatchAppDelegate::updateWiFiItems() {
     executeAirPortCommand(m_config.commands, m_state);

@@ -10,12 +10,17 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/Clock.h"
+#include "app/Notifications.h"
+#include "app/ProtectionFeatures.h"
 #include "app/Shell.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiInterface.h"
 #include "discovery/CommandTable.h"
 #include "discovery/NetworkState.h"
+#include "platform/dispatch/Timer.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace ww {
@@ -43,6 +48,14 @@ struct AgentConfig {
     UsbRegistry* usbRegistry = nullptr;
     // Replaces the network inventory (tests): fills the state as a pass would.
     std::function<void(NetworkState&)> inventory;
+    // The clock of the timing features (grace, damping, pause, audit); none:
+    // the real one.
+    const Clock* clock = nullptr;
+    // Desktop notifications; none: never shown.
+    Notifier* notifier = nullptr;
+    // Starts a check after the delay on the main thread (tests); empty: a
+    // one-shot timer.
+    std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;
 };
 
 // The application delegate: owns the run from launch to exit, the status item
@@ -112,9 +125,24 @@ public:
     // it did not end in time.
     bool waitForCheckThread(std::chrono::milliseconds timeout);
 
-private:
+    // ---- beyond the rules (main thread) ----
+    // Pausing protection for a while; asks for the exit password when one is
+    // set and is refused while the rule is locked. A check follows at once.
+    ProtectionPause::Result pauseProtection(std::chrono::seconds duration,
+                                            const std::optional<std::string>& password);
+    void resumeProtection();
+    ProtectionFeatures& protection() { return *m_protection; }
+    // The agent is about to exit: an open exposure ends now.
+    void applicationWillTerminate();
+    // A check at the earliest moment something is due, not at the next tick.
+    void scheduledCheck();
+
+  private:
     void loadStatusMenu();
-    void applyRules(std::int64_t rule);
+    void applyRules(std::int64_t rule, bool wired, bool wireless);
+    void applyPaused(bool wireless);
+    void setRuleIcon(const char* baseName);
+    void scheduleNextCheck();
     void updateWiFiItems();
     void updateWiredItems();
     CWInterfacePtr currentInterface() const;
@@ -150,6 +178,15 @@ private:
     std::condition_variable m_threadDone;
     bool m_checkThreadActive = false;
     std::function<void()> m_checkFinished;
+
+    std::unique_ptr<ProtectionFeatures> m_protection;
+    std::optional<std::string> m_ruleIcon;         // check thread
+    std::string m_toolTip = "Wirewatch";           // check thread
+    std::optional<Clock::SteadyTime> m_scheduled;  // check thread
+    bool m_checkAgain = false;                     // main thread
+    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+    dispatch::QueuePtr m_timerQueue;
+    std::vector<dispatch::TimerPtr> m_timers;
 };
 
 }  // namespace ww
