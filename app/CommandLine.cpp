@@ -64,6 +64,12 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args,
             o.dryRun = true;
         } else if (name == "--version") {
             o.version = true;
+        } else if (name == "--interfaces") {
+            o.interfaces = true;
+        } else if (name == "--status") {
+            o.status = true;
+        } else if (name == "--json") {
+            o.json = true;
         } else if (name == "--help" || name == "-h") {
             o.help = true;
         } else if (name.rfind("-", 0) == 0) {
@@ -94,6 +100,9 @@ Keeps this computer from being on a wired network and Wi-Fi at the same time.
                      (default: $XDG_CONFIG_HOME/wirewatch/preferences.plist)
   --logs-dir DIR     the log folder (default: $XDG_DATA_HOME/Wirewatch)
   --usb-root DIR     the sysfs root for USB devices (default: /sys)
+  --interfaces       print every network interface, how it counts and why, and exit
+  --status           print today's exposure figures (and a pause), and exit
+  --json             with --interfaces or --status: print JSON
   --version          print the version and exit
   --help             print this help and exit
 

@@ -13,6 +13,11 @@ struct CommandLineOptions {
     bool dryRun = false;
     bool version = false;
     bool help = false;
+    // Inspecting instead of running: --interfaces, --status, and --json for
+    // their machine-readable form.
+    bool interfaces = false;
+    bool status = false;
+    bool json = false;
     std::optional<std::string> toolsDir;  // --tools-dir / WIREWATCH_TOOLS_DIR
     std::optional<std::string> wifi;      // --wifi / WIREWATCH_WIFI
     std::optional<std::string> prefs;     // --prefs / WIREWATCH_PREFS

@@ -15,6 +15,7 @@
 
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
+#include "app/InfoCommands.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
 #include "app/WirewatchAppDelegate.h"
@@ -91,6 +92,15 @@ int main(int argc, char** argv) {
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
     ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
+    if (o.interfaces || o.status) {
+        UserDefaults readOnly(prefsPath);
+        if (o.interfaces) {
+            return runInterfacesCommand(CommandTable::forToolsDirectory(toolsDir), readOnly, o.json,
+                                        stdout);
+        }
+        return runStatusCommand(logsDir, readOnly, o.json, stdout);
+    }
+
     std::string why;
     std::unique_ptr<WiFiClient> wifi = makeWiFiClient(wifiSpec, &why);
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
@@ -156,6 +166,7 @@ int main(int argc, char** argv) {
 
     // A check still running has its tools' time limit; do not wait for ever.
     delegate.waitForCheckThread(std::chrono::seconds(3));
+    delegate.applicationWillTerminate();
     if (o.once) std::fputs(delegate.menuReport().c_str(), stdout);
     std::fflush(stdout);
     DDLog::flushLog();
