@@ -55,15 +55,14 @@ ProtectionFeatures::RuleInputs ProtectionFeatures::beforeRules(bool wired, bool 
                     static_cast<std::int64_t>(grace.count()));
     }
 
-    if (m_pause.clearIfEnded()) {
-        WWLogErrorIn(kCheckFn, "AppDelegate: pause over, protection resumed");
-    }
+    // A pause that ended (perhaps while the agent was not running) is cleared.
+    const bool ended = m_pause.clearIfEnded();
     auto until = m_pause.pausedUntil();
     in.paused = until.has_value();
     if (in.paused && !m_wasPaused) {
         WWLogErrorIn(kCheckFn, "AppDelegate: protection paused until %@, no rule acts",
                      localClockTime(*until));
-    } else if (!in.paused && m_wasPaused) {
+    } else if (!in.paused && (m_wasPaused || ended)) {
         WWLogErrorIn(kCheckFn, "AppDelegate: protection resumed");
     }
     m_wasPaused = in.paused;
@@ -130,8 +129,8 @@ void ProtectionFeatures::afterRules(const std::optional<std::string>& iconBaseNa
 std::optional<Clock::SteadyTime> ProtectionFeatures::nextDeadline() {
     auto next = m_guards.nextDeadline(graceSetting());
     if (auto until = m_pause.pausedUntil()) {
-        auto left =
-            std::chrono::duration_cast<Clock::SteadyTime::duration>(*until - m_clock.wallNow());
+        // Stored dates are not exact to the nanosecond: never come early.
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - m_clock.wallNow());
         auto end = m_clock.now() + left;
         if (!next || end < *next) next = end;
     }
