@@ -25,6 +25,7 @@
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
+#include "platform/linux/notify/FreedesktopNotifier.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
@@ -141,8 +142,12 @@ int main(int argc, char** argv) {
     DryRunUsbRegistry dryRunUsb(sysfsUsb);
     UsbRegistry& usb = o.dryRun ? static_cast<UsbRegistry&>(dryRunUsb) : sysfsUsb;
 
+    // Shown only for the kinds switched on in the preferences.
+    notify::FreedesktopNotifier notifier;
+
     AgentConfig config;
     config.usbRegistry = &usb;
+    config.notifier = &notifier;
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
