@@ -151,10 +151,14 @@ Clock::WallTime ExposureAudit::wallOf(Clock::SteadyTime t) const {
            std::chrono::duration_cast<Clock::WallTime::duration>(m_clock.now() - t);
 }
 
-void ExposureAudit::networkChanged() {
+void ExposureAudit::networkChanged(std::optional<Clock::SteadyTime> at) {
     auto now = m_clock.now();
     std::lock_guard lock(m_mutex);
-    m_pendingChange = now;
+    // A moment from the future, or from before the last look (which saw the
+    // state before it), is no better than the report itself.
+    if (!at || *at > now) at = now;
+    if (m_lastLook && *at < *m_lastLook) at = *m_lastLook;
+    m_pendingChange = *at;
 }
 
 void ExposureAudit::observe(bool wired, bool wifi, Clock::SteadyTime lookedAt,

@@ -52,8 +52,9 @@ class ExposureAudit {
     // `path` empty: figures in memory only.
     ExposureAudit(std::string path, const Clock& clock);
 
-    // A network change event was heard (any thread).
-    void networkChanged();
+    // A network change event was heard (any thread); `at`, when known, is when
+    // the change itself happened (the event may be reported later).
+    void networkChanged(std::optional<Clock::SteadyTime> at = std::nullopt);
     // What a check found. `lookedAt`: when it started to look, `seen`: when
     // the inventory had finished.
     void observe(bool wired, bool wifi, Clock::SteadyTime lookedAt, Clock::SteadyTime seen);

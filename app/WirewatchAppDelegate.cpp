@@ -116,7 +116,8 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
         m_reachability = Reachability::reachabilityWithHostname(m_config.reachabilityHost);
         if (m_reachability) {
             auto trigger = [this](Reachability&) {
-                m_protection->audit().networkChanged();
+                m_protection->audit().networkChanged(
+                    m_config.networkChangeTime ? m_config.networkChangeTime() : std::nullopt);
                 m_shell.mainThread().post([this] { checkInterfaceStatus(); });
             };
             m_reachability->setReachableBlock(trigger);

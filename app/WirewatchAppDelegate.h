@@ -53,6 +53,9 @@ struct AgentConfig {
     const Clock* clock = nullptr;
     // Desktop notifications; none: never shown.
     Notifier* notifier = nullptr;
+    // When the latest network change reported by the monitor happened (the
+    // report may come a little later); empty: the report's own moment.
+    std::function<std::optional<std::chrono::steady_clock::time_point>()> networkChangeTime;
     // Starts a check after the delay on the main thread (tests); empty: a
     // one-shot timer.
     std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;

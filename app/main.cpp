@@ -130,8 +130,10 @@ int main(int argc, char** argv) {
 
     // Route and address changes reach the agent through rtnetlink.
     std::string netlinkError;
-    if (auto service = netlink::NetlinkReachabilityService::create({}, netlinkError)) {
-        setReachabilityService(service);
+    std::shared_ptr<netlink::NetlinkReachabilityService> netlinkService =
+        netlink::NetlinkReachabilityService::create({}, netlinkError);
+    if (netlinkService) {
+        setReachabilityService(netlinkService);
     } else {
         std::fprintf(stderr, "wirewatch: no network change notifications (%s); checking every "
                              "five seconds only\n", netlinkError.c_str());
@@ -148,6 +150,10 @@ int main(int argc, char** argv) {
     AgentConfig config;
     config.usbRegistry = &usb;
     config.notifier = &notifier;
+    // The exposure audit times a change from its first event, not its report.
+    if (netlinkService) {
+        config.networkChangeTime = [netlinkService] { return netlinkService->lastChangeStarted(); };
+    }
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
