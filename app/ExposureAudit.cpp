@@ -163,7 +163,7 @@ void ExposureAudit::networkChanged(std::optional<Clock::SteadyTime> at) {
 
 void ExposureAudit::observe(bool wired, bool wifi, Clock::SteadyTime lookedAt,
                             Clock::SteadyTime seen) {
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     // A change heard before the inventory finished is what it saw; a later
     // one is left for the next check.
     std::optional<Clock::SteadyTime> change;
@@ -178,25 +178,25 @@ void ExposureAudit::observe(bool wired, bool wifi, Clock::SteadyTime lookedAt,
         }
     } else if (!both && m_open) {
         const char* why = !wired && !wifi ? "both gone" : !wired ? "wired link gone" : "Wi-Fi gone";
-        closeLocked(change.value_or(lookedAt), why);
+        m_lastLook = seen;
+        closeAndTell(lock, change.value_or(lookedAt), why);
+        return;
     }
-    m_lastWired = wired;
-    m_lastWifi = wifi;
     m_lastLook = seen;
 }
 
 void ExposureAudit::actedOn(const std::string& how) {
     auto now = m_clock.now();
-    std::lock_guard lock(m_mutex);
-    if (m_open) closeLocked(now, how);
+    std::unique_lock lock(m_mutex);
     // Whatever a later check finds began after this moment.
     m_lastLook = now;
+    if (m_open) closeAndTell(lock, now, how);
 }
 
 void ExposureAudit::agentStopping() {
     auto now = m_clock.now();
-    std::lock_guard lock(m_mutex);
-    if (m_open) closeLocked(now, "agent stopped");
+    std::unique_lock lock(m_mutex);
+    if (m_open) closeAndTell(lock, now, "agent stopped");
 }
 
 bool ExposureAudit::isOpen() const {
@@ -204,7 +204,20 @@ bool ExposureAudit::isOpen() const {
     return m_open.has_value();
 }
 
-void ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& why) {
+void ExposureAudit::setExposureHandler(std::function<void(const Exposure&)> handler) {
+    std::lock_guard lock(m_mutex);
+    m_handler = std::move(handler);
+}
+
+void ExposureAudit::closeAndTell(std::unique_lock<std::mutex>& lock, Clock::SteadyTime end,
+                                 const std::string& why) {
+    Exposure e = closeLocked(end, why);
+    auto handler = m_handler;
+    lock.unlock();
+    if (handler) handler(e);
+}
+
+Exposure ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& why) {
     Exposure e;
     if (end < m_open->start) end = m_open->start;
     e.start = wallOf(m_open->start);
@@ -222,6 +235,7 @@ void ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& why) {
     day.intervals.push_back(e);
     if (day.intervals.size() > kMaxIntervalsPerDay) day.intervals.erase(day.intervals.begin());
     saveLocked();
+    return e;
 }
 
 void ExposureAudit::saveLocked() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,10 @@ class ExposureAudit {
     // The agent stops cleanly: the open exposure ends now.
     void agentStopping();
 
+    // Hears of every exposure as it ends (for the journal), on the thread that
+    // ended it, outside the audit's lock.
+    void setExposureHandler(std::function<void(const Exposure&)> handler);
+
     bool isOpen() const;
     ExposureDay today() const;
     std::vector<ExposureDay> days() const;
@@ -78,7 +83,10 @@ class ExposureAudit {
         bool fromChange;
     };
     Clock::WallTime wallOf(Clock::SteadyTime t) const;
-    void closeLocked(Clock::SteadyTime end, const std::string& why);
+    // Records the open exposure as ended; returns it for the handler.
+    Exposure closeLocked(Clock::SteadyTime end, const std::string& why);
+    void closeAndTell(std::unique_lock<std::mutex>& lock, Clock::SteadyTime end,
+                      const std::string& why);
     void saveLocked();
 
     const std::string m_path;
@@ -87,8 +95,8 @@ class ExposureAudit {
     std::optional<Clock::SteadyTime> m_pendingChange;
     std::optional<Clock::SteadyTime> m_lastLook;
     std::optional<Open> m_open;
-    bool m_lastWired = false, m_lastWifi = false;
     std::map<std::string, ExposureDay> m_days;
+    std::function<void(const Exposure&)> m_handler;
 };
 
 }  // namespace ww

@@ -42,8 +42,9 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
     : m_shell(shell), m_store(defaults), m_wifiClient(wifiClient), m_config(std::move(config)) {
     m_protection = std::make_unique<ProtectionFeatures>(
         m_store, m_config.clock ? *m_config.clock : Clock::system(), m_config.notifier,
-        m_config.logsDirectory.empty() ? std::string()
-                                       : m_config.logsDirectory + "/" + ExposureAudit::kFileName);
+        m_config.logsDirectory.empty() || !m_config.keepExposureAudit
+            ? std::string()
+            : m_config.logsDirectory + "/" + ExposureAudit::kFileName);
     loadStatusMenu();
     WindowResources& r = m_shell.resources();
     if (r.exitPasswordWindow && r.exitPasswordField) {

@@ -51,6 +51,9 @@ struct AgentConfig {
     // The clock of the timing features (grace, damping, pause, audit); none:
     // the real one.
     const Clock* clock = nullptr;
+    // Whether the exposure audit is kept in the logs folder (a dry run, which
+    // changes nothing, must not leave evidence of actions it did not take).
+    bool keepExposureAudit = true;
     // Desktop notifications; none: never shown.
     Notifier* notifier = nullptr;
     // When the latest network change reported by the monitor happened (the

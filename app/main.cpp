@@ -150,6 +150,7 @@ int main(int argc, char** argv) {
     AgentConfig config;
     config.usbRegistry = &usb;
     config.notifier = &notifier;
+    config.keepExposureAudit = !o.dryRun;
     // The exposure audit times a change from its first event, not its report.
     if (netlinkService) {
         config.networkChangeTime = [netlinkService] { return netlinkService->lastChangeStarted(); };

@@ -31,6 +31,11 @@ class ExposureAuditTest : public ::testing::Test {
 
 TEST_F(ExposureAuditTest, FromTheChangeToTheRulesAction) {
     ExposureAudit audit(path, clock);
+    std::vector<Exposure> told;
+    audit.setExposureHandler([&](const Exposure& e) {
+        EXPECT_FALSE(audit.isOpen()) << "told after the audit let go of its lock";
+        told.push_back(e);
+    });
     check(audit, false, true);
     clock.advance(3s);
     audit.networkChanged();  // the cable arrives
@@ -48,6 +53,8 @@ TEST_F(ExposureAuditTest, FromTheChangeToTheRulesAction) {
     ASSERT_EQ(today.intervals.size(), 1u);
     EXPECT_TRUE(today.intervals[0].startFromChange);
     EXPECT_EQ(today.intervals[0].endedBy, "Wi-Fi disconnected by the rule");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].end - told[0].start, 60ms);
 
     // The file holds the same, one JSON object per line.
     auto days = ExposureAudit::readFile(path);
