@@ -16,6 +16,7 @@
 #include "reachability/Reachability.h"
 #include "settings/ExitPasswordWindow.h"
 #include "usb/HotspotDisabling.h"
+#include "usb/ReportingUsbRegistry.h"
 #include "usb/UsbWatcher.h"
 
 namespace ww {
@@ -154,23 +155,15 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
 void WirewatchAppDelegate::usbDeviceDetected(const Notification& notification) {
     if (!m_config.usbRegistry) return;
     InterfaceList hotspots = m_state.hotspotInterfacesToDelete();
-    ww::usbDeviceDetected(notification, hotspots, *m_config.usbRegistry);
-    // Tell the user when a hotspot was among the devices just shut off.
-    const plist::Value* devices = notification.userInfo.find(kAllDevicesKey);
-    const plist::Value::Array* list = devices ? devices->arrayValue() : nullptr;
-    for (const InterfaceInfoPtr& r : hotspots) {
-        auto bsdName = r ? r->BSDName.get() : std::nullopt;
-        if (!list || !bsdName) continue;
-        for (const plist::Value& record : *list) {
-            const plist::Value* name = record.find(kBsdNameKey);
-            if (name && name->stringValue() && *name->stringValue() == *bsdName) {
-                m_protection->notifications().post(
-                    NotificationKind::HotspotDisabled, "Hotspot switched off",
-                    format("Wirewatch switched off the personal hotspot on %@.",
-                           r->displayName.get().value_or(*bsdName)));
-                return;
-            }
-        }
+    // Counted, so that the user hears only of a hotspot really shut off.
+    ReportingUsbRegistry registry(*m_config.usbRegistry);
+    ww::usbDeviceDetected(notification, hotspots, registry);
+    if (registry.changesMade() > 0 && !hotspots.empty() && hotspots.front()) {
+        const InterfaceInfo& first = *hotspots.front();
+        m_protection->notifications().post(
+            NotificationKind::HotspotDisabled, "Hotspot switched off",
+            format("Wirewatch switched off the personal hotspot on %@.",
+                   first.displayName.get().value_or(first.BSDName.get().value_or("USB"))));
     }
 }
 

@@ -47,6 +47,7 @@ protected:
         c.notifier = notifier;
         c.scheduleCheck = scheduleCheck;
         c.logsDirectory = logsDirectory;
+        c.usbRegistry = usbRegistry;
         c.inventory = [this](NetworkState& s) {
             ++inventories;
             if (inventory) {
@@ -101,6 +102,7 @@ protected:
     Notifier* notifier = nullptr;
     std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;
     std::string logsDirectory;
+    UsbRegistry* usbRegistry = nullptr;
     std::string defaultsResource = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
 };
 

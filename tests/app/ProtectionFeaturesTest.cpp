@@ -7,6 +7,8 @@
 #include "app/ProtectionFeatures.h"
 #include "tests/app/AgentFixture.h"
 #include "tests/support/app_ManualClock.h"
+#include "usb/UsbRegistry.h"
+#include "usb/UsbWatcher.h"
 
 namespace ww::test {
 namespace {
@@ -287,6 +289,59 @@ TEST_F(ProtectionFeaturesTest, NotificationsOfAKindAtMostOncePerMinuteAndOnlyWhe
     auto shown = recorder.shown();
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_TRUE(shown[2].starts_with("Wirewatch: not protected")) << shown[2];
+}
+
+// One tethering phone; its configuration change succeeds or is refused.
+class OnePhoneRegistry : public UsbRegistry {
+  public:
+    struct Device : UsbDeviceInterface {
+        explicit Device(OnePhoneRegistry& r) : registry(r) {}
+        std::optional<std::uint8_t> firstConfigurationValue(int*) override { return 1; }
+        UsbResult setConfiguration(std::uint8_t value) override {
+            registry.written.push_back(value);
+            return registry.refuse ? UsbResult::failed(EACCES) : UsbResult::success();
+        }
+        std::string configurationTarget() const override { return "bConfigurationValue"; }
+        OnePhoneRegistry& registry;
+    };
+    std::vector<UsbDeviceEntry> devices() override {
+        return {{"1-2", "iPhone", UsbNumbers{0x05ac, 0x12a8}, std::string("en6")}};
+    }
+    std::unique_ptr<UsbDeviceInterface> openDevice(const UsbDeviceEntry&, UsbResult*) override {
+        return std::make_unique<Device>(*this);
+    }
+    bool refuse = false;
+    std::vector<int> written;
+};
+
+TEST_F(ProtectionFeaturesTest, AHotspotIsToldOfOnlyWhenItWasReallyShutOff) {
+    setPref("NotifyHotspotDisabled", "1");
+    OnePhoneRegistry phone;
+    usbRegistry = &phone;
+    launch();
+    auto hotspot = std::make_shared<InterfaceInfo>();
+    hotspot->BSDName.set("en6");
+    hotspot->displayName.set("iPhone USB");
+    delegate->networkState().setHotspotInterfacesToDelete({hotspot});
+    plist::Value record = plist::Value::dictionary();
+    record.set(kBsdNameKey, plist::Value::string("en6"));
+    record.set(kVendorIDKey, plist::Value::integer(0x05ac));
+    record.set(kProductIDKey, plist::Value::integer(0x12a8));
+    plist::Value info = plist::Value::dictionary();
+    info.set(kAllDevicesKey, plist::Value::array({record}));
+    Notification n{kDetectedConnectedUSBHotspotNotification, nullptr, info};
+
+    phone.refuse = true;
+    delegate->usbDeviceDetected(n);
+    EXPECT_EQ(phone.written, std::vector<int>{1});
+    EXPECT_TRUE(recorder.shown().empty()) << "refused: nothing was shut off";
+
+    phone.refuse = false;
+    delegate->usbDeviceDetected(n);
+    EXPECT_EQ(phone.written, (std::vector<int>{1, 1}));
+    ASSERT_EQ(recorder.shown().size(), 1u);
+    EXPECT_EQ(recorder.shown()[0],
+              "Hotspot switched off: Wirewatch switched off the personal hotspot on iPhone USB.");
 }
 
 TEST(AgentNotifications, RateLimitPerKindPreferencesAndFailures) {
