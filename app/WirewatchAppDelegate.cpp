@@ -57,7 +57,10 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
 
 WirewatchAppDelegate::~WirewatchAppDelegate() {
     m_alive->store(false);
-    for (auto& timer : m_timers) timer->cancel();
+    {
+        std::lock_guard lock(m_timersMutex);
+        for (auto& timer : m_timers) timer->cancel();
+    }
     if (m_reachability) m_reachability->stopNotifier();
     if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
@@ -478,18 +481,19 @@ void WirewatchAppDelegate::scheduleNextCheck() {
     }
     if (!m_timerQueue) m_timerQueue = dispatch::SerialQueue::create("ww.schedule");
     std::weak_ptr<std::atomic<bool>> alive = m_alive;
-    auto& mainThread = m_shell.mainThread();
-    auto timer = dispatch::OneShotTimer::schedule(m_timerQueue, delay, [this, alive, &mainThread] {
-        mainThread.post([this, alive] {
+    auto timer = dispatch::OneShotTimer::schedule(m_timerQueue, delay, [this, alive] {
+        auto a = alive.lock();
+        if (!a || !a->load()) return;
+        m_shell.mainThread().post([this, alive] {
             auto a = alive.lock();
             if (a && a->load()) scheduledCheck();
         });
     });
-    m_shell.mainThread().post([this, timer] {
-        auto now = dispatch::OneShotTimer::Clock::now();
-        std::erase_if(m_timers, [now](const dispatch::TimerPtr& t) { return t->deadline() < now; });
-        m_timers.push_back(timer);
-    });
+    std::lock_guard lock(m_timersMutex);
+    auto timerNow = dispatch::OneShotTimer::Clock::now();
+    std::erase_if(m_timers,
+                  [timerNow](const dispatch::TimerPtr& t) { return t->deadline() < timerNow; });
+    m_timers.push_back(timer);
 }
 
 ProtectionPause::Result WirewatchAppDelegate::pauseProtection(

@@ -191,7 +191,8 @@ public:
     std::optional<Clock::SteadyTime> m_scheduled;  // check thread
     bool m_checkAgain = false;                     // main thread
     std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
-    dispatch::QueuePtr m_timerQueue;
+    dispatch::QueuePtr m_timerQueue;  // check thread
+    std::mutex m_timersMutex;
     std::vector<dispatch::TimerPtr> m_timers;
 };
 

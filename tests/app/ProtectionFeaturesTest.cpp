@@ -38,6 +38,8 @@ class RecordingNotifier : public Notifier {
     std::vector<std::string> m_shown;
 };
 
+using CheckCycleWithRealTimeTest = AgentFixture;
+
 class ProtectionFeaturesTest : public AgentFixture {
   protected:
     void SetUp() override {
@@ -119,6 +121,23 @@ TEST_F(ProtectionFeaturesTest, TheGraceEndsWithAScheduledCheckNotAtTheNextTick) 
     ASSERT_NO_FATAL_FAILURE(runScheduledAt(start + 7s));
     EXPECT_EQ(simOperations(simPath), std::vector<std::string>{"disassociate"});
     EXPECT_EQ(linesContaining(kDisconnect), 1);
+}
+
+// The same with the program's own clock and timer: the check comes by itself
+// when the grace ends.
+TEST_F(CheckCycleWithRealTimeTest, TheTimerStartsACheckWhenTheGraceEnds) {
+    setPref("WiredGraceSeconds", "1");
+    wired = wireless = true;
+    launch();
+    const auto start = std::chrono::steady_clock::now();
+    runCheck();
+    EXPECT_TRUE(simOperations(simPath).empty());
+    // No tick comes within 4.5 s (the five-second timer runs on the loop, and
+    // its first tick is five seconds after launch).
+    ASSERT_TRUE(loop.runUntil([&] { return !simOperations(simPath).empty(); }, 4500ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(simOperations(simPath), std::vector<std::string>{"disassociate"});
+    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 10s));
 }
 
 TEST_F(ProtectionFeaturesTest, AWiredLinkShorterThanTheGraceNeverCutsWiFi) {
