@@ -154,42 +154,48 @@ Clock::WallTime ExposureAudit::wallOf(Clock::SteadyTime t) const {
 void ExposureAudit::networkChanged(std::optional<Clock::SteadyTime> at) {
     auto now = m_clock.now();
     std::lock_guard lock(m_mutex);
-    // A moment from the future, or from before the last look (which saw the
-    // state before it), is no better than the report itself.
+    // A moment from the future is no better than the report itself; one from
+    // before the last check began was seen by that check.
     if (!at || *at > now) at = now;
-    if (m_lastLook && *at < *m_lastLook) at = *m_lastLook;
+    if (m_lastLookedAt && *at < *m_lastLookedAt) at = *m_lastLookedAt;
     m_pendingChange = *at;
 }
 
 void ExposureAudit::observe(bool wired, bool wifi, Clock::SteadyTime lookedAt,
                             Clock::SteadyTime seen) {
     std::unique_lock lock(m_mutex);
-    // A change heard before the inventory finished is what it saw; a later
-    // one is left for the next check.
+    // A change heard before the inventory finished may be what it saw. One
+    // that this check did not find to matter stays for the next check when it
+    // came after this one began looking (the tools may have run before it),
+    // and is dropped otherwise.
     std::optional<Clock::SteadyTime> change;
-    if (m_pendingChange && *m_pendingChange <= seen) change = std::exchange(m_pendingChange, {});
+    if (m_pendingChange && *m_pendingChange <= seen) change = m_pendingChange;
     const bool both = wired && wifi;
+    const auto previousSeen = m_lastSeen;
+    m_lastLookedAt = lookedAt;
+    m_lastSeen = seen;
     if (both && !m_open) {
         if (change) {
             m_open = Open{*change, true};
+            m_pendingChange.reset();
         } else {
             // No event: it began after the last look that saw none.
-            m_open = Open{m_lastLook.value_or(lookedAt), false};
+            m_open = Open{previousSeen.value_or(lookedAt), false};
         }
     } else if (!both && m_open) {
         const char* why = !wired && !wifi ? "both gone" : !wired ? "wired link gone" : "Wi-Fi gone";
-        m_lastLook = seen;
+        if (change) m_pendingChange.reset();
         closeAndTell(lock, change.value_or(lookedAt), why);
-        return;
+    } else if (m_pendingChange && *m_pendingChange <= lookedAt) {
+        m_pendingChange.reset();
     }
-    m_lastLook = seen;
 }
 
 void ExposureAudit::actedOn(const std::string& how) {
     auto now = m_clock.now();
     std::unique_lock lock(m_mutex);
     // Whatever a later check finds began after this moment.
-    m_lastLook = now;
+    m_lastSeen = now;
     if (m_open) closeAndTell(lock, now, how);
 }
 

@@ -93,7 +93,8 @@ class ExposureAudit {
     const Clock& m_clock;
     mutable std::mutex m_mutex;
     std::optional<Clock::SteadyTime> m_pendingChange;
-    std::optional<Clock::SteadyTime> m_lastLook;
+    std::optional<Clock::SteadyTime> m_lastLookedAt;  // when the last check began to look
+    std::optional<Clock::SteadyTime> m_lastSeen;      // when its inventory had finished
     std::optional<Open> m_open;
     std::map<std::string, ExposureDay> m_days;
     std::function<void(const Exposure&)> m_handler;
