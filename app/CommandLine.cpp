@@ -16,6 +16,7 @@ const std::map<std::string, ValueOption>& valueOptions() {
         {"--tools-dir", {&CommandLineOptions::toolsDir, "WIREWATCH_TOOLS_DIR"}},
         {"--wifi", {&CommandLineOptions::wifi, "WIREWATCH_WIFI"}},
         {"--prefs", {&CommandLineOptions::prefs, "WIREWATCH_PREFS"}},
+        {"--policy", {&CommandLineOptions::policy, "WIREWATCH_POLICY"}},
         {"--logs-dir", {&CommandLineOptions::logsDir, "WIREWATCH_LOGS_DIR"}},
         {"--usb-root", {&CommandLineOptions::usbRoot, "WIREWATCH_USB_ROOT"}},
     };
@@ -62,14 +63,16 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args,
             o.once = true;
         } else if (name == "--dry-run") {
             o.dryRun = true;
+        } else if (name == "--json") {
+            o.json = true;
+        } else if (name == "--hash-password") {
+            o.hashPassword = true;
         } else if (name == "--version") {
             o.version = true;
         } else if (name == "--interfaces") {
             o.interfaces = true;
         } else if (name == "--status") {
             o.status = true;
-        } else if (name == "--json") {
-            o.json = true;
         } else if (name == "--help" || name == "-h") {
             o.help = true;
         } else if (name.rfind("-", 0) == 0) {
@@ -77,6 +80,9 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args,
         } else {
             return fail("unexpected argument '" + name + "'");
         }
+    }
+    if (o.json && !o.once && !o.interfaces && !o.status) {
+        return fail("option '--json' needs '--once', '--interfaces' or '--status'");
     }
     for (const auto& [name, option] : valueOptions()) {
         if (o.*(option.field)) continue;
@@ -92,23 +98,43 @@ Keeps this computer from being on a wired network and Wi-Fi at the same time.
 
   --headless         run without a tray icon until SIGINT or SIGTERM
   --once             start, run one check at once, print the menu as text, exit
+  --json             with --once: print the check as one JSON object instead
   --dry-run          log what would be done to Wi-Fi and USB devices, change nothing
   --tools-dir DIR    where the ifconfig, system_profiler, networksetup and airport
                      tools are (default: the installed ones)
-  --wifi BACKEND     none, sim:FILE or linux (default: none)
+  --wifi BACKEND     the Wi-Fi backend (default: auto):
+                       auto    nm if NetworkManager manages a Wi-Fi device, else
+                               iwd if it runs, else kernel if there is a
+                               wireless device, else none (linux: the same)
+                       nm      NetworkManager over D-Bus (no root; the active
+                               desktop user may switch Wi-Fi and disconnect)
+                       iwd     iwd over D-Bus (root or the group iwd admits:
+                               netdev on Debian, wheel elsewhere)
+                       kernel  nl80211 and the device's rfkill switch (writing
+                               /dev/rfkill and disconnecting need root, or the
+                               desktop seat for /dev/rfkill)
+                       none    no Wi-Fi
+                       sim:FILE  a simulated Wi-Fi kept in a property list
   --prefs FILE       the preferences file
                      (default: $XDG_CONFIG_HOME/wirewatch/preferences.plist)
+  --policy FILE      the administrator's policy (default: /etc/wirewatch/policy.plist;
+                     honoured only when owned by root and not group/other-writable)
   --logs-dir DIR     the log folder (default: $XDG_DATA_HOME/Wirewatch)
   --usb-root DIR     the sysfs root for USB devices (default: /sys)
   --interfaces       print every network interface, how it counts and why, and exit
+                     (with --json: as JSON)
   --status           print today's exposure figures (and a pause), and exit
-  --json             with --interfaces or --status: print JSON
+                     (with --json: as JSON)
+  --hash-password    read a password from standard input, print its argon2id
+                     hash for the policy key ExitPasswordHash, and exit
   --version          print the version and exit
   --help             print this help and exit
 
 Each option can also be given in the environment: WIREWATCH_TOOLS_DIR,
-WIREWATCH_WIFI, WIREWATCH_PREFS, WIREWATCH_LOGS_DIR, WIREWATCH_USB_ROOT.
-Exit status: 0 on success, 2 for a bad command line or option value.
+WIREWATCH_WIFI, WIREWATCH_PREFS, WIREWATCH_POLICY, WIREWATCH_LOGS_DIR,
+WIREWATCH_USB_ROOT.
+Exit status: 0 on success, 1 when --hash-password has no password to hash,
+2 for a bad command line or option value.
 )";
 }
 

@@ -11,16 +11,17 @@ struct CommandLineOptions {
     bool headless = false;
     bool once = false;
     bool dryRun = false;
+    bool json = false;          // --json: the --once, --interfaces or --status report as JSON
+    bool hashPassword = false;  // --hash-password: hash standard input for the policy
     bool version = false;
     bool help = false;
-    // Inspecting instead of running: --interfaces, --status, and --json for
-    // their machine-readable form.
+    // Inspecting instead of running: --interfaces, --status.
     bool interfaces = false;
     bool status = false;
-    bool json = false;
     std::optional<std::string> toolsDir;  // --tools-dir / WIREWATCH_TOOLS_DIR
     std::optional<std::string> wifi;      // --wifi / WIREWATCH_WIFI
     std::optional<std::string> prefs;     // --prefs / WIREWATCH_PREFS
+    std::optional<std::string> policy;    // --policy / WIREWATCH_POLICY
     std::optional<std::string> logsDir;   // --logs-dir / WIREWATCH_LOGS_DIR
     std::optional<std::string> usbRoot;   // --usb-root / WIREWATCH_USB_ROOT
 };

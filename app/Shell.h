@@ -55,15 +55,42 @@ public:
     virtual bool isVisible() const = 0;
 };
 
-class Button {
+// What buttons, check boxes and pop-up buttons share.
+class Control {
 public:
-    virtual ~Button() = default;
+    virtual ~Control() = default;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool isEnabled() const = 0;
+    // A short note shown with the control (why it is disabled, say); empty for none.
+    virtual void setNote(const std::string& note) = 0;
+    virtual std::string note() const = 0;
+    // The target/action: runs on the main thread when the user clicks or
+    // chooses, after the control's state has changed.
+    virtual void setAction(std::function<void()> action) = 0;
+};
+
+// A push button or a check box.
+class Button : public Control {
+public:
     virtual std::int64_t tag() const = 0;
     virtual void setTag(std::int64_t tag) = 0;
     virtual std::string title() const = 0;
     virtual void setTitle(const std::string& title) = 0;
+    // Check boxes: 1 on, 0 off.
     virtual int state() const = 0;
     virtual void setState(int state) = 0;
+};
+
+// A pop-up button: a list of titled items, each with a tag, one selected.
+class PopUpButton : public Control {
+public:
+    virtual int numberOfItems() const = 0;
+    // The selected item's index, or -1 when none is selected.
+    virtual int indexOfSelectedItem() const = 0;
+    // An index outside the items leaves the selection as it is.
+    virtual void selectItemAtIndex(int index) = 0;
+    virtual std::int64_t tagOfItem(int index) const = 0;
+    virtual std::string titleOfItem(int index) const = 0;
 };
 
 class TextField {
@@ -97,6 +124,19 @@ struct WindowResources {
     TextField* NewPasswordTextField = nullptr;
     TextField* confirmNewPasswordTextField = nullptr;
     Button* setupPasswordButton = nullptr;
+    // The save buttons of the first-password and change/clear windows, and the clear button.
+    Button* saveNewPasswordButton = nullptr;
+    Button* saveChangedPasswordButton = nullptr;
+    Button* resetPasswordButton = nullptr;
+    // The settings tab: start at login, Wi-Fi back on, the rule.
+    Button* loadOnStartup = nullptr;
+    Button* enableWireless = nullptr;
+    PopUpButton* interfaceOptions = nullptr;
+    // The About window: the version and rights lines (read-only fields) and the
+    // support e-mail link.
+    TextField* appVersion = nullptr;
+    TextField* appCopyRightText = nullptr;
+    Button* supportEmailButton = nullptr;
 };
 
 class Shell {

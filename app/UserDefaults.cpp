@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/ManagedPolicy.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Format.h"
 
@@ -30,6 +31,16 @@ std::string timestampForName() {
 }
 
 }  // namespace
+
+const char* settingSourceName(SettingSource source) {
+    switch (source) {
+        case SettingSource::Policy: return "policy";
+        case SettingSource::Preferences: return "preferences";
+        case SettingSource::Defaults: return "defaults";
+        case SettingSource::None: break;
+    }
+    return "unset";
+}
 
 std::int64_t integerValueOf(const plist::Value& value) {
     if (const std::string* s = value.stringValue()) {
@@ -158,15 +169,52 @@ void UserDefaults::refreshLocked() {
     loadLocked(false);
 }
 
-std::optional<plist::Value> UserDefaults::lookupLocked(const std::string& key) {
+std::optional<plist::Value> UserDefaults::lookupLocked(const std::string& key,
+                                                      SettingSource* source) {
+    SettingSource ignored;
+    SettingSource& from = source ? *source : ignored;
+    if (m_policy) {
+        if (auto v = m_policy->valueForKey(key)) {
+            from = SettingSource::Policy;
+            return v;
+        }
+    }
     refreshLocked();
+    from = SettingSource::Preferences;
     if (auto p = m_pending.find(key); p != m_pending.end()) {
         if (p->second) return p->second;
     } else if (auto s = m_stored.find(key); s != m_stored.end()) {
         return s->second;
     }
+    from = SettingSource::Defaults;
     if (auto r = m_registered.find(key); r != m_registered.end()) return r->second;
+    from = SettingSource::None;
     return std::nullopt;
+}
+
+void UserDefaults::setManagedPolicy(std::shared_ptr<ManagedPolicy> policy) {
+    std::lock_guard lock(m_mutex);
+    m_policy = std::move(policy);
+}
+
+std::shared_ptr<ManagedPolicy> UserDefaults::managedPolicy() const {
+    std::lock_guard lock(m_mutex);
+    return m_policy;
+}
+
+bool UserDefaults::isManaged(const std::string& key) {
+    return sourceForKey(key) == SettingSource::Policy;
+}
+
+SettingSource UserDefaults::sourceForKey(const std::string& key) {
+    SettingSource source = SettingSource::None;
+    objectForKey(key, &source);
+    return source;
+}
+
+std::optional<plist::Value> UserDefaults::policyValueForKey(const std::string& key) {
+    std::shared_ptr<ManagedPolicy> policy = managedPolicy();
+    return policy ? policy->valueForKey(key) : std::nullopt;
 }
 
 void UserDefaults::registerDefaults(const plist::Value::Dictionary& defaults) {
@@ -174,9 +222,10 @@ void UserDefaults::registerDefaults(const plist::Value::Dictionary& defaults) {
     for (const auto& [k, v] : defaults) m_registered[k] = v;
 }
 
-std::optional<plist::Value> UserDefaults::objectForKey(const std::string& key) {
+std::optional<plist::Value> UserDefaults::objectForKey(const std::string& key,
+                                                      SettingSource* source) {
     std::lock_guard lock(m_mutex);
-    return lookupLocked(key);
+    return lookupLocked(key, source);
 }
 
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) {

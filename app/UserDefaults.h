@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,11 +14,19 @@
 
 namespace ww {
 
+class ManagedPolicy;
+
+// Where the value a read returns comes from.
+enum class SettingSource { None, Defaults, Preferences, Policy };
+const char* settingSourceName(SettingSource source);
+
 // The user's preferences: one XML property list per user, read at the moment
 // of use (an edit made by another process is seen at the next read) and
 // written atomically with mode 0600 when flushed. Registered defaults answer
-// for keys without a stored value; they are held in memory only. Safe to use
-// from several threads.
+// for keys without a stored value; they are held in memory only. A managed
+// policy, when one is set, sits above both: a key it holds answers every read
+// (the user's own value stays stored, and returns when the policy is lifted).
+// Safe to use from several threads.
 class UserDefaults {
 public:
     // Where the diagnostics of the store go (the console, not the log files,
@@ -34,8 +43,10 @@ public:
 
     void registerDefaults(const plist::Value::Dictionary& defaults);
 
-    // The stored value, else the registered default, else nothing.
-    std::optional<plist::Value> objectForKey(const std::string& key);
+    // The policy's value, else the stored value, else the registered default,
+    // else nothing; `source` (when given) says which answered.
+    std::optional<plist::Value> objectForKey(const std::string& key,
+                                             SettingSource* source = nullptr);
     // Texts as they are, numbers as their decimal text; anything else: nothing.
     std::optional<std::string> stringForKey(const std::string& key);
     // Numbers as integers; texts by their leading decimal number ("-1" is -1,
@@ -43,6 +54,17 @@ public:
     std::int64_t integerForKey(const std::string& key);
     // Booleans; non-zero numbers; texts starting with Y, y, T, t or a digit 1-9.
     bool boolForKey(const std::string& key);
+
+    // The administrator's policy above the preferences (none: no policy).
+    void setManagedPolicy(std::shared_ptr<ManagedPolicy> policy);
+    std::shared_ptr<ManagedPolicy> managedPolicy() const;
+    // True while the policy holds `key`: the settings window locks its control.
+    bool isManaged(const std::string& key);
+    // Where a read of `key` would take its value from now.
+    SettingSource sourceForKey(const std::string& key);
+    // The policy's own value for `key`, never the user's (keys only an
+    // administrator may set, such as the exit password hash).
+    std::optional<plist::Value> policyValueForKey(const std::string& key);
 
     void setObject(plist::Value value, const std::string& key);
     void removeObjectForKey(const std::string& key);
@@ -66,7 +88,7 @@ private:
     Stamp statFile() const;
     void refreshLocked();
     void loadLocked(bool firstLoad);
-    std::optional<plist::Value> lookupLocked(const std::string& key);
+    std::optional<plist::Value> lookupLocked(const std::string& key, SettingSource* source);
 
     std::string m_path;
     Console m_console;
@@ -78,6 +100,7 @@ private:
     // Changes not yet written: a value, or nothing for a removal.
     std::map<std::string, std::optional<plist::Value>> m_pending;
     int m_writes = 0;
+    std::shared_ptr<ManagedPolicy> m_policy;
 };
 
 // Integer and boolean readings of a preference value, as the store applies them.

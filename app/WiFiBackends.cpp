@@ -1,6 +1,7 @@
 #include "app/WiFiBackends.h"
 
 #include "logging/DDLog.h"
+#include "platform/linux/wifi/WiFiBackend.h"
 #include "platform/sim/SimWifiInterface.h"
 
 namespace ww {
@@ -71,6 +72,10 @@ std::unique_ptr<WiFiClient> makeDryRunWiFiClient(std::unique_ptr<WiFiClient> inn
     return std::make_unique<DryRunClient>(std::move(inner));
 }
 
+bool isLinuxWiFiBackend(const std::string& spec) {
+    return spec == "auto" || spec == "linux" || spec == "nm" || spec == "iwd" || spec == "kernel";
+}
+
 std::unique_ptr<WiFiClient> makeWiFiClient(const std::string& spec, std::string* error) {
     if (spec == "none") return makeNoWiFiClient();
     if (spec.rfind("sim:", 0) == 0) {
@@ -86,11 +91,17 @@ std::unique_ptr<WiFiClient> makeWiFiClient(const std::string& spec, std::string*
         }
         return sim::makeSimWiFiClient(path);
     }
-    if (spec == "linux") {
-        if (error) *error = "the Linux Wi-Fi backend is not part of this build yet; use none or sim:FILE";
-        return nullptr;
+    if (isLinuxWiFiBackend(spec)) {
+        std::string why;
+        auto client =
+            linuxwifi::makeLinuxWiFiClient(spec, linuxwifi::linuxWiFiOptionsFromEnvironment(), why);
+        if (!client && error) *error = why;
+        return client;
     }
-    if (error) *error = "unknown Wi-Fi backend '" + spec + "' (expected none, sim:FILE or linux)";
+    if (error) {
+        *error = "unknown Wi-Fi backend '" + spec +
+                 "' (expected auto, nm, iwd, kernel, none, sim:FILE or linux)";
+    }
     return nullptr;
 }
 

@@ -10,12 +10,13 @@ namespace ww {
 struct WiFiChannel {
     std::int64_t channelNumber = 0;
     std::int64_t channelBand = 0;   // 0 unknown, 1 2.4 GHz, 2 5 GHz, 3 6 GHz
-    std::int64_t channelWidth = 0;  // 0 unknown, 1 20, 2 40, 3 80, 4 160 MHz
+    std::int64_t channelWidth = 0;  // 0 unknown, 1 20, 2 40, 3 80, 4 160, 5 320 MHz
 };
 
 // One Wi-Fi interface: power, disassociation and the link values the menu shows.
 // Codes: interface mode 0 none, 1 station, 2 IBSS, 3 host AP; PHY mode 1 11a ...
-// 6 11ax; security 0 open ... 4 WPA2 personal ... 13 WPA3 transition.
+// 6 11ax; security 0 open ... 4 WPA2 personal ... 11 WPA3 personal, 12 WPA3
+// enterprise, 13 WPA3 transition, 14 OWE, INT64_MAX unknown.
 class CWInterface {
 public:
     virtual ~CWInterface() = default;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "app/ManagedPolicy.h"
+#include "app/ReportingUsbRegistry.h"
 #include "discovery/NetworkInventory.h"
 #include "discovery/WWUtils.h"
 #include "logging/DDFileLogger.h"
@@ -15,8 +17,8 @@
 #include "platform/foundation/Text.h"
 #include "reachability/Reachability.h"
 #include "settings/ExitPasswordWindow.h"
+#include "settings/ManagedExitPassword.h"
 #include "usb/HotspotDisabling.h"
-#include "usb/ReportingUsbRegistry.h"
 #include "usb/UsbWatcher.h"
 
 namespace ww {
@@ -27,6 +29,20 @@ namespace {
 // or unreadable, so that a damaged installation still behaves as shipped.
 // The rules are part of the check; their lines carry the check's name.
 constexpr const char* kCheckFn = "checkInterfaceStatusRequest";
+
+// A wired or MAC line of the menu without its label; absent when not available.
+std::optional<std::string> lineValue(const std::optional<std::string>& line,
+                                     const std::string& label) {
+    if (!line || line->rfind(label, 0) != 0) return std::nullopt;
+    std::string value = line->substr(label.size());
+    if (value == "Not Available") return std::nullopt;
+    return value;
+}
+
+bool isWifiAction(AgentEventKind kind) {
+    return kind == AgentEventKind::WifiDisconnected || kind == AgentEventKind::WifiSwitchedOff ||
+           kind == AgentEventKind::WifiSwitchedOn || kind == AgentEventKind::HotspotDisabled;
+}
 
 plist::Value::Dictionary builtInDefaults() {
     return {
@@ -46,6 +62,31 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
         m_config.logsDirectory.empty() || !m_config.keepExposureAudit
             ? std::string()
             : m_config.logsDirectory + "/" + ExposureAudit::kFileName);
+    if (m_config.usbRegistry) {
+        // Every configuration change of the hotspot guard becomes an event.
+        m_reportingUsb = std::make_unique<ReportingUsbRegistry>(
+            *m_config.usbRegistry, [this](const std::string& bsdName, const UsbResult& result) {
+                AgentEvent e;
+                e.kind = AgentEventKind::HotspotDisabled;
+                e.interface = bsdName;
+                e.ok = result.ok();
+                if (result.kind == UsbResult::Kind::ExclusiveAccess) {
+                    e.error = "another program holds the device";
+                } else if (!result.ok()) {
+                    e.error = "error " + std::to_string(result.code);
+                }
+                e.message = e.ok ? "Personal hotspot shared over USB shut off"
+                                 : "Personal hotspot shared over USB could not be shut off: " +
+                                       *e.error;
+                emitEvent(std::move(e));
+                if (result.ok()) {
+                    m_protection->notifications().post(
+                        NotificationKind::HotspotDisabled, "Hotspot switched off",
+                        format("Wirewatch switched off the personal hotspot on %@.", bsdName));
+                }
+            });
+        m_usbRegistry = m_reportingUsb.get();
+    }
     loadStatusMenu();
     WindowResources& r = m_shell.resources();
     if (r.exitPasswordWindow && r.exitPasswordField) {
@@ -149,6 +190,9 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
         m_exitPasswordWindow->setExtendedDelegate([this] { userDidEnteredCorrectPassword(); });
     }
 
+    // A policy found at start is announced once the log is up.
+    notePolicy();
+
     // The handler runs on the posting thread: the check's, inside the inventory.
     m_usbObserver = NotificationCenter::defaultCenter().addObserver(
         kDetectedConnectedUSBHotspotNotification, nullptr,
@@ -156,18 +200,8 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
 }
 
 void WirewatchAppDelegate::usbDeviceDetected(const Notification& notification) {
-    if (!m_config.usbRegistry) return;
-    InterfaceList hotspots = m_state.hotspotInterfacesToDelete();
-    // Counted, so that the user hears only of a hotspot really shut off.
-    ReportingUsbRegistry registry(*m_config.usbRegistry);
-    ww::usbDeviceDetected(notification, hotspots, registry);
-    if (registry.changesMade() > 0 && !hotspots.empty() && hotspots.front()) {
-        const InterfaceInfo& first = *hotspots.front();
-        m_protection->notifications().post(
-            NotificationKind::HotspotDisabled, "Hotspot switched off",
-            format("Wirewatch switched off the personal hotspot on %@.",
-                   first.displayName.get().value_or(first.BSDName.get().value_or("USB"))));
-    }
+    if (!m_usbRegistry) return;
+    ww::usbDeviceDetected(notification, m_state.hotspotInterfacesToDelete(), *m_usbRegistry);
 }
 
 void WirewatchAppDelegate::setupUserPreferences() {
@@ -206,7 +240,7 @@ void WirewatchAppDelegate::setupDDLogger() {
 }
 
 TerminateReply WirewatchAppDelegate::applicationShouldTerminate() {
-    if (WWUtils::hasValue(m_store.stringForKey("EXIT_PASSWORD")) && !m_userEnteredCorrectPassword) {
+    if (exitpassword::isExitGuarded(m_store) && !m_userEnteredCorrectPassword) {
         if (Window* w = m_shell.resources().exitPasswordWindow) w->makeKeyAndOrderFront();
         return TerminateReply::Cancel;
     }
@@ -259,6 +293,11 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     process::setCurrentThreadName("wirewatch-check");
     m_protection->checkStarted();
+    {
+        std::lock_guard lock(m_eventsMutex);
+        m_checkActions.clear();
+    }
+    notePolicy();
     if (m_config.inventory) {
         m_config.inventory(m_state);
     } else {
@@ -266,8 +305,8 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
         hooks.hotspotShutOffEnabled = [this] {
             return m_store.boolForKey("DisableUSBConnectedPersonalHotspot");
         };
-        if (m_config.usbRegistry) {
-            hooks.detectConnectedUSBHotspot = [registry = m_config.usbRegistry] {
+        if (m_usbRegistry) {
+            hooks.detectConnectedUSBHotspot = [registry = m_usbRegistry] {
                 WWUtils::detectConnectedUSBHotspot(*registry);
             };
         }
@@ -276,20 +315,30 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
             parseInterfaceOverrides(m_store.objectForKey("InterfaceOverrides")));
         inventory.getAllNetworksDetails();
     }
-    std::int64_t rule = m_store.integerForKey("selectedInterfaceOption");
+    // The rule and where it came from, in one read.
+    SettingSource source = SettingSource::None;
+    std::optional<plist::Value> ruleValue = m_store.objectForKey("selectedInterfaceOption", &source);
+    std::int64_t rule = ruleValue ? integerValueOf(*ruleValue) : 0;
+    {
+        std::lock_guard lock(m_eventsMutex);
+        m_ruleReport = SettingReport{rule, source};
+        m_auditContext.rule = std::to_string(rule);
+        m_auditContext.ruleSource = settingSourceName(source);
+        m_auditContext.dryRun = m_config.dryRun;
+    }
     {
         CWInterfacePtr iface = m_wifiClient.interface();
         std::lock_guard lock(m_interfaceMutex);
         m_currentInterface = std::move(iface);
     }
     auto inputs = m_protection->beforeRules(m_state.viaEthernet, m_state.viaWifi);
-    m_ruleIcon.reset();
+    m_checkIcon.reset();
     if (inputs.paused) {
         applyPaused(inputs.wireless);
     } else {
         applyRules(rule, inputs.wired, inputs.wireless);
     }
-    m_protection->afterRules(m_ruleIcon, m_ruleIcon == std::string(kWarningIcon));
+    m_protection->afterRules(m_checkIcon, m_checkIcon == std::string(kWarningIcon));
     if (std::string tip = m_protection->toolTip(); tip != m_toolTip) {
         m_toolTip = tip;
         m_shell.mainThread().post([this, tip] {
@@ -303,15 +352,10 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     }
 }
 
-void WirewatchAppDelegate::setRuleIcon(const char* baseName) {
-    m_ruleIcon = baseName;
-    setMenubarStatusImageTo(baseName);
-}
-
 // While paused no rule acts; the icon warns that nothing protects.
 void WirewatchAppDelegate::applyPaused(bool wireless) {
     m_shouldShowWiFiInfo = wireless;
-    setRuleIcon(kWarningIcon);
+    showRuleIcon(kWarningIcon, "protection is paused");
 }
 
 void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wireless) {
@@ -321,14 +365,23 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
     auto disconnectWiFi = [&] {
         WWLogErrorIn(kCheckFn, "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ");
         if (m_isChanged) {
-            wifi::setPower(iface, true, &error);
+            powerChange(iface, true, &error, "before disconnecting it");
             m_isChanged = false;
         }
         wifi::disassociate(iface);
+        if (iface) {
+            AgentEvent e;
+            e.kind = AgentEventKind::WifiDisconnected;
+            e.interface = m_state.wifiInterfaceName.get().value_or("");
+            // Only a Wi-Fi that the inventory saw connected had a network to leave.
+            e.changed = wireless;
+            e.message = "Wi-Fi disconnected from its network because a wired link is up";
+            emitEvent(std::move(e));
+        }
         m_protection->didCut(false, iface != nullptr, wireless);
     };
     auto powerOffWiFi = [&] {
-        bool ok = wifi::setPower(iface, false, &error);
+        bool ok = powerChange(iface, false, &error, "because a wired link is up");
         if (!ok) {
             WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
         }
@@ -340,38 +393,38 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
         m_shouldShowWiFiInfo = true;
         if (rule == 0) {
             disconnectWiFi();
-            setRuleIcon(kNormalIcon);
+            showRuleIcon(kNormalIcon, nullptr);
         } else if (rule == 1) {
             m_isChanged = true;
             WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
             powerOffWiFi();
-            setRuleIcon(kNormalIcon);
+            showRuleIcon(kNormalIcon, nullptr);
         } else {
             WWLogErrorIn(kCheckFn, "AppDelegate: both wired & wireless are connected, and no rule is configured...");
-            setRuleIcon(kWarningIcon);
+            showRuleIcon(kWarningIcon, "a wired link and Wi-Fi are both up and no rule is configured");
         }
     } else if (wired) {
         WWLogErrorIn(kCheckFn, "AppDelegate: only wired are connected on system, applying rule....");
         if (rule == 0) {
             disconnectWiFi();
             m_shouldShowWiFiInfo = false;
-            setRuleIcon(kNormalIcon);
+            showRuleIcon(kNormalIcon, nullptr);
         } else if (rule == 1) {
             WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
             m_isChanged = true;
             powerOffWiFi();
             m_shouldShowWiFiInfo = false;
-            setRuleIcon(kNormalIcon);
+            showRuleIcon(kNormalIcon, nullptr);
         } else {
             WWLogErrorIn(kCheckFn, "AppDelegate: only connected via wired and no rule is configured...");
             m_shouldShowWiFiInfo = false;
-            setRuleIcon(kWarningIcon);
+            showRuleIcon(kWarningIcon, "a wired link is up and no rule is configured");
         }
     } else if (wireless) {
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
         WWLogErrorIn(kCheckFn, "AppDelegate: system is connected via wifi only so no rule will be executed......");
         m_shouldShowWiFiInfo = true;
-        setRuleIcon(kNormalIcon);
+        showRuleIcon(kNormalIcon, nullptr);
     } else {
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..");
@@ -380,19 +433,143 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
             if (m_protection->mayRestore()) {
                 WWLogErrorIn(kCheckFn,
                              "AppDelegate: enabling wireless as enable wireless is true...");
-                if (!wifi::setPower(iface, true, &error)) {
+                if (!powerChange(iface, true, &error, "because nothing is connected")) {
                     WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
                 }
                 m_protection->didRestore();
             }
             m_shouldShowWiFiInfo = true;
-            setRuleIcon(kNormalIcon);
+            showRuleIcon(kNormalIcon, nullptr);
         } else if (m_store.integerForKey("enableWireless") == 0) {
             WWLogInfoIn(kCheckFn, "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so nothing to do..");
             m_shouldShowWiFiInfo = true;
-            setRuleIcon(kWarningIcon);
+            showRuleIcon(kWarningIcon, "nothing is connected and Wi-Fi is not to be switched on");
         }
     }
+}
+
+bool WirewatchAppDelegate::powerChange(const CWInterfacePtr& iface, bool on,
+                                       std::optional<std::string>* error, const char* why) {
+    const bool before = iface && iface->powerOn();
+    const bool ok = wifi::setPower(iface, on, error);
+    if (!iface) return ok;  // no Wi-Fi hardware: nothing was acted on
+    AgentEvent e;
+    e.kind = on ? AgentEventKind::WifiSwitchedOn : AgentEventKind::WifiSwitchedOff;
+    e.interface = m_state.wifiInterfaceName.get().value_or("");
+    e.ok = ok;
+    e.changed = ok && before != on;
+    if (!ok) e.error = error && *error ? **error : std::string("the interface gave no reason");
+    e.message = ok ? std::string("Wi-Fi switched ") + (on ? "on " : "off ") + why
+                   : std::string("Wi-Fi could not be switched ") + (on ? "on" : "off") + ": " +
+                         *e.error;
+    emitEvent(std::move(e));
+    return ok;
+}
+
+void WirewatchAppDelegate::showRuleIcon(const char* baseName, const char* warningWhy) {
+    const bool warning = std::string(baseName) == kWarningIcon;
+    const bool wasWarning = m_ruleIcon == kWarningIcon;
+    m_ruleIcon = baseName;
+    m_checkIcon = baseName;
+    setMenubarStatusImageTo(baseName);
+    if (warning == wasWarning) return;
+    AgentEvent e;
+    e.kind = warning ? AgentEventKind::WarningEntered : AgentEventKind::WarningLeft;
+    e.interface = warning && m_state.viaEthernet ? m_state.ethernetInterfaceName.get().value_or("")
+                                                 : std::string();
+    e.message = warning ? std::string("Warning: ") + warningWhy : "Warning cleared";
+    emitEvent(std::move(e));
+}
+
+void WirewatchAppDelegate::notePolicy() {
+    std::shared_ptr<ManagedPolicy> policy = m_store.managedPolicy();
+    if (!policy) return;
+    std::uint64_t generation = policy->generation();
+    plist::Value::Dictionary inForce = policy->current();
+    {
+        std::lock_guard lock(m_eventsMutex);
+        if (generation == m_policyGeneration) return;
+        m_policyGeneration = generation;
+    }
+    if (inForce.empty()) return;
+    std::string keys;
+    for (const auto& [key, value] : inForce) keys += (keys.empty() ? "" : ", ") + key;
+    AgentEvent e;
+    e.kind = AgentEventKind::PolicyApplied;
+    e.message = "Policy " + policy->path() + " applied: " + keys;
+    emitEvent(std::move(e));
+}
+
+void WirewatchAppDelegate::emitEvent(AgentEvent event) {
+    if (m_config.dryRun && isWifiAction(event.kind)) event.message = "Dry run: " + event.message;
+    AuditContext context;
+    bool audit = false;
+    {
+        std::lock_guard lock(m_eventsMutex);
+        if (isWifiAction(event.kind)) m_checkActions.push_back(event);
+        context = m_auditContext;
+        // Rules repeat every five seconds: only a change, or a new failure,
+        // is worth a record.
+        if (event.ok) {
+            audit = event.changed;
+            if (audit) m_lastAuditedFailure.clear();
+        } else {
+            std::string key = std::string(agentEventName(event.kind)) + "|" + event.error.value_or("");
+            audit = key != m_lastAuditedFailure;
+            m_lastAuditedFailure = key;
+        }
+    }
+    if (!audit || !m_config.auditSink) return;
+    std::optional<plist::Value> wanted = m_store.policyValueForKey("AuditToJournal");
+    if (!wanted || !boolValueOf(*wanted)) return;
+    if (context.rule.empty()) {
+        // Before the first check (a policy found at start): read the rule now.
+        SettingSource source = m_store.sourceForKey("selectedInterfaceOption");
+        context.rule = std::to_string(m_store.integerForKey("selectedInterfaceOption"));
+        context.ruleSource = settingSourceName(source);
+        context.dryRun = m_config.dryRun;
+    }
+    m_config.auditSink->record(event, context);
+}
+
+std::vector<AgentEvent> WirewatchAppDelegate::lastCheckActions() const {
+    std::lock_guard lock(m_eventsMutex);
+    return m_checkActions;
+}
+
+CheckReport WirewatchAppDelegate::checkReport() {
+    CheckReport r;
+    r.icon = m_iconBaseName;
+    r.viaEthernet = m_state.viaEthernet;
+    r.viaWifi = m_state.viaWifi;
+    {
+        std::lock_guard lock(m_eventsMutex);
+        r.rule = m_ruleReport;
+        r.actions = m_checkActions;
+        r.wifi = m_wifiReport;
+    }
+    r.enableWireless = {m_store.integerForKey("enableWireless"), m_store.sourceForKey("enableWireless")};
+    r.hotspotShutOff = m_store.boolForKey("DisableUSBConnectedPersonalHotspot");
+    r.hotspotShutOffSource = m_store.sourceForKey("DisableUSBConnectedPersonalHotspot");
+    r.showsWiFi = m_shouldShowWiFiInfo;
+    r.wired.interface = m_state.ethernetInterfaceName.get();
+    r.wired.displayName = m_state.unknonInterfaceName.get();
+    r.wired.ipAddress = lineValue(m_state.unknownInterfaceIP.get(), "IP address: ");
+    r.wired.macAddress = lineValue(m_state.ethernetMacAddress.get(), "MAC address: ");
+    for (MenuItem* item : {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
+                           m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode,
+                           m_items.txRate, m_items.ipAddress, m_items.macAddress,
+                           m_items.interfaceName}) {
+        if (!item->isHidden()) r.menu.push_back(item->title());
+    }
+    if (std::shared_ptr<ManagedPolicy> policy = m_store.managedPolicy()) {
+        plist::Value::Dictionary inForce = policy->current();
+        if (!inForce.empty()) {
+            r.policyPath = policy->path();
+            for (const auto& [key, value] : inForce) r.policyKeys.push_back(key);
+        }
+    }
+    return r;
 }
 
 // ---- status menu ---------------------------------------------------------------------------
@@ -516,21 +693,43 @@ void WirewatchAppDelegate::updateWiFiItems() {
     CWInterfacePtr iface = currentInterface();
     const bool p = iface && iface->powerOn();
     const std::int64_t mode = iface ? iface->interfaceMode() : 0;
-    if (mode == 0) return;
+    // The report keeps each value as it was read for its item.
+    WiFiReport w;
+    w.present = static_cast<bool>(iface);
+    w.interface = m_state.wifiInterfaceName.get();
+    w.power = p;
+    w.interfaceMode = mode;
+    auto keep = [this, &w] {
+        std::lock_guard lock(m_eventsMutex);
+        m_wifiReport = w;
+    };
+    if (mode == 0) return keep();
 
     // Every value but the mode is read afresh just before its item is set.
-    setMenuItemText(menuTexts::opMode(p, WWUtils::stringForOpMode(mode, m_OSXVersion)), m_items.opMode);
-    setMenuItemText(menuTexts::security(p, WWUtils::stringForSecurityMode(iface->security(), m_OSXVersion)),
-                    m_items.security);
-    setMenuItemText(menuTexts::phyMode(p, WWUtils::stringForPHYMode(iface->activePHYMode(), m_OSXVersion)),
-                    m_items.phyMode);
-    setMenuItemText(menuTexts::ssid(p, iface->ssid()), m_items.ssid);
-    setMenuItemText(menuTexts::channel(p, iface->wlanChannel()), m_items.channel);
-    setMenuItemText(menuTexts::bssid(p, WWUtils::normalizeMAC(iface->bssid())), m_items.bssid);
-    setMenuItemText(menuTexts::transmitRate(p, iface->transmitRate()), m_items.txRate);
-    setMenuItemText(menuTexts::rssi(p, iface->rssiValue()), m_items.rssi);
-    setMenuItemText(menuTexts::noise(p, iface->noiseMeasurement()), m_items.noise);
-    setMenuItemText(menuTexts::mcsIndex(p, m_state.mcsInx.get()), m_items.mcsIndex);
+    w.opModeName = WWUtils::stringForOpMode(mode, m_OSXVersion);
+    setMenuItemText(menuTexts::opMode(p, w.opModeName), m_items.opMode);
+    w.security = iface->security();
+    w.securityName = WWUtils::stringForSecurityMode(w.security, m_OSXVersion);
+    setMenuItemText(menuTexts::security(p, w.securityName), m_items.security);
+    w.phyMode = iface->activePHYMode();
+    w.phyModeName = WWUtils::stringForPHYMode(w.phyMode, m_OSXVersion);
+    setMenuItemText(menuTexts::phyMode(p, w.phyModeName), m_items.phyMode);
+    w.ssid = iface->ssid();
+    setMenuItemText(menuTexts::ssid(p, w.ssid), m_items.ssid);
+    w.channel = iface->wlanChannel();
+    setMenuItemText(menuTexts::channel(p, w.channel), m_items.channel);
+    std::optional<std::string> bssid = iface->bssid();
+    if (bssid) w.bssid = WWUtils::normalizeMAC(bssid);
+    setMenuItemText(menuTexts::bssid(p, WWUtils::normalizeMAC(bssid)), m_items.bssid);
+    w.transmitRate = iface->transmitRate();
+    setMenuItemText(menuTexts::transmitRate(p, w.transmitRate), m_items.txRate);
+    w.rssi = iface->rssiValue();
+    setMenuItemText(menuTexts::rssi(p, w.rssi), m_items.rssi);
+    w.noise = iface->noiseMeasurement();
+    setMenuItemText(menuTexts::noise(p, w.noise), m_items.noise);
+    w.mcsIndex = m_state.mcsInx.get();
+    setMenuItemText(menuTexts::mcsIndex(p, w.mcsIndex), m_items.mcsIndex);
+    keep();
 }
 
 void WirewatchAppDelegate::updateWiredItems() {

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/AgentEvents.h"
+#include "app/CheckReport.h"
 #include "app/Clock.h"
 #include "app/Notifications.h"
 #include "app/ProtectionFeatures.h"
@@ -29,6 +31,7 @@ class DDFileLogger;
 class Reachability;
 class UsbRegistry;
 class ExitPasswordWindow;
+class ReportingUsbRegistry;
 
 // Everything the delegate needs from the outside world, chosen by main().
 struct AgentConfig {
@@ -48,6 +51,11 @@ struct AgentConfig {
     UsbRegistry* usbRegistry = nullptr;
     // Replaces the network inventory (tests): fills the state as a pass would.
     std::function<void(NetworkState&)> inventory;
+    // Where audit events go while the policy sets AuditToJournal; none: nowhere.
+    AuditSink* auditSink = nullptr;
+    // Wi-Fi and USB changes are only pretended (the backends say so); events
+    // and reports are marked as such.
+    bool dryRun = false;
     // The clock of the timing features (grace, damping, pause, audit); none:
     // the real one.
     const Clock* clock = nullptr;
@@ -124,6 +132,11 @@ public:
     // one per line, control characters shown as "?" (main thread).
     std::string menuReport() const;
 
+    // What the last finished check decided and showed (main thread, between checks).
+    CheckReport checkReport();
+    // The Wi-Fi and USB actions of the last check, in order.
+    std::vector<AgentEvent> lastCheckActions() const;
+
     // Runs on the main thread at the end of every details refresh.
     void setCheckFinishedHandler(std::function<void()> handler) { m_checkFinished = std::move(handler); }
 
@@ -147,11 +160,19 @@ public:
     void loadStatusMenu();
     void applyRules(std::int64_t rule, bool wired, bool wireless);
     void applyPaused(bool wireless);
-    void setRuleIcon(const char* baseName);
     void scheduleNextCheck();
     void updateWiFiItems();
     void updateWiredItems();
     CWInterfacePtr currentInterface() const;
+    // Records an action or state change for the report and, when the policy
+    // asks for it, the audit sink.
+    void emitEvent(AgentEvent event);
+    // Announces a policy that came into force since the last look.
+    void notePolicy();
+    // The rules' icon step, noting when the warning starts or ends.
+    void showRuleIcon(const char* baseName, const char* warningWhy);
+    bool powerChange(const CWInterfacePtr& iface, bool on, std::optional<std::string>* error,
+                     const char* why);
 
     Shell& m_shell;
     UserDefaults* m_defaults = nullptr;  // set in awakeFromNib
@@ -185,8 +206,22 @@ public:
     bool m_checkThreadActive = false;
     std::function<void()> m_checkFinished;
 
+    // Events and report state. The check thread writes them while it runs,
+    // the main thread reads them after it: the busy flag keeps them apart,
+    // the mutex keeps the audit path honest when a trigger overlaps.
+    mutable std::mutex m_eventsMutex;
+    std::vector<AgentEvent> m_checkActions;
+    AuditContext m_auditContext;
+    std::string m_lastAuditedFailure;
+    std::uint64_t m_policyGeneration = 0;
+    std::string m_ruleIcon = kNormalIcon;  // the icon the rules last chose
+    SettingReport m_ruleReport;
+    WiFiReport m_wifiReport;
+    std::unique_ptr<ReportingUsbRegistry> m_reportingUsb;
+    UsbRegistry* m_usbRegistry = nullptr;
+
     std::unique_ptr<ProtectionFeatures> m_protection;
-    std::optional<std::string> m_ruleIcon;         // check thread
+    std::optional<std::string> m_checkIcon;        // check thread
     std::string m_toolTip = "Wirewatch";           // check thread
     std::optional<Clock::SteadyTime> m_scheduled;  // check thread
     bool m_checkAgain = false;                     // main thread

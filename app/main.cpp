@@ -8,27 +8,35 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/CheckReportJson.h"
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
 #include "app/InfoCommands.h"
+#include "app/DesktopSession.h"
+#include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
+#include "app/WindowResourcesLoader.h"
 #include "app/WirewatchAppDelegate.h"
 #include "discovery/CommandTable.h"
 #include "logging/DDLog.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
+#include "platform/linux/autostart/XdgAutostart.h"
+#include "platform/linux/journal/JournalAuditSink.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "platform/linux/notify/FreedesktopNotifier.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
+#include "settings/ManagedExitPassword.h"
 #include "usb/DryRunUsbRegistry.h"
 
 #ifndef WW_SHORT_VERSION
@@ -36,6 +44,9 @@
 #endif
 #ifndef WW_BUILD_NUMBER
 #define WW_BUILD_NUMBER "1"
+#endif
+#ifndef WW_SUPPORT_EMAIL
+#define WW_SUPPORT_EMAIL "support@wirewatch.invalid"
 #endif
 
 namespace {
@@ -58,6 +69,29 @@ int badValue(const std::string& message) {
     return 2;
 }
 
+// --hash-password: the password is standard input up to the first newline
+// (a final carriage return is dropped too); the hash goes to standard output.
+int hashPasswordFromStandardInput() {
+    std::string password;
+    if (!std::getline(std::cin, password) && password.empty()) {
+        std::fprintf(stderr, "wirewatch: --hash-password reads the password from standard input; "
+                             "none was given\n");
+        return 1;
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    if (password.empty()) {
+        std::fprintf(stderr, "wirewatch: the password is empty\n");
+        return 1;
+    }
+    std::optional<std::string> hash = ww::exitpassword::hashPassword(password);
+    if (!hash) {
+        std::fprintf(stderr, "wirewatch: the password could not be hashed\n");
+        return 1;
+    }
+    std::printf("%s\n", hash->c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,18 +112,21 @@ int main(int argc, char** argv) {
         std::printf("wirewatch %s (%s)\n", WW_SHORT_VERSION, WW_BUILD_NUMBER);
         return 0;
     }
+    if (o.hashPassword) return hashPasswordFromStandardInput();
 
     // Resolve every setting once and hand it down to the tools we start.
     std::string toolsDir = o.toolsDir.value_or(defaultToolsDirectory());
     if (!isDirectory(toolsDir)) return badValue("tools directory '" + toolsDir + "' does not exist");
-    std::string wifiSpec = o.wifi.value_or("none");
+    std::string wifiSpec = o.wifi.value_or(kDefaultWiFiBackend);
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
+    std::string policyPath = o.policy.value_or(ManagedPolicy::kDefaultPath);
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());
     std::string usbRoot = o.usbRoot.value_or("/sys");
     if (!isDirectory(usbRoot)) return badValue("USB root '" + usbRoot + "' does not exist");
     ::setenv("WIREWATCH_TOOLS_DIR", toolsDir.c_str(), 1);
     ::setenv("WIREWATCH_WIFI", wifiSpec.c_str(), 1);
     ::setenv("WIREWATCH_PREFS", prefsPath.c_str(), 1);
+    ::setenv("WIREWATCH_POLICY", policyPath.c_str(), 1);
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
     ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
@@ -107,11 +144,6 @@ int main(int argc, char** argv) {
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
     if (o.dryRun) wifi = makeDryRunWiFiClient(std::move(wifi));
 
-    if (!o.headless && !o.once) {
-        std::fprintf(stderr, "wirewatch: this build has no tray; running headless "
-                             "(stop it with Ctrl-C)\n");
-    }
-
     // SIGINT and SIGTERM end the run loop through a thread that waits for
     // them; every other thread (and the tools we start, whose runner resets
     // the mask) keeps them blocked.
@@ -120,9 +152,26 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::thread([stopSignals] {
+
+    // The tray where there is a display; headless otherwise. (After the mask:
+    // the toolkit starts threads of its own, which must not take the signals.)
+    std::unique_ptr<DesktopSession> desktop;
+    if (!o.headless && !o.once) {
+        std::string noDesktop;
+        desktop = DesktopSession::create(argc, argv, &noDesktop);
+        if (!desktop) {
+            std::fprintf(stderr, "wirewatch: %s; running headless (stop it with Ctrl-C)\n",
+                         noDesktop.c_str());
+        }
+    }
+    std::thread([stopSignals, session = desktop.get()] {
         int sig = 0;
-        if (sigwait(&stopSignals, &sig) == 0) dispatch::RunLoop::main().stop();
+        if (sigwait(&stopSignals, &sig) != 0) return;
+        if (session) {
+            session->stop();
+        } else {
+            dispatch::RunLoop::main().stop();
+        }
     }).detach();
 
     file::makeDirectories(logsDir);
@@ -163,23 +212,55 @@ int main(int argc, char** argv) {
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";
     config.shortVersion = WW_SHORT_VERSION;
     config.buildVersion = WW_BUILD_NUMBER;
+    config.dryRun = o.dryRun;
+    // Audit events reach the journal only while the policy sets AuditToJournal.
+    journal::JournalAuditSink journalSink;
+    config.auditSink = &journalSink;
 
-    HeadlessShell shell(dispatch::RunLoop::main());
+    HeadlessShell headlessShell(dispatch::RunLoop::main());
+    Shell& shell = desktop ? desktop->shell() : headlessShell;
     UserDefaults defaults(prefsPath);
+    // The policy's lines go to the log once it is up (and to the terminal).
+    auto policy = std::make_shared<ManagedPolicy>(policyPath, [](const std::string& line) {
+        WWLogErrorIn("ManagedPolicy", "%@", line);
+    });
+    defaults.setManagedPolicy(policy);
     WirewatchAppDelegate delegate(shell, defaults, *wifi, config);
-    delegate.awakeFromNib();
+
+    // Start at login: the XDG autostart folder, and this program as the item.
+    xdg::XdgAutostart autostart(xdg::XdgAutostart::defaultFolder().value_or(""),
+                                std::getenv("PATH") ? std::getenv("PATH") : "");
+    WindowResourcesLoader::Options nib;
+    nib.settings.mainBundlePath = xdg::XdgAutostart::runningProgramPath();
+    // Settings the administrator's policy fixes are shown locked.
+    nib.settings.isLocked = [&defaults](const std::string& key) { return defaults.isManaged(key); };
+    nib.about = {WW_SHORT_VERSION, WW_BUILD_NUMBER, WW_SUPPORT_EMAIL, {}};
+    WindowResourcesLoader resources(shell, defaults, autostart, nib);
+    resources.load(delegate);
     delegate.applicationDidFinishLaunching();
 
     if (o.once) {
         delegate.setCheckFinishedHandler([] { dispatch::RunLoop::main().stop(); });
         dispatch::RunLoop::main().post([&delegate] { delegate.checkInterfaceStatus(); });
     }
-    dispatch::RunLoop::main().run();
+    if (desktop) {
+        desktop->run();
+    } else {
+        dispatch::RunLoop::main().run();
+    }
 
     // A check still running has its tools' time limit; do not wait for ever.
     delegate.waitForCheckThread(std::chrono::seconds(3));
     delegate.applicationWillTerminate();
-    if (o.once) std::fputs(delegate.menuReport().c_str(), stdout);
+    if (o.once && o.json) {
+        RunFacts run;
+        run.version = std::string(WW_SHORT_VERSION) + "." + WW_BUILD_NUMBER;
+        run.backend = wifiSpec.substr(0, wifiSpec.find(':'));
+        run.dryRun = o.dryRun;
+        std::fputs(checkReportJson(delegate.checkReport(), run).c_str(), stdout);
+    } else if (o.once) {
+        std::fputs(delegate.menuReport().c_str(), stdout);
+    }
     std::fflush(stdout);
     DDLog::flushLog();
     return 0;

@@ -11,6 +11,15 @@ elseif(NOT WW_SANITIZE STREQUAL "")
     message(FATAL_ERROR "WW_SANITIZE must be '', 'thread' or 'address'")
 endif()
 
+# The hardening Debian builds its packages with: fortified libc calls where the
+# optimiser can check them, a stack protector, and relocations bound at start
+# and then made read-only. Sanitizer and fuzzing builds go without.
+if(WW_SANITIZE STREQUAL "" AND NOT WW_BUILD_FUZZ)
+    add_compile_options(-fstack-protector-strong
+                        "$<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>")
+    add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()
+
 # Warnings are errors in our code, never in third-party headers.
 function(ww_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)

@@ -133,6 +133,7 @@ void NetworkInventory::getAllNetworksDetails() {
         interfacesByServiceOrder[record->serviceOrder] = record;
         if (isWireless(*record) && !forcedWired.contains(bsdName)) {
             m_state.viaWifi = true;
+            m_state.wifiInterfaceName.set(bsdName);
         } else {
             if (isUSBHotspot(*record)) usbHotspotInterfaces.push_back(record);
             m_state.viaEthernet = true;

@@ -37,6 +37,9 @@ public:
     AtomicText unknonInterfaceName;
     AtomicText unknownInterfaceIP;
 
+    // The BSD name of the Wi-Fi interface last seen connected; absent until one was.
+    AtomicText wifiInterfaceName;
+
     // The MCS index as the Wi-Fi tool printed it; absent until it first did.
     AtomicText mcsInx;
 

@@ -35,27 +35,39 @@ std::optional<std::string> stringForOpMode(std::int64_t mode, float /*osVersion*
 }
 
 std::string stringForSecurityMode(std::int64_t security, float /*osVersion*/) {
-    static const std::array<const char*, 11> kNames = {
-        "Open",          "WEP",        "WPA Personal",   "WPA2 Personal Mixed",
-        "WPA2 Personal", "Personal",   "802.1X WEP",     "WPA Enterprise",
-        "Unknown",       "WPA2 Enterprise", "Enterprise"};
+    // 11 to 13 are WPA3, which today's networks use.
+    static const std::array<const char*, 14> kNames = {"Open",
+                                                       "WEP",
+                                                       "WPA Personal",
+                                                       "WPA2 Personal Mixed",
+                                                       "WPA2 Personal",
+                                                       "Personal",
+                                                       "802.1X WEP",
+                                                       "WPA Enterprise",
+                                                       "Unknown",
+                                                       "WPA2 Enterprise",
+                                                       "Enterprise",
+                                                       "WPA3 Personal",
+                                                       "WPA3 Enterprise",
+                                                       "WPA3 Personal Mixed"};
     return lookup(kNames, security).value_or("Unknown");
 }
 
 std::optional<std::string> stringForPHYMode(std::int64_t phyMode, float /*osVersion*/) {
-    static const std::array<const char*, 6> kNames = {nullptr,   "802.11a", "802.11b",
-                                                      "802.11g", "802.11n", "802.11ac"};
+    // 6 names 802.11ax (HE links, and EHT links, which the backends report as 6).
+    static const std::array<const char*, 7> kNames = {nullptr,   "802.11a",  "802.11b", "802.11g",
+                                                      "802.11n", "802.11ac", "802.11ax"};
     return lookup(kNames, phyMode);
 }
 
 std::optional<std::string> stringForChannelWidth(std::int64_t width) {
-    static const std::array<const char*, 5> kNames = {"Unknown", "20 MHz", "40 MHz", "80 MHz",
-                                                      "160 MHz"};
+    static const std::array<const char*, 6> kNames = {"Unknown", "20 MHz",  "40 MHz",
+                                                      "80 MHz",  "160 MHz", "320 MHz"};
     return lookup(kNames, width);
 }
 
 std::optional<std::string> stringForChannelBand(std::int64_t band) {
-    static const std::array<const char*, 3> kNames = {"Unknown", "2.4 GHz", "5 GHz"};
+    static const std::array<const char*, 4> kNames = {"Unknown", "2.4 GHz", "5 GHz", "6 GHz"};
     return lookup(kNames, band);
 }
 

@@ -1,5 +1,7 @@
 #include "settings/ExitPasswordWindow.h"
 
+#include "settings/ManagedExitPassword.h"
+
 namespace ww {
 
 ExitPasswordWindow::ExitPasswordWindow(Window& window, TextField& passwordField,
@@ -9,9 +11,8 @@ ExitPasswordWindow::ExitPasswordWindow(Window& window, TextField& passwordField,
 }
 
 void ExitPasswordWindow::controlTextDidChange() {
-    std::optional<std::string> stored = m_store.stringForKey("EXIT_PASSWORD");
     std::string typed = m_passwordField.stringValue();
-    if (stored && *stored == typed && m_extendedDelegate) m_extendedDelegate();
+    if (exitpassword::opensExitGate(m_store, typed) && m_extendedDelegate) m_extendedDelegate();
 }
 
 }  // namespace ww

@@ -22,7 +22,9 @@ public:
         m_extendedDelegate = std::move(userDidEnteredCorrectPassword);
     }
 
-    // After every edit of the field: an exact, case-sensitive comparison.
+    // After every edit of the field: an exact, case-sensitive comparison with
+    // the user's password, or the administrator's password when the policy
+    // sets one.
     void controlTextDidChange();
 
 private:

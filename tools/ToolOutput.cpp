@@ -91,6 +91,8 @@ const char* linkAuth(std::int64_t security) {
             return "wpa3";
         case 13:
             return "wpa3-transition";
+        case 14:
+            return "owe";
         default:
             return "unknown";
     }
@@ -228,34 +230,51 @@ std::string formatSystemProfilerText(const plist::Value& networkSection) {
     return out;
 }
 
-std::string formatAirPortInfo(const sim::SimWifiState& state) {
-    if (!state.present) return {};
-    if (!state.power) return "AirPort: Off\n";
+std::string formatAirPortInfo(const AirPortInfo& info) {
+    if (!info.present) return {};
+    if (!info.power) return "AirPort: Off\n";
     std::string out;
     auto line = [&](const char* key, const std::string& value) {
         out += format("%15s: %@\n", key, value);
     };
-    bool associated = state.ssid.has_value();
-    line("agrCtlRSSI", std::to_string(state.rssiValue));
+    bool associated = info.ssid.has_value();
+    line("agrCtlRSSI", std::to_string(info.rssiValue));
     line("agrExtRSSI", "0");
-    line("agrCtlNoise", std::to_string(state.noiseMeasurement));
+    line("agrCtlNoise", std::to_string(info.noiseMeasurement));
     line("agrExtNoise", "0");
     line("state", associated ? "running" : "init");
-    line("op mode", opMode(state.interfaceMode));
-    line("lastTxRate", format("%.0f", std::round(state.transmitRate)));
+    line("op mode", opMode(info.interfaceMode));
+    line("lastTxRate", format("%.0f", std::round(info.transmitRate)));
+    if (info.maxRate) line("maxRate", format("%.0f", std::round(*info.maxRate)));
     line("lastAssocStatus", "0");
     line("802.11 auth", "open");
-    line("link auth", associated ? linkAuth(state.security) : "");
-    line("BSSID", state.bssid.value_or(""));
-    line("SSID", state.ssid.value_or(""));
-    if (state.mcs) line("MCS", *state.mcs);
-    if (state.channelNumber) {
-        static const char* const kWidths[] = {"", "", ",40", ",80", ",160"};
-        std::int64_t w = state.channelWidth;
-        line("channel",
-             std::to_string(*state.channelNumber) + (w >= 0 && w <= 4 ? kWidths[w] : ""));
+    line("link auth", associated ? linkAuth(info.security) : "");
+    line("BSSID", info.bssid.value_or(""));
+    line("SSID", info.ssid.value_or(""));
+    if (info.mcs) line("MCS", *info.mcs);
+    if (info.channelNumber) {
+        static const char* const kWidths[] = {"", "", ",40", ",80", ",160", ",320"};
+        std::int64_t w = info.channelWidth;
+        line("channel", std::to_string(*info.channelNumber) + (w >= 0 && w <= 5 ? kWidths[w] : ""));
     }
     return out;
+}
+
+std::string formatAirPortInfo(const sim::SimWifiState& state) {
+    AirPortInfo info;
+    info.present = state.present;
+    info.power = state.power;
+    info.interfaceMode = state.interfaceMode;
+    info.security = state.security;
+    info.ssid = state.ssid;
+    info.bssid = state.bssid;
+    info.channelNumber = state.channelNumber;
+    info.channelWidth = state.channelWidth;
+    info.transmitRate = state.transmitRate;
+    info.rssiValue = state.rssiValue;
+    info.noiseMeasurement = state.noiseMeasurement;
+    info.mcs = state.mcs;
+    return formatAirPortInfo(info);
 }
 
 }  // namespace ww::tools

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +31,29 @@ std::string formatSystemProfilerXml(const std::vector<plist::Value>& sections);
 // `system_profiler` without -xml: an indented text listing.
 std::string formatSystemProfilerText(const plist::Value& networkSection);
 
-// `airport -I` for the simulated Wi-Fi: nothing without a Wi-Fi device,
-// "AirPort: Off" when powered off, otherwise the right-aligned key: value lines.
+// What `airport -I` shows of a Wi-Fi link, from any backend.
+struct AirPortInfo {
+    bool present = false;  // a Wi-Fi device exists
+    bool power = false;
+    std::int64_t interfaceMode = 0;
+    std::int64_t security = 0;
+    std::optional<std::string> ssid;
+    std::optional<std::string> bssid;
+    std::optional<std::int64_t> channelNumber;
+    std::int64_t channelWidth = 0;
+    double transmitRate = 0;
+    std::optional<double> maxRate;  // no line without it
+    std::int64_t rssiValue = 0;
+    std::int64_t noiseMeasurement = 0;
+    std::optional<std::string> mcs;  // no line without it
+};
+
+// `airport -I`: nothing without a Wi-Fi device, "AirPort: Off" when powered
+// off, otherwise the right-aligned key: value lines of macOS (agrCtlRSSI,
+// agrCtlNoise, state, op mode, lastTxRate, maxRate, 802.11 auth, link auth,
+// BSSID, SSID, MCS, channel as "36,80").
+std::string formatAirPortInfo(const AirPortInfo& info);
+// The same for the simulated Wi-Fi's state (no maxRate line).
 std::string formatAirPortInfo(const sim::SimWifiState& state);
 
 }  // namespace ww::tools

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "settings/InterfaceOptions.h"
+
 namespace ww {
 
 MenuItem* HeadlessMenu::addItem(const std::string& title, std::function<void()> action) {
@@ -24,6 +26,16 @@ HeadlessShell::HeadlessShell(dispatch::RunLoop& loop) : m_loop(loop), m_mainThre
     m_resources.NewPasswordTextField = &newPasswordTextField;
     m_resources.confirmNewPasswordTextField = &confirmNewPasswordTextField;
     m_resources.setupPasswordButton = &setupPasswordButton;
+    m_resources.saveNewPasswordButton = &saveNewPasswordButton;
+    m_resources.saveChangedPasswordButton = &saveChangedPasswordButton;
+    m_resources.resetPasswordButton = &resetPasswordButton;
+    m_resources.loadOnStartup = &loadOnStartup;
+    m_resources.enableWireless = &enableWireless;
+    for (const auto& option : kInterfaceOptions) interfaceOptions.addItem(option.title, option.tag);
+    m_resources.interfaceOptions = &interfaceOptions;
+    m_resources.appVersion = &appVersion;
+    m_resources.appCopyRightText = &appCopyRightText;
+    m_resources.supportEmailButton = &supportEmailButton;
 }
 
 std::unique_ptr<StatusItem> HeadlessShell::createStatusItem(double /*length*/) {

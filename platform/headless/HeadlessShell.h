@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/Shell.h"
@@ -92,7 +93,28 @@ private:
     int m_frontCount = 0;
 };
 
-class HeadlessButton : public Button {
+// Enabled state, note and action, as every headless control keeps them.
+template <typename Base>
+class HeadlessControl : public Base {
+public:
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    bool isEnabled() const override { return m_enabled; }
+    void setNote(const std::string& note) override { m_note = note; }
+    std::string note() const override { return m_note; }
+    void setAction(std::function<void()> action) override { m_action = std::move(action); }
+    // Simulates the user's click or choice: the action runs (a disabled
+    // control ignores the user, as on screen).
+    void performClick() {
+        if (m_enabled && m_action) m_action();
+    }
+
+private:
+    bool m_enabled = true;
+    std::string m_note;
+    std::function<void()> m_action;
+};
+
+class HeadlessButton : public HeadlessControl<Button> {
 public:
     explicit HeadlessButton(std::string title) : m_title(std::move(title)) {}
     std::int64_t tag() const override { return m_tag; }
@@ -106,6 +128,31 @@ private:
     std::int64_t m_tag = 0;
     std::string m_title;
     int m_state = 0;
+};
+
+class HeadlessPopUpButton : public HeadlessControl<PopUpButton> {
+public:
+    void addItem(std::string title, std::int64_t tag) {
+        m_items.push_back({std::move(title), tag});
+        if (m_selected < 0) m_selected = 0;
+    }
+    int numberOfItems() const override { return static_cast<int>(m_items.size()); }
+    int indexOfSelectedItem() const override { return m_selected; }
+    void selectItemAtIndex(int index) override {
+        if (index >= 0 && index < numberOfItems()) m_selected = index;
+    }
+    std::int64_t tagOfItem(int index) const override { return m_items.at(index).second; }
+    std::string titleOfItem(int index) const override { return m_items.at(index).first; }
+    // Simulates the user choosing an item.
+    void choose(int index) {
+        if (!isEnabled()) return;
+        selectItemAtIndex(index);
+        performClick();
+    }
+
+private:
+    std::vector<std::pair<std::string, std::int64_t>> m_items;
+    int m_selected = -1;
 };
 
 class HeadlessTextField : public TextField {
@@ -165,6 +212,13 @@ public:
     HeadlessTextField exitPasswordField, setupNewPasswordTextField, oldPasswordTextField,
         newPasswordTextField, confirmNewPasswordTextField;
     HeadlessButton setupPasswordButton{"Setup Exit Password"};
+    HeadlessButton saveNewPasswordButton{"Save"}, saveChangedPasswordButton{"Save"},
+        resetPasswordButton{"Clear Password"};
+    HeadlessButton loadOnStartup{"Start Wirewatch at login"};
+    HeadlessButton enableWireless{"Turn Wi-Fi back on when nothing is connected"};
+    HeadlessPopUpButton interfaceOptions;
+    HeadlessTextField appVersion, appCopyRightText;
+    HeadlessButton supportEmailButton{"Support"};
 
 private:
     class LoopMainThread : public dispatch::MainThread {

@@ -48,6 +48,7 @@ protected:
         c.scheduleCheck = scheduleCheck;
         c.logsDirectory = logsDirectory;
         c.usbRegistry = usbRegistry;
+        c.auditSink = auditSink;
         c.inventory = [this](NetworkState& s) {
             ++inventories;
             if (inventory) {
@@ -103,6 +104,7 @@ protected:
     std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;
     std::string logsDirectory;
     UsbRegistry* usbRegistry = nullptr;
+    AuditSink* auditSink = nullptr;
     std::string defaultsResource = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
 };
 

@@ -15,11 +15,15 @@ CommandLineResult parse(std::vector<std::string> args, std::map<std::string, std
 }
 
 TEST(CommandLineTest, OptionsAndValues) {
-    auto r = parse({"--once", "--dry-run", "--tools-dir", "/t", "--wifi=sim:/w.plist", "--prefs", "/p",
-                    "--logs-dir=/l", "--usb-root", "/fake"});
+    auto r = parse({"--once", "--json", "--dry-run", "--tools-dir", "/t", "--wifi=sim:/w.plist",
+                    "--prefs", "/p", "--policy=/etc/x.plist", "--logs-dir=/l", "--usb-root",
+                    "/fake"});
     ASSERT_EQ(r.error, "");
     EXPECT_TRUE(r.options.once);
+    EXPECT_TRUE(r.options.json);
     EXPECT_TRUE(r.options.dryRun);
+    EXPECT_FALSE(r.options.hashPassword);
+    EXPECT_EQ(r.options.policy, "/etc/x.plist");
     EXPECT_FALSE(r.options.headless);
     EXPECT_EQ(r.options.toolsDir, "/t");
     EXPECT_EQ(r.options.wifi, "sim:/w.plist");
@@ -45,8 +49,9 @@ TEST(CommandLineTest, InspectingModes) {
 TEST(CommandLineTest, EnvironmentFillsWhatTheCommandLineLeavesOpen) {
     auto r = parse({"--headless", "--wifi", "none"},
                    {{"WIREWATCH_WIFI", "sim:/x"}, {"WIREWATCH_TOOLS_DIR", "/env-tools"},
-                    {"WIREWATCH_LOGS_DIR", ""}});
+                    {"WIREWATCH_LOGS_DIR", ""}, {"WIREWATCH_POLICY", "/test/policy.plist"}});
     ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.options.policy, "/test/policy.plist");
     EXPECT_EQ(r.options.wifi, "none");
     EXPECT_EQ(r.options.toolsDir, "/env-tools");
     EXPECT_FALSE(r.options.logsDir.has_value());  // an empty variable counts as unset
@@ -64,6 +69,8 @@ TEST(CommandLineTest, BadCommandLinesGiveAClearMessage) {
         {{"--tools-dir"}, "option '--tools-dir' needs a value"},
         {{"--wifi="}, "needs a non-empty value"},
         {{"--once=yes"}, "option '--once' takes no value"},
+        {{"--json"}, "option '--json' needs '--once'"},
+        {{"--policy"}, "option '--policy' needs a value"},
     };
     for (const auto& c : cases) {
         auto r = parse(c.args);

@@ -2,6 +2,9 @@
 // directory (scripts printing captured macOS output) and a simulated Wi-Fi.
 
 #include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/support/app_TestSupport.h"
 
@@ -30,16 +33,8 @@ std::vector<std::string> unassociated() {
 class OnceEndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        tools = dir.file("tools");
-        file::makeDirectories(tools);
-        for (std::string output : {dir.file("ifconfig.txt"), kFixtures + "networksetup.txt",
-                                   kFixtures + "system_profiler.xml"}) {
-            std::string tool = output.substr(output.rfind('/') + 1);
-            tool.resize(tool.find('.'));
-            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
-        }
-        std::string airport = buildDir() + "/libexec/wirewatch/airport";
-        ASSERT_EQ(::symlink(airport.c_str(), (tools + "/airport").c_str()), 0);
+        tools = writeCapturedTools(dir, kFixtures, dir.file("ifconfig.txt"));
+        ASSERT_FALSE(tools.empty());
     }
 
     // One run of `wirewatch --once` with these preferences, logging into `logsDir`.
@@ -68,6 +63,7 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         std::vector<std::string> details, ops;
         const char* logLine;
         const char* extra = "";
+        std::vector<std::string> actions = {};  // as --json names them
     };
     const std::vector<std::string> wiredDetails = {"IP address: 10.0.0.5",
                                                    "MAC address: A8:20:66:31:95:57",
@@ -75,20 +71,20 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
     // clang-format off
     const Case cases[] = {
         {"both, rule 0", true, true, true, "0", "1", "ww-menubar", unassociated(), {"disassociate"},
-         kDisconnect},
+         kDisconnect, "", {"wifi-disconnected"}},
         {"both, rule 1", true, true, true, "1", "1", "ww-menubar", kWifiOffDetails, {"setPower:0"},
-         kDisable},
+         kDisable, "", {"wifi-switched-off"}},
         {"both, no rule", true, true, true, "-1", "1", "ww-warning-menubar", kWifiDetails, {},
          kBothNoRule},
         {"wired only", false, true, true, "0", "1", "ww-menubar", wiredDetails, {"disassociate"},
-         kWiredOnly},
+         kWiredOnly, "", {"wifi-disconnected"}},
         {"Wi-Fi only", true, false, true, "1", "1", "ww-menubar", kWifiDetails, {}, kWifiOnly},
         {"nothing, enable wireless", false, false, false, "0", "1", "ww-menubar", unassociated(),
-         {"setPower:1"}, kEnabling},
+         {"setPower:1"}, kEnabling, "", {"wifi-switched-on"}},
         {"nothing, leave wireless off", false, false, false, "0", "0", "ww-warning-menubar",
          kWifiOffDetails, {}, kNoWirelessWanted},
         {"dry run", true, true, true, "1", "1", "ww-menubar", kWifiDetails, {},
-         "Dry run: would switch Wi-Fi power off", "--dry-run"},
+         "Dry run: would switch Wi-Fi power off", "--dry-run", {"wifi-switched-off"}},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -110,7 +106,101 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         EXPECT_LT(log.find(std::string(87, '-')), banner);
         EXPECT_LT(banner, log.find("OS Version "));
         EXPECT_NE(r.err.find("Starting Wirewatch Version 1.0.1"), std::string::npos);
+
+        // The same check again, as JSON: one object that tells the same story.
+        writeFile(simPath, plist::toXml(simWifi(c.radioOn, c.radioOn)));
+        r = runOnce(c.rule, c.enableWireless, logsDir, std::string("--json ") + c.extra);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(r.out.back(), '\n');
+        ASSERT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
+        nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << r.out;
+        EXPECT_EQ(j["schema"], 1);
+        EXPECT_EQ(j["version"], "1.0.1");
+        EXPECT_EQ(j["icon"], c.icon);
+        EXPECT_EQ(j["state"], std::string(c.icon) == "ww-menubar" ? "normal" : "warning");
+        EXPECT_EQ(j["connected"]["wired"], c.wired);
+        EXPECT_EQ(j["connected"]["wifi"], c.wifi);
+        EXPECT_EQ(j["rule"]["value"], std::stoi(c.rule));
+        EXPECT_EQ(j["rule"]["source"], "preferences");
+        EXPECT_EQ(j["rule"]["meaning"], std::string(c.rule) == "0"   ? "disconnect-wifi"
+                                        : std::string(c.rule) == "1" ? "switch-wifi-off"
+                                                                     : "none");
+        EXPECT_EQ(j["enableWireless"]["value"], std::stoi(c.enableWireless));
+        EXPECT_EQ(j["policy"], nullptr);
+        EXPECT_EQ(j["backend"], "sim");
+        EXPECT_EQ(j["dryRun"], std::string(c.extra) == "--dry-run");
+        EXPECT_EQ(j["menu"].get<std::vector<std::string>>(), c.details);
+        std::vector<std::string> actions;
+        for (const auto& a : j["actions"]) {
+            actions.push_back(a["action"]);
+            EXPECT_TRUE(a["ok"].get<bool>());
+            EXPECT_EQ(a["message"].get<std::string>().rfind("Dry run: ", 0) == 0,
+                      std::string(c.extra) == "--dry-run");
+        }
+        EXPECT_EQ(actions, c.actions);
+        const bool showsWifi = c.details.size() == kWifiDetails.size();
+        EXPECT_EQ(j["shown"], showsWifi ? "wifi" : "wired");
+        if (showsWifi) {
+            ASSERT_TRUE(j["wifi"].is_object());
+            EXPECT_EQ(j["wired"], nullptr);
+            EXPECT_EQ(j["wifi"]["ssid"] == "Flowers By Irene", c.details[0] == kWifiDetails[0]);
+            // A radio that is off shows no link, as in the menu.
+            const bool powered = c.details != kWifiOffDetails;
+            EXPECT_EQ(j["wifi"]["power"], powered);
+            EXPECT_EQ(j["wifi"]["security"]["name"] == "WPA2 Personal", powered);
+            EXPECT_EQ(j["wifi"]["channel"]["number"] == 36, powered);
+            EXPECT_EQ(j["wifi"]["rssi"] == -55, powered);
+        } else {
+            EXPECT_EQ(j["wifi"], nullptr);
+            EXPECT_EQ(j["wired"]["interface"], "en5");
+            EXPECT_EQ(j["wired"]["name"], "Thunderbolt Ethernet");
+            EXPECT_EQ(j["wired"]["ipAddress"], "10.0.0.5");
+            EXPECT_EQ(j["wired"]["macAddress"], "A8:20:66:31:95:57");
+        }
     }
+}
+
+TEST_F(OnceEndToEndTest, HostileNetworkNamesStillGiveValidJson) {
+    // Quotes, a new line, a terminal escape, and bytes that are not UTF-8.
+    const std::string ssid = "evil\"},\n\x1B[2J\\u0000\xFF\xC3 end";
+    plist::Value sim = simWifi(true, true);
+    sim.set("ssid", plist::Value::string(ssid));
+    writeFile(simPath, plist::toXml(sim));
+    writeFile(dir.file("ifconfig.txt"), ifconfigWith(true, false));
+    ProgramRun r = runOnce("0", "1", dir.file("logs"), "--json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out;
+    // Every byte comes back as it was, but each bad one as U+FFFD.
+    const std::string expected = "evil\"},\n\x1B[2J\\u0000\xEF\xBF\xBD\xEF\xBF\xBD end";
+    EXPECT_EQ(j["wifi"]["ssid"], expected);
+    EXPECT_EQ(j["menu"][0], "SSID: " + expected);
+    // The text report keeps to one line per item.
+    r = runOnce("0", "1", dir.file("logs"));
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n', r.out.find('\n') + 1) + 1),
+              "icon: ww-menubar\nSSID: evil\"},??[2J\\u0000?? end\n");
+}
+
+// Without --wifi the agent chooses its backend at the first check and logs
+// the choice; with no system bus and no wireless device (as on a build
+// machine) that is none.
+TEST_F(OnceEndToEndTest, WithoutAWifiOptionTheAgentChoosesNoneHere) {
+    std::string sysfs = dir.file("empty-sys");
+    ProgramRun r = runAgent(dir,
+                            "--once --tools-dir '" + tools + "' --prefs '" +
+                                dir.file("prefs.plist") + "' --logs-dir '" + dir.file("logs") + "'",
+                            "DBUS_SYSTEM_BUS_ADDRESS='unix:path=" + dir.file("no-bus") +
+                                "' WIREWATCH_WIFI_SYSFS_ROOT='" + sysfs + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string expected =
+        "Wi-Fi backend: none (nm: no system bus (No such file or directory); iwd: no system bus "
+        "(No such file or directory); kernel: no wireless network device in " +
+        sysfs + "/class/net)";
+    std::string log = logFilesText(dir.file("logs"));
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+    EXPECT_NE(r.err.find(expected), std::string::npos) << "the terminal gets it too";
+    EXPECT_EQ(log.find(expected), log.rfind(expected)) << "said once";
 }
 
 TEST_F(OnceEndToEndTest, BadOptionsExitWithStatusTwo) {
@@ -122,6 +212,27 @@ TEST_F(OnceEndToEndTest, BadOptionsExitWithStatusTwo) {
     }
     EXPECT_EQ(runOnce("0", "1", dir.file("logs"), "--wifi sim:" + dir.file("missing.plist")).status,
               2);
+}
+
+TEST_F(OnceEndToEndTest, HashPasswordHashesStandardInputForThePolicy) {
+    writeFile(dir.file("pw"), "admin secret\nignored second line\n");
+    ProgramRun r = runAgent(dir, "--hash-password <'" + dir.file("pw") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.out.back(), '\n');
+    std::string hash = r.out.substr(0, r.out.size() - 1);
+    EXPECT_EQ(hash.rfind("$argon2id$", 0), 0u) << hash;
+    ASSERT_GE(sodium_init(), 0);
+    EXPECT_EQ(crypto_pwhash_str_verify(hash.c_str(), "admin secret", 12), 0);
+    EXPECT_NE(crypto_pwhash_str_verify(hash.c_str(), "admin secre", 11), 0);
+
+    // Nothing to hash: status 1 and a reason.
+    for (const char* input : {"", "\n"}) {
+        writeFile(dir.file("pw"), input);
+        r = runAgent(dir, "--hash-password <'" + dir.file("pw") + "'");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("wirewatch: "), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -360,7 +360,7 @@ TEST_F(ProtectionFeaturesTest, AHotspotIsToldOfOnlyWhenItWasReallyShutOff) {
     EXPECT_EQ(phone.written, (std::vector<int>{1, 1}));
     ASSERT_EQ(recorder.shown().size(), 1u);
     EXPECT_EQ(recorder.shown()[0],
-              "Hotspot switched off: Wirewatch switched off the personal hotspot on iPhone USB.");
+              "Hotspot switched off: Wirewatch switched off the personal hotspot on en6.");
 }
 
 TEST(AgentNotifications, RateLimitPerKindPreferencesAndFailures) {

@@ -302,6 +302,34 @@ TEST(ToolOutput, AirPortInfo) {
     EXPECT_EQ(parseAirPortMCS(formatAirPortInfo(s)), std::nullopt);
 }
 
+// A link read by a Linux backend: the maxRate line, a 320 MHz channel, OWE.
+TEST(ToolOutput, AirPortInfoOfALinuxLink) {
+    AirPortInfo info;
+    info.present = true;
+    info.power = true;
+    info.interfaceMode = 1;
+    info.security = 14;
+    info.ssid = "Six";
+    info.bssid = "02:00:00:00:06:01";
+    info.channelNumber = 1;
+    info.channelWidth = 5;
+    info.transmitRate = 2401.9;
+    info.maxRate = 2882;
+    info.rssiValue = -48;
+    info.noiseMeasurement = -95;
+    info.mcs = "11";
+    EXPECT_EQ(formatAirPortInfo(info),
+              "     agrCtlRSSI: -48\n     agrExtRSSI: 0\n    agrCtlNoise: -95\n    agrExtNoise: 0\n"
+              "          state: running\n        op mode: station\n     lastTxRate: 2402\n"
+              "        maxRate: 2882\nlastAssocStatus: 0\n    802.11 auth: open\n"
+              "      link auth: owe\n          BSSID: 02:00:00:00:06:01\n           SSID: Six\n"
+              "            MCS: 11\n        channel: 1,320\n");
+    info.power = false;
+    EXPECT_EQ(formatAirPortInfo(info), "AirPort: Off\n");
+    info.present = false;
+    EXPECT_EQ(formatAirPortInfo(info), "");
+}
+
 // ---- the built programs -------------------------------------------------------------
 
 std::string toolsDir() { return WW_TOOLS_BUILD_DIR; }
@@ -335,10 +363,14 @@ TEST(StandInTools, AirportFollowsTheWifiBackendChoice) {
     test::writeFile(simFile, plist::toXml(sim));
     const std::string airport = shellQuote(toolsDir()) + "/airport -I";
 
-    for (const char* none : {"unset", "none", "linux"}) {
-        std::string env = std::string(none) == "unset"
-                              ? "env -u WIREWATCH_WIFI "
-                              : std::string("WIREWATCH_WIFI=") + none + " ";
+    // The Linux backends find nothing here: no system bus, no wireless device.
+    const std::string nothing =
+        "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + shellQuote(dir.file("no-bus")) +
+        " WIREWATCH_WIFI_SYSFS_ROOT=" + shellQuote(dir.file("no-sys")) + " ";
+    for (const char* none : {"unset", "none", "linux", "auto", "nm", "iwd", "kernel"}) {
+        std::string env =
+            nothing + (std::string(none) == "unset" ? "env -u WIREWATCH_WIFI "
+                                                    : std::string("WIREWATCH_WIFI=") + none + " ");
         auto e = runTool(env + airport);
         EXPECT_EQ(e.status, 0) << none;
         EXPECT_EQ(e.result.output, "") << none;

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -163,16 +164,37 @@ struct ProgramRun {
 };
 
 // Runs the built agent with `arguments` (shell words, quoted by the caller)
-// and none of its environment variables; its output is kept in `dir`.
-inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments) {
+// and none of its environment variables but `environment` (NAME='value'
+// words); its output is kept in `dir`.
+inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments,
+                           const std::string& environment = "") {
     std::string cmd =
         "env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI -u WIREWATCH_PREFS "
         "-u WIREWATCH_LOGS_DIR -u WIREWATCH_USB_ROOT HOME='" +
-        dir.path() + "' '" + buildDir() + "/bin/wirewatch' " + arguments + " >'" + dir.file("out") +
-        "' 2>'" + dir.file("err") + "'";
+        dir.path() + "' " + environment + " '" + buildDir() + "/bin/wirewatch' " + arguments +
+        " >'" + dir.file("out") + "' 2>'" + dir.file("err") + "'";
     int status = std::system(cmd.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(dir.file("out")),
             readFile(dir.file("err"))};
+}
+
+// A tools folder in `dir` whose ifconfig, networksetup and system_profiler
+// print captured output (ifconfig's from `ifconfigOutput`, read at every run;
+// the other two from `fixtures`), beside the built airport stand-in. Empty
+// when it could not be made.
+inline std::string writeCapturedTools(const TempDir& dir, const std::string& fixtures,
+                                      const std::string& ifconfigOutput) {
+    std::string tools = dir.file("tools");
+    file::makeDirectories(tools);
+    for (std::string output : {ifconfigOutput, fixtures + "networksetup.txt",
+                               fixtures + "system_profiler.xml"}) {
+        std::string tool = output.substr(output.rfind('/') + 1);
+        tool.resize(tool.find('.'));
+        writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
+    }
+    std::string airport = buildDir() + "/libexec/wirewatch/airport";
+    if (::symlink(airport.c_str(), (tools + "/airport").c_str()) != 0) return "";
+    return tools;
 }
 
 // The text of every log file in `logsDir`.

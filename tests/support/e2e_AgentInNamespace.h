@@ -134,6 +134,12 @@ class AgentInNamespace {
         // WIREWATCH_REACHABILITY_HOST: nothing leaves it unset (the default
         // host); empty turns the monitor off.
         std::optional<std::string> reachabilityHost;
+        // With the simulated Wi-Fi (`--wifi sim:FILE`, mirrored onto the Wi-Fi
+        // veth end); false: no --wifi at all, the agent picks its backend.
+        bool simulatedWifi = true;
+        // More environment entries for the agent ("NAME=value"), such as
+        // DBUS_SYSTEM_BUS_ADDRESS for a private bus.
+        std::vector<std::string> environment = {};
     };
 
     explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
@@ -207,8 +213,12 @@ class AgentInNamespace {
         // clang-format off
         std::vector<std::string> args = {"ip", "netns", "exec", m_netns.name(),
             build + "/bin/wirewatch", "--headless", "--tools-dir", build + "/libexec/wirewatch",
-            "--wifi", "sim:" + m_simPath, "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
+            "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
         // clang-format on
+        if (m_settings.simulatedWifi) {
+            args.push_back("--wifi");
+            args.push_back("sim:" + m_simPath);
+        }
         // The agent's own environment: nothing of the caller's settings leaks in.
         std::vector<std::string> env = {
             "HOME=" + m_dir.path(), "XDG_CONFIG_HOME=" + m_dir.file("config"),
@@ -216,9 +226,11 @@ class AgentInNamespace {
         if (m_settings.reachabilityHost) {
             env.push_back("WIREWATCH_REACHABILITY_HOST=" + *m_settings.reachabilityHost);
         }
+        env.insert(env.end(), m_settings.environment.begin(), m_settings.environment.end());
         for (char** e = environ; *e; ++e) {
             std::string_view v = *e;
-            if (!v.starts_with("WIREWATCH_") && !v.starts_with("HOME=") && !v.starts_with("XDG_")) {
+            if (!v.starts_with("WIREWATCH_") && !v.starts_with("HOME=") && !v.starts_with("XDG_") &&
+                !v.starts_with("DBUS_")) {
                 env.emplace_back(v);
             }
         }

@@ -1,0 +1,237 @@
+// The NetworkManager backend: power through the manager's WirelessEnabled,
+// disassociation through Device.Disconnect() (NetworkManager then keeps the
+// device from rejoining by itself, until Autoconnect is set again), link
+// values from the active access point, and what NetworkManager does not know
+// (signal, noise, PHY mode, MCS; the width before 1.46) from nl80211.
+
+#include <net/if.h>
+
+#include <algorithm>
+
+#include "platform/linux/wifi/Nl80211.h"
+#include "platform/linux/wifi/WiFiBackend.h"
+
+namespace ww::linuxwifi {
+
+namespace {
+
+constexpr const char* kService = "org.freedesktop.NetworkManager";
+constexpr const char* kManagerPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kManager = "org.freedesktop.NetworkManager";
+constexpr const char* kDevice = "org.freedesktop.NetworkManager.Device";
+constexpr const char* kWireless = "org.freedesktop.NetworkManager.Device.Wireless";
+constexpr const char* kAccessPoint = "org.freedesktop.NetworkManager.AccessPoint";
+
+constexpr std::uint32_t kDeviceTypeWifi = 2;
+constexpr std::uint32_t kStatePrepare = 40;
+constexpr std::uint32_t kStateActivated = 100;
+
+std::uint32_t u32Of(const DBusDict& d, const char* key) {
+    auto it = d.find(key);
+    return it == d.end() ? 0 : it->second.asUInt32().value_or(0);
+}
+
+std::optional<std::string> stringOf(const DBusDict& d, const char* key) {
+    auto it = d.find(key);
+    if (it == d.end()) return std::nullopt;
+    return it->second.asString();
+}
+
+class NmDevice : public WiFiDevice {
+  public:
+    NmDevice(std::shared_ptr<SystemBus> bus, std::shared_ptr<Nl80211> nl, std::string path,
+             std::string name)
+        : m_bus(std::move(bus)),
+          m_nl(std::move(nl)),
+          m_path(std::move(path)),
+          m_name(std::move(name)) {}
+
+    const std::string& name() const override { return m_name; }
+
+    WiFiLink read(unsigned fields) override {
+        WiFiLink link;
+        DBusError error;
+        if (fields & kLinkPower) {
+            auto v = m_bus->getProperty(kService, kManagerPath, kManager, "WirelessEnabled", error);
+            link.power = v && v->asBool().value_or(false);
+        }
+        const unsigned fromAccessPoint =
+            kLinkSecurity | kLinkSsid | kLinkBssid | kLinkChannel | kLinkMaxRate;
+        std::optional<std::uint32_t> bandwidth;
+        if (fields & (kLinkMode | kLinkTransmitRate | fromAccessPoint)) {
+            if (auto wireless = m_bus->getAll(kService, m_path, kWireless, error)) {
+                link.interfaceMode = interfaceModeForNetworkManager(u32Of(*wireless, "Mode"));
+                link.transmitRate = u32Of(*wireless, "Bitrate") / 1000.0;  // kbit/s
+                auto ap = stringOf(*wireless, "ActiveAccessPoint");
+                if ((fields & fromAccessPoint) && ap && *ap != "/" && !ap->empty()) {
+                    readAccessPoint(*ap, link, bandwidth);
+                }
+            }
+        }
+        // What only the kernel knows.
+        const unsigned fromKernel = kLinkRssi | kLinkNoise | kLinkPhyMode | kLinkMcs;
+        const bool needWidth = (fields & kLinkChannel) && link.channel && !bandwidth;
+        if ((fields & fromKernel) || needWidth) {
+            unsigned want = fields & fromKernel;
+            if (needWidth) want |= kLinkChannel;
+            WiFiLink kernel = readKernel(want);
+            link.rssi = kernel.rssi;
+            link.noise = kernel.noise;
+            link.mcs = kernel.mcs;
+            if (fields & kLinkPhyMode) link.phyMode = kernel.phyMode;
+            if (needWidth && kernel.channel)
+                link.channel->channelWidth = kernel.channel->channelWidth;
+        }
+        return link;
+    }
+
+    bool setPower(bool on, std::string& error) override {
+        DBusError e;
+        if (!m_bus->setProperty(kService, kManagerPath, kManager, "WirelessEnabled", on, e)) {
+            error = std::string("NetworkManager refused to switch Wi-Fi ") + (on ? "on" : "off") +
+                    ": " + e.text();
+            return false;
+        }
+        if (!on) return true;
+        // NetworkManager accepts the switch under a hardware block, but the
+        // radio stays off.
+        auto hardware =
+            m_bus->getProperty(kService, kManagerPath, kManager, "WirelessHardwareEnabled", e);
+        if (hardware && hardware->asBool() == false) {
+            error = "Wi-Fi is switched off by a hardware switch";
+            return false;
+        }
+        // Lift the block that a disconnect left, so that the device rejoins
+        // its known networks as a Mac does when Wi-Fi comes back on.
+        if (!m_bus->setProperty(kService, m_path, kDevice, "Autoconnect", true, e)) {
+            error = "Wi-Fi is on, but NetworkManager refused to let " + m_name +
+                    " join networks by itself: " + e.text();
+            return false;
+        }
+        return true;
+    }
+
+    bool disassociate(std::string& error) override {
+        DBusError e;
+        auto state = m_bus->getProperty(kService, m_path, kDevice, "State", e);
+        if (state) {
+            std::uint32_t s = state->asUInt32().value_or(0);
+            if (s < kStatePrepare || s > kStateActivated) return true;  // not on a network
+        }
+        if (m_bus->call(kService, m_path, kDevice, "Disconnect", e)) return true;
+        if (e.is("org.freedesktop.NetworkManager.Device.NotActive")) return true;
+        error = "NetworkManager refused to disconnect " + m_name + ": " + e.text();
+        return false;
+    }
+
+  private:
+    void readAccessPoint(const std::string& ap, WiFiLink& link,
+                         std::optional<std::uint32_t>& bandwidth) {
+        DBusError error;
+        auto props = m_bus->getAll(kService, ap, kAccessPoint, error);
+        if (!props) return;
+        if (auto it = props->find("Ssid"); it != props->end())
+            link.ssid = it->second.bytesAsString();
+        link.bssid = stringOf(*props, "HwAddress");
+        if (link.bssid && link.bssid->empty()) link.bssid.reset();
+        link.security = securityCode(securityTraitsForNetworkManager(
+            u32Of(*props, "Flags"), u32Of(*props, "WpaFlags"), u32Of(*props, "RsnFlags")));
+        if (auto position = channelForFrequency(u32Of(*props, "Frequency"))) {
+            WiFiChannel channel;
+            channel.channelNumber = position->number;
+            channel.channelBand = position->band;
+            if (auto it = props->find("Bandwidth"); it != props->end()) {
+                bandwidth = it->second.asUInt32();
+                if (bandwidth) channel.channelWidth = widthCodeForMHz(*bandwidth);
+            }
+            link.channel = channel;
+        }
+        link.maxRate = u32Of(*props, "MaxBitrate") / 1000.0;
+    }
+
+    WiFiLink readKernel(unsigned fields) {
+        unsigned index = ::if_nametoindex(m_name.c_str());
+        if (index == 0) return {};
+        return linkFromNl80211(m_nl->read(index, fields));
+    }
+
+    std::shared_ptr<SystemBus> m_bus;
+    std::shared_ptr<Nl80211> m_nl;
+    std::string m_path;
+    std::string m_name;
+};
+
+class NetworkManagerBackend : public WiFiBackend {
+  public:
+    explicit NetworkManagerBackend(std::shared_ptr<BusHolder> bus)
+        : m_holder(std::move(bus)), m_nl(std::make_shared<Nl80211>()) {}
+
+    const char* name() const override { return "nm"; }
+    const char* title() const override { return "NetworkManager"; }
+
+    BackendLookup lookUp() override {
+        BackendLookup out;
+        DBusError error;
+        auto bus = m_holder->bus(error);
+        if (!bus) {
+            out.why = "no system bus (" + error.text() + ")";
+            return out;
+        }
+        auto owned = bus->nameHasOwner(kService, error);
+        if (!owned || !*owned) {
+            out.why = owned ? std::string(kService) + " is not on the system bus"
+                            : "the system bus does not answer (" + error.text() + ")";
+            return out;
+        }
+        auto devices = bus->getProperty(kService, kManagerPath, kManager, "Devices", error);
+        if (!devices) {
+            out.why = "NetworkManager gives no devices (" + error.text() + ")";
+            return out;
+        }
+        struct Found {
+            std::string path, name;
+            bool active;
+        };
+        std::vector<Found> wifi;
+        for (const DBusValue& item : devices->items) {
+            auto path = item.asString();
+            if (!path) continue;
+            auto props = bus->getAll(kService, *path, kDevice, error);
+            if (!props || u32Of(*props, "DeviceType") != kDeviceTypeWifi) continue;
+            if (auto managed = props->find("Managed");
+                managed != props->end() && !managed->second.asBool().value_or(true)) {
+                continue;
+            }
+            auto name = stringOf(*props, "Interface");
+            if (!name || name->empty()) continue;
+            auto connection = stringOf(*props, "ActiveConnection");
+            bool active = u32Of(*props, "State") == kStateActivated ||
+                          (connection && !connection->empty() && *connection != "/");
+            wifi.push_back(Found{*path, *name, active});
+        }
+        if (wifi.empty()) {
+            out.why = "NetworkManager manages no Wi-Fi device";
+            return out;
+        }
+        std::sort(wifi.begin(), wifi.end(), [](const Found& a, const Found& b) {
+            if (a.active != b.active) return a.active;
+            return a.name < b.name;
+        });
+        out.available = true;
+        out.device = std::make_shared<NmDevice>(bus, m_nl, wifi.front().path, wifi.front().name);
+        return out;
+    }
+
+  private:
+    std::shared_ptr<BusHolder> m_holder;
+    std::shared_ptr<Nl80211> m_nl;
+};
+
+}  // namespace
+
+std::unique_ptr<WiFiBackend> makeNetworkManagerBackend(std::shared_ptr<BusHolder> bus,
+                                                       const LinuxWiFiOptions&) {
+    return std::make_unique<NetworkManagerBackend>(std::move(bus));
+}
+
+}  // namespace ww::linuxwifi

@@ -1,0 +1,160 @@
+#include "platform/linux/wifi/WiFiBackend.h"
+
+#include <cstdlib>
+
+#include "logging/DDLog.h"
+
+namespace ww::linuxwifi {
+
+// ---- the agent's view of a device ------------------------------------------------------------
+
+bool LinkInterface::setPower(bool on, std::optional<std::string>* error) {
+    std::string why;
+    if (m_device->setPower(on, why)) return true;
+    if (error) *error = why;
+    return false;
+}
+
+void LinkInterface::disassociate() {
+    std::string why;
+    if (!m_device->disassociate(why)) WWLogError("Wi-Fi: cannot disconnect: %@", why);
+}
+
+CWInterfacePtr LinuxWiFiClient::interface() {
+    WiFiDevicePtr d = device();
+    if (!d) return nullptr;
+    return std::make_shared<LinkInterface>(std::move(d));
+}
+
+// ---- the shared bus --------------------------------------------------------------------------
+
+std::shared_ptr<SystemBus> BusHolder::bus(DBusError& error) {
+    std::lock_guard lock(m_mutex);
+    if (!m_bus || m_bus->broken()) m_bus = SystemBus::open(m_address, m_timeout, error);
+    return m_bus;
+}
+
+// ---- one named backend -----------------------------------------------------------------------
+
+NamedWiFiClient::NamedWiFiClient(std::unique_ptr<WiFiBackend> backend, bool log)
+    : m_backend(std::move(backend)), m_log(log) {}
+
+WiFiDevicePtr NamedWiFiClient::device() {
+    BackendLookup found = m_backend->lookUp();
+    // One line per change of what the backend offers.
+    std::string state = found.device ? "device " + found.device->name() : "none: " + found.why;
+    if (m_log && state != m_lastState) {
+        if (found.device) {
+            WWLogInfo("Wi-Fi backend: %@ (%@), device %@", m_backend->name(), m_backend->title(),
+                      found.device->name());
+        } else {
+            WWLogInfo("Wi-Fi backend: %@ (%@) has no Wi-Fi device now: %@", m_backend->name(),
+                      m_backend->title(), found.why);
+        }
+    }
+    m_lastState = state;
+    return found.device;
+}
+
+// ---- auto ------------------------------------------------------------------------------------
+
+AutoWiFiClient::AutoWiFiClient(std::vector<std::unique_ptr<WiFiBackend>> candidates, bool log)
+    : m_candidates(std::move(candidates)), m_log(log) {}
+
+std::string AutoWiFiClient::backendName() const {
+    std::lock_guard lock(m_mutex);
+    return m_current ? m_current->name() : "none";
+}
+
+void AutoWiFiClient::noteDevice(const WiFiDevicePtr& device) {
+    std::string name = device ? device->name() : std::string();
+    if (m_log && name != m_deviceName) {
+        if (device) {
+            WWLogInfo("Wi-Fi backend: %@ (%@) now uses device %@", m_current->name(),
+                      m_current->title(), name);
+        } else {
+            WWLogInfo("Wi-Fi backend: %@ (%@) has no Wi-Fi device now", m_current->name(),
+                      m_current->title());
+        }
+    }
+    m_deviceName = name;
+}
+
+WiFiDevicePtr AutoWiFiClient::device() {
+    std::lock_guard lock(m_mutex);
+    std::string reasons;
+    for (const auto& candidate : m_candidates) {
+        BackendLookup found = candidate->lookUp();
+        if (!found.available) {
+            if (candidate.get() == m_current) {
+                if (m_log) {
+                    WWLogInfo("Wi-Fi backend: %@ (%@) is gone (%@); choosing again",
+                              candidate->name(), candidate->title(), found.why);
+                }
+                m_current = nullptr;
+                m_deviceName.clear();
+            }
+            if (!reasons.empty()) reasons += "; ";
+            reasons += std::string(candidate->name()) + ": " + found.why;
+            continue;
+        }
+        if (candidate.get() == m_current) {
+            noteDevice(found.device);
+            return found.device;
+        }
+        // Chosen for the first time, after the one before went away, or
+        // because one earlier in the order is back.
+        m_current = candidate.get();
+        m_deviceName = found.device ? found.device->name() : std::string();
+        m_noneLogged = false;
+        if (m_log) {
+            if (found.device) {
+                WWLogInfo("Wi-Fi backend: %@ (%@), device %@", candidate->name(),
+                          candidate->title(), m_deviceName);
+            } else {
+                WWLogInfo("Wi-Fi backend: %@ (%@), no Wi-Fi device yet (%@)", candidate->name(),
+                          candidate->title(), found.why);
+            }
+        }
+        return found.device;
+    }
+    // Nothing to use: looked for again at every check, logged once.
+    if (m_log && !m_noneLogged) WWLogInfo("Wi-Fi backend: none (%@)", reasons);
+    m_noneLogged = true;
+    return nullptr;
+}
+
+// ---- the factory -----------------------------------------------------------------------------
+
+std::unique_ptr<LinuxWiFiClient> makeLinuxWiFiClient(const std::string& name,
+                                                     const LinuxWiFiOptions& options,
+                                                     std::string& error, bool log) {
+    auto bus = std::make_shared<BusHolder>(options.systemBusAddress, options.callTimeout);
+    if (name == "auto" || name == "linux") {
+        std::vector<std::unique_ptr<WiFiBackend>> candidates;
+        candidates.push_back(makeNetworkManagerBackend(bus, options));
+        candidates.push_back(makeIwdBackend(bus, options));
+        candidates.push_back(makeKernelBackend(options));
+        return std::make_unique<AutoWiFiClient>(std::move(candidates), log);
+    }
+    if (name == "nm") {
+        return std::make_unique<NamedWiFiClient>(makeNetworkManagerBackend(bus, options), log);
+    }
+    if (name == "iwd") return std::make_unique<NamedWiFiClient>(makeIwdBackend(bus, options), log);
+    if (name == "kernel") return std::make_unique<NamedWiFiClient>(makeKernelBackend(options), log);
+    error = "unknown Linux Wi-Fi backend '" + name + "'";
+    return nullptr;
+}
+
+LinuxWiFiOptions linuxWiFiOptionsFromEnvironment() {
+    LinuxWiFiOptions options;
+    if (const char* root = std::getenv("WIREWATCH_WIFI_SYSFS_ROOT"); root && *root) {
+        options.sysfsRoot = root;
+    }
+    if (const char* device = std::getenv("WIREWATCH_RFKILL_DEVICE"); device && *device) {
+        options.rfkillDevice = device;
+    }
+    return options;
+}
+
+}  // namespace ww::linuxwifi

@@ -1,0 +1,254 @@
+// The settings tab's loading, controls and login-item reconciliation on the
+// headless shell's controls, with a login-items list in memory.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "app/ManagedPolicy.h"
+#include "app/UserDefaults.h"
+#include "menu/AboutWindow.h"
+#include "platform/foundation/FileUtil.h"
+#include "platform/headless/HeadlessShell.h"
+#include "platform/linux/autostart/XdgAutostart.h"
+#include "settings/SettingsTab.h"
+#include "tests/support/common_TestSupport.h"
+#include "tests/support/settings_FakeLoginItems.h"
+
+namespace ww::test {
+namespace {
+
+constexpr const char* kProgram = "/opt/wirewatch/bin/wirewatch";
+constexpr const char* kSame =
+    "Nothing to do at all as load on startup and default values are same..";
+constexpr const char* kChange = "LoadONStartup and defaults are not same so need to change..";
+
+class SettingsTabTest : public ::testing::Test {
+  protected:
+    SettingsTabTest() : store(dir.file("prefs.plist"), [](const std::string&) {}) {}
+
+    SettingsTab& load() {
+        SettingsTab::Options options;
+        options.mainBundlePath = kProgram;
+        options.console = [this](const std::string& line) { console.push_back(line); };
+        options.isLocked = isLocked;
+        tab = std::make_unique<SettingsTab>(shell.resources(), store, loginItems, options);
+        tab->awakeFromNib();
+        return *tab;
+    }
+    void set(const std::string& key, const std::string& value) {
+        store.setObject(plist::Value::string(value), key);
+        store.synchronize();
+    }
+    // What another process reading the file sees.
+    std::optional<std::string> onDisk(const std::string& key) {
+        return UserDefaults(store.path()).stringForKey(key);
+    }
+
+    TempDir dir;
+    dispatch::RunLoop loop;
+    HeadlessShell shell{loop};
+    UserDefaults store;
+    FakeLoginItems loginItems;
+    SettingsTab::KeyLock isLocked;
+    std::vector<std::string> console;
+    std::unique_ptr<SettingsTab> tab;
+};
+
+TEST_F(SettingsTabTest, AnEmptyStoreIsFilledWithStringsOnDisk) {
+    load();
+    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+    EXPECT_EQ(onDisk("enableWireless"), "1");
+    EXPECT_EQ(onDisk("selectedInterfaceOption"), "0");
+    auto stored = UserDefaults(store.path()).objectForKey("selectedInterfaceOption");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->stringValue());  // a string, not a number
+    // The stored rule 0 shows as rule 0, not as "no rule".
+    EXPECT_EQ(shell.interfaceOptions.indexOfSelectedItem(), 1);
+    EXPECT_EQ(shell.interfaceOptions.tagOfItem(1), 0);
+    EXPECT_EQ(shell.loadOnStartup.state(), 0);
+    EXPECT_EQ(shell.enableWireless.state(), 1);
+    EXPECT_EQ(console, std::vector<std::string>{kSame});
+    EXPECT_EQ(loginItems.inserts + loginItems.removals, 0);
+}
+
+TEST_F(SettingsTabTest, StoredRulesSelectTheirItems) {
+    // Every value but 0 and 1 means no rule and shows the no-rule item.
+    const std::pair<const char*, int> cases[] = {{"-1", 0}, {"0", 1},   {"1", 2},          {"2", 0},
+                                                 {"-7", 0}, {"abc", 1}, {"99999999999", 0}};
+    for (const auto& [value, index] : cases) {
+        SCOPED_TRACE(value);
+        set("selectedInterfaceOption", value);
+        shell.interfaceOptions.selectItemAtIndex(2);
+        load();
+        EXPECT_EQ(shell.interfaceOptions.indexOfSelectedItem(), index);
+        EXPECT_EQ(onDisk("selectedInterfaceOption"), value);  // loading never rewrites it
+    }
+}
+
+TEST_F(SettingsTabTest, ControlsWriteStringsAtOnce) {
+    load();
+    shell.interfaceOptions.choose(0);
+    EXPECT_EQ(onDisk("selectedInterfaceOption"), "-1");
+    shell.interfaceOptions.choose(2);
+    EXPECT_EQ(onDisk("selectedInterfaceOption"), "1");
+    shell.enableWireless.setState(0);
+    shell.enableWireless.performClick();
+    EXPECT_EQ(onDisk("enableWireless"), "0");
+    shell.enableWireless.setState(1);
+    shell.enableWireless.performClick();
+    EXPECT_EQ(onDisk("enableWireless"), "1");
+}
+
+TEST_F(SettingsTabTest, LoadingAddsTheWantedLoginItemOnce) {
+    set("loadOnStartUp", "1");
+    loginItems.entries = {{"other", "/usr/bin/other"}, {"broken", std::nullopt}};
+    load();
+    EXPECT_EQ(console, std::vector<std::string>{kChange});
+    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{kProgram, "/usr/bin/other", "?"}));
+    EXPECT_EQ(shell.loadOnStartup.state(), 1);
+
+    // Loaded again (the next launch): the item is there, nothing changes.
+    console.clear();
+    load();
+    EXPECT_EQ(console, std::vector<std::string>{kSame});
+    EXPECT_EQ(loginItems.inserts, 1);
+
+    // Turning it on while present adds no second item but still writes "1".
+    set("loadOnStartUp", "0");
+    shell.loadOnStartup.setState(1);
+    shell.loadOnStartup.performClick();
+    EXPECT_EQ(loginItems.inserts, 1);
+    EXPECT_EQ(onDisk("loadOnStartUp"), "1");
+}
+
+TEST_F(SettingsTabTest, TurningItOffRemovesEveryItemUnderTheProgramPath) {
+    load();
+    loginItems.entries = {{"app", kProgram},
+                          {"inside", std::string(kProgram) + "/helper"},
+                          {"sibling", "/opt/wirewatch/bin/other"},
+                          {"broken", std::nullopt}};
+    shell.loadOnStartup.setState(0);
+    shell.loadOnStartup.performClick();
+    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+
+    // A value other than 0 and 1 never matches what is present: reconciling removes.
+    loginItems.entries.push_back({"again", kProgram});
+    set("loadOnStartUp", "2");
+    console.clear();
+    load();
+    EXPECT_EQ(console, std::vector<std::string>{kChange});
+    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+}
+
+TEST_F(SettingsTabTest, WithoutAListTheCheckBoxChangesNothing) {
+    load();
+    loginItems.unavailable = true;
+    shell.loadOnStartup.setState(1);
+    shell.loadOnStartup.performClick();
+    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+    EXPECT_EQ(loginItems.inserts, 0);
+}
+
+TEST_F(SettingsTabTest, BeforeLoadingNothingIsStored) {
+    SettingsTab unloaded(shell.resources(), store, loginItems,
+                         {kProgram, [this](const std::string& l) { console.push_back(l); }, {}});
+    unloaded.setUserSetting("1", "enableWireless");
+    EXPECT_EQ(onDisk("enableWireless"), std::nullopt);
+    EXPECT_EQ(console, std::vector<std::string>{
+                           "Unable to save settings. Check console log files for details."});
+}
+
+TEST_F(SettingsTabTest, LockedKeysDisableTheirControlsWithANote) {
+    isLocked = [](const std::string& key) { return key == "selectedInterfaceOption"; };
+    load();
+    EXPECT_FALSE(shell.interfaceOptions.isEnabled());
+    EXPECT_EQ(shell.interfaceOptions.note(), "Set by your administrator");
+    EXPECT_TRUE(shell.enableWireless.isEnabled());
+    EXPECT_EQ(shell.enableWireless.note(), "");
+    EXPECT_TRUE(shell.loadOnStartup.isEnabled());
+    shell.interfaceOptions.choose(0);  // the user cannot choose
+    EXPECT_EQ(onDisk("selectedInterfaceOption"), "0");
+
+    // Without a lock function nothing is ever locked.
+    isLocked = nullptr;
+    load();
+    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
+    EXPECT_EQ(shell.interfaceOptions.note(), "");
+}
+
+// The lock function main() hands the tab: the store's own view of the policy.
+TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
+    std::string policyPath = dir.file("policy.plist");
+    plist::Value policy = plist::Value::dictionary();
+    policy.set("enableWireless", plist::Value::string("0"));
+    policy.set("loadOnStartUp", plist::Value::string("0"));
+    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
+        policyPath, [](const std::string&) {}, ::getuid()));
+    set("enableWireless", "1");
+    isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    load();
+    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
+    EXPECT_FALSE(shell.enableWireless.isEnabled());
+    EXPECT_EQ(shell.enableWireless.note(), "Set by your administrator");
+    EXPECT_EQ(shell.enableWireless.state(), 0);  // the policy's value, not the user's
+    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
+
+    // The policy changes; the tab looks again.
+    policy.erase("enableWireless");
+    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    tab->applyLocks();
+    EXPECT_TRUE(shell.enableWireless.isEnabled());
+    EXPECT_EQ(shell.enableWireless.note(), "");
+    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
+}
+
+// The tab over the real autostart folder: our entry comes and goes, other
+// programs' entries stay byte for byte.
+TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
+    std::string folder = dir.file("autostart");
+    file::makeDirectories(folder);
+    const std::string theirs = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other --x\n";
+    const std::string broken = "[Desktop Entry]\nExec=\"/unterminated\n";
+    ASSERT_TRUE(file::writeAtomically(folder + "/other.desktop", theirs, 0644));
+    ASSERT_TRUE(file::writeAtomically(folder + "/broken.desktop", broken, 0644));
+    xdg::XdgAutostart autostart(folder, "");
+    set("loadOnStartUp", "1");
+    SettingsTab realTab(shell.resources(), store, autostart,
+                        {kProgram, [](const std::string&) {}, {}});
+    realTab.awakeFromNib();
+    auto entry = file::readAll(folder + "/wirewatch.desktop");
+    ASSERT_TRUE(entry);
+    EXPECT_NE(entry->find(std::string("Exec=") + kProgram + "\n"), std::string::npos);
+    realTab.awakeFromNib();  // the next launch: still one entry
+    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+
+    shell.loadOnStartup.setState(0);
+    shell.loadOnStartup.performClick();
+    EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
+    EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
+    EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
+    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+}
+
+TEST(AboutWindowTest, VersionRightsAndSupportLink) {
+    dispatch::RunLoop loop;
+    HeadlessShell shell{loop};
+    int year = 2031;
+    AboutWindow about(shell, {"1.4", "27", "help@example.org", [&] { return year; }});
+    about.awakeFromNib();
+    EXPECT_EQ(shell.appVersion.stringValue(), "Version 1.4 (27)");
+    EXPECT_EQ(shell.appCopyRightText.stringValue(),
+              "\u00A9 2031 The Wirewatch developers. All rights reserved.");
+    // Filled once: a new year later does not change what the window says.
+    year = 2032;
+    shell.aboutWindow.makeKeyAndOrderFront();
+    EXPECT_NE(shell.appCopyRightText.stringValue().find("2031"), std::string::npos);
+    shell.supportEmailButton.performClick();
+    EXPECT_EQ(shell.openedURLs(), std::vector<std::string>{"mailto:help@example.org"});
+    EXPECT_GE(AboutWindow::systemYear(), 2024);
+}
+
+}  // namespace
+}  // namespace ww::test

@@ -1,0 +1,357 @@
+#pragma once
+
+// D-Bus for tests: a private dbus-daemon started by the test (its own
+// configuration: a unix socket in a temporary folder, a policy that lets
+// everyone own names and send), python3-dbusmock services on it, and a small
+// sd-bus caller to drive them. Point the program under test at the bus with
+// DBUS_SYSTEM_BUS_ADDRESS (and DBUS_SESSION_BUS_ADDRESS, for mocks of
+// session services). Needs dbus-daemon and /usr/bin/python3 with dbusmock
+// (Debian: dbus, python3-dbusmock); `available()` says whether it worked.
+//
+// The socket is a path, not an abstract name, so that a program in another
+// network namespace reaches the same bus.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/common_TestSupport.h"
+
+extern char** environ;
+
+namespace ww::test {
+
+namespace dbus_detail {
+
+// Starts `argv` with `extraEnv` added to this process's environment, its
+// standard output and error into `logPath` (or /dev/null), `extraFd` (when
+// not -1) as its descriptor 3. The pid, or -1.
+inline pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
+                   const std::string& logPath, int extraFd = -1) {
+    std::vector<std::string> env = extraEnv;
+    for (char** e = environ; *e; ++e) {
+        std::string_view v = *e;
+        bool replaced = false;
+        for (const auto& x : extraEnv) {
+            if (v.substr(0, v.find('=') + 1) == x.substr(0, x.find('=') + 1)) replaced = true;
+        }
+        if (!replaced) env.emplace_back(v);
+    }
+    std::vector<char*> args, envp;
+    std::vector<std::string> a = argv;
+    for (auto& s : a) args.push_back(s.data());
+    args.push_back(nullptr);
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const char* out = logPath.empty() ? "/dev/null" : logPath.c_str();
+    posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (extraFd >= 0) posix_spawn_file_actions_adddup2(&actions, extraFd, 3);
+    // The program must not inherit the test's blocked signals.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    int failed = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return failed == 0 ? pid : -1;
+}
+
+// Ends a child: the signal, then SIGKILL if it has not gone within a second.
+inline void endChild(pid_t& pid, int sig = SIGTERM) {
+    if (pid <= 0) return;
+    ::kill(pid, sig);
+    ::kill(pid, SIGCONT);  // a stopped child takes its signal only once it runs
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    pid = -1;
+}
+
+struct MessageUnref {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+};
+
+}  // namespace dbus_detail
+
+using BusReply = std::unique_ptr<sd_bus_message, dbus_detail::MessageUnref>;
+
+// A caller on one bus: method calls with any arguments, for driving mocks and
+// checking what they hold.
+class BusCaller {
+  public:
+    explicit BusCaller(const std::string& address) {
+        if (sd_bus_new(&m_bus) < 0) return;
+        sd_bus_set_address(m_bus, address.c_str());
+        sd_bus_set_bus_client(m_bus, 1);
+        if (sd_bus_start(m_bus) < 0) {
+            sd_bus_unref(m_bus);
+            m_bus = nullptr;
+            return;
+        }
+        sd_bus_set_method_call_timeout(m_bus, 5'000'000);
+    }
+    ~BusCaller() { sd_bus_flush_close_unref(m_bus); }
+    BusCaller(const BusCaller&) = delete;
+    BusCaller& operator=(const BusCaller&) = delete;
+
+    bool connected() const { return m_bus != nullptr; }
+
+    // sd_bus_call_method with the signature and arguments as it takes them
+    // (a variant: its type, then its value). The reply, or nothing with the
+    // error's name and message in `error`.
+    template <typename... Args>
+    BusReply call(const std::string& destination, const std::string& path,
+                  const std::string& interface, const std::string& member, std::string* error,
+                  const char* signature, Args... args) {
+        if (!m_bus) {
+            if (error) *error = "no bus";
+            return nullptr;
+        }
+        sd_bus_error e = SD_BUS_ERROR_NULL;
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_call_method(m_bus, destination.c_str(), path.c_str(), interface.c_str(),
+                                   member.c_str(), &e, &reply, signature, args...);
+        if (r < 0) {
+            if (error) {
+                *error = std::string(e.name ? e.name : "") + ": " +
+                         (e.message ? e.message : std::strerror(-r));
+            }
+            sd_bus_error_free(&e);
+            return nullptr;
+        }
+        sd_bus_error_free(&e);
+        return BusReply(reply);
+    }
+
+    // The first string of a reply (an object path the mock made).
+    static std::string firstString(const BusReply& reply) {
+        const char* s = nullptr;
+        if (!reply || sd_bus_message_read_basic(reply.get(), 's', &s) < 0 || !s) return {};
+        return s;
+    }
+
+    std::optional<bool> nameHasOwner(const std::string& name) {
+        auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                          "NameHasOwner", nullptr, "s", name.c_str());
+        int owned = 0;
+        if (!reply || sd_bus_message_read(reply.get(), "b", &owned) < 0) return std::nullopt;
+        return owned != 0;
+    }
+
+  private:
+    sd_bus* m_bus = nullptr;
+};
+
+class PrivateBus {
+  public:
+    PrivateBus() {
+        if (::access("/usr/bin/dbus-daemon", X_OK) != 0) {
+            m_why = "no /usr/bin/dbus-daemon (Debian package dbus)";
+            return;
+        }
+        m_address = "unix:path=" + m_dir.file("bus");
+        std::string config = m_dir.file("bus.conf");
+        writeConfig(config);
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0) {
+            m_why = "no pipe";
+            return;
+        }
+        m_pid = dbus_detail::spawn(
+            {"/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=3"},
+            {}, m_dir.file("dbus-daemon.log"), pipe[1]);
+        ::close(pipe[1]);
+        // The daemon prints its address once it listens.
+        std::string printed;
+        pollfd p{pipe[0], POLLIN, 0};
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m_pid > 0 && printed.find('\n') == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (::poll(&p, 1, 100) > 0) {
+                char buffer[256];
+                ssize_t n = ::read(pipe[0], buffer, sizeof buffer);
+                if (n <= 0) break;
+                printed.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        ::close(pipe[0]);
+        if (printed.find('\n') == std::string::npos) {
+            m_why = "dbus-daemon did not start: " + readFile(m_dir.file("dbus-daemon.log"));
+            dbus_detail::endChild(m_pid);
+            return;
+        }
+        m_available = true;
+    }
+    ~PrivateBus() { dbus_detail::endChild(m_pid); }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    bool available() const { return m_available; }
+    const std::string& whyUnavailable() const { return m_why; }
+    // "unix:path=/tmp/ww-test-XXXXXX/bus".
+    const std::string& address() const { return m_address; }
+    // The environment entries that point a program at this bus.
+    std::vector<std::string> environment() const {
+        return {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address};
+    }
+    // A folder for the mocks' files, removed with the bus.
+    const TempDir& folder() const { return m_dir; }
+
+  private:
+    void writeConfig(const std::string& path) {
+        std::ofstream out(path);
+        out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig>\n"
+               "  <type>session</type>\n"
+               "  <listen>"
+            << m_address
+            << "</listen>\n"
+               "  <auth>EXTERNAL</auth>\n"
+               "  <policy context=\"default\">\n"
+               "    <allow user=\"*\"/>\n"
+               "    <allow own=\"*\"/>\n"
+               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+               "    <allow receive_sender=\"*\"/>\n"
+               "  </policy>\n"
+               "</busconfig>\n";
+    }
+
+    TempDir m_dir;
+    std::string m_address;
+    std::string m_why;
+    pid_t m_pid = -1;
+    bool m_available = false;
+};
+
+// A python3-dbusmock service on a private bus: a template (a name such as
+// "networkmanager", or the path of a template file) with JSON parameters,
+// its calls logged to a file ("TIME.mmm Method args" lines; property writes
+// as "TIME.mmm Set PATH INTERFACE.NAME VALUE").
+class DBusMock {
+  public:
+    struct Options {
+        std::string templateName;
+        std::string busName;     // waited for until it is owned
+        std::string parameters;  // JSON, empty for none
+        bool systemBus = true;   // --system, else --session
+        std::chrono::milliseconds limit = std::chrono::seconds(20);
+    };
+
+    DBusMock(const PrivateBus& bus, Options options) : m_bus(bus), m_options(std::move(options)) {
+        static int counter = 0;
+        m_logPath = bus.folder().file("mock-" + std::to_string(counter++) + ".log");
+        start();
+    }
+    ~DBusMock() { stop(); }
+    DBusMock(const DBusMock&) = delete;
+    DBusMock& operator=(const DBusMock&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    const std::string& whyNotRunning() const { return m_why; }
+    const std::string& logPath() const { return m_logPath; }
+    std::string log() const { return readFile(m_logPath); }
+
+    // The log lines that contain `text`.
+    std::vector<std::string> logLines(const std::string& text) const {
+        std::vector<std::string> found;
+        std::string all = log();
+        size_t at = 0;
+        while (at < all.size()) {
+            size_t end = all.find('\n', at);
+            if (end == std::string::npos) end = all.size();
+            std::string line = all.substr(at, end - at);
+            if (line.find(text) != std::string::npos) found.push_back(line);
+            at = end + 1;
+        }
+        return found;
+    }
+
+    // Starts the service (again) and waits until it owns its name.
+    bool start() {
+        if (m_pid > 0) return true;
+        if (::access("/usr/bin/python3", X_OK) != 0) {
+            m_why = "no /usr/bin/python3";
+            return false;
+        }
+        std::vector<std::string> argv = {"/usr/bin/python3",
+                                         "-m",
+                                         "dbusmock",
+                                         m_options.systemBus ? "--system" : "--session",
+                                         "--template",
+                                         m_options.templateName,
+                                         "-l",
+                                         m_logPath};
+        if (!m_options.parameters.empty()) {
+            argv.push_back("--parameters");
+            argv.push_back(m_options.parameters);
+        }
+        m_pid = dbus_detail::spawn(argv, m_bus.environment(), m_logPath + ".out");
+        if (m_pid <= 0) {
+            m_why = "cannot start /usr/bin/python3 -m dbusmock";
+            return false;
+        }
+        BusCaller caller(m_bus.address());
+        auto deadline = std::chrono::steady_clock::now() + m_options.limit;
+        for (;;) {
+            if (caller.nameHasOwner(m_options.busName).value_or(false)) return true;
+            int status;
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid ||
+                std::chrono::steady_clock::now() > deadline) {
+                m_pid = -1;
+                m_why = "dbusmock did not come up (python3-dbusmock missing?): " +
+                        readFile(m_logPath + ".out");
+                stop();
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    // Ends the service (SIGTERM, or the signal given) and waits for it.
+    void stop(int sig = SIGTERM) { dbus_detail::endChild(m_pid, sig); }
+    // Freezes and thaws the service: its name stays owned, calls get no reply.
+    void pause() {
+        if (m_pid > 0) ::kill(m_pid, SIGSTOP);
+    }
+    void resume() {
+        if (m_pid > 0) ::kill(m_pid, SIGCONT);
+    }
+
+  private:
+    const PrivateBus& m_bus;
+    Options m_options;
+    std::string m_logPath;
+    std::string m_why;
+    pid_t m_pid = -1;
+};
+
+}  // namespace ww::test

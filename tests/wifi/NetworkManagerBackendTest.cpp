@@ -1,0 +1,330 @@
+// The NetworkManager backend against python3-dbusmock's NetworkManager
+// template on a private bus: reads of a WPA2, a WPA3 and an open network,
+// the rules acting through the agent's own check, a refused write reaching
+// the check's log line, and NetworkManager going away, coming back and
+// hanging while the agent runs.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/linux/wifi/WiFiBackend.h"
+#include "tests/app/AgentFixture.h"
+#include "tests/support/dbus_NetworkManagerMock.h"
+#include "tests/support/reachability_Netns.h"
+
+namespace ww::linuxwifi {
+namespace {
+
+using test::NetworkManagerMock;
+using AP = NetworkManagerMock::AccessPoint;
+
+constexpr std::uint32_t kActivated = 100;
+constexpr std::uint32_t kDisconnected = 30;
+
+// The agent with a Linux Wi-Fi client on a private bus with NetworkManager.
+class NetworkManagerBackendTest : public test::AgentFixture {
+  protected:
+    void SetUp() override {
+        test::AgentFixture::SetUp();
+        if (!bus.available()) GTEST_SKIP() << "no private D-Bus: " << bus.whyUnavailable();
+        nm = std::make_unique<NetworkManagerMock>(bus);
+        if (!nm->running()) GTEST_SKIP() << nm->whyNotRunning();
+        options.systemBusAddress = bus.address();
+        // No wireless device of this machine may stand in when the mock goes.
+        options.sysfsRoot = dir.file("empty-sys");
+    }
+
+    // wlan0, activated on "Flowers By Irene" (WPA2, 5 GHz, 80 MHz).
+    void addConnectedDevice() {
+        std::string error;
+        wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
+        ASSERT_FALSE(wlan0.empty()) << error;
+        AP ap;
+        ap.name = "home";
+        ap.ssid = "Flowers By Irene";
+        ap.bssid = "4C:43:41:04:1C:BC";
+        ap.bandwidth = 80;
+        ASSERT_FALSE(nm->addAccessPoint(wlan0, ap, true, &error).empty()) << error;
+    }
+
+    void useClient(const std::string& name = "auto") {
+        std::string error;
+        auto client = makeLinuxWiFiClient(name, options, error);
+        ASSERT_TRUE(client) << error;
+        linuxClient = client.get();
+        wifiClient = std::move(client);
+    }
+
+    std::vector<std::string> logTexts() { return capture.logger->texts(); }
+    bool logged(const std::string& text) {
+        auto texts = logTexts();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    }
+
+    test::PrivateBus bus;
+    std::unique_ptr<NetworkManagerMock> nm;
+    LinuxWiFiOptions options;
+    LinuxWiFiClient* linuxClient = nullptr;
+    std::string wlan0;
+};
+
+TEST_F(NetworkManagerBackendTest, ReadsOfAWpa2AWpa3AndAnOpenNetwork) {
+    std::string error;
+    wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
+    ASSERT_FALSE(wlan0.empty()) << error;
+    ASSERT_TRUE(nm->setU32(wlan0, NetworkManagerMock::kWireless, "Bitrate", 866700, &error));
+    struct Row {
+        AP ap;
+        std::int64_t security, channel, band, width;
+    };
+    AP wpa2{"wpa2",
+            "Flowers By Irene",
+            "4C:43:41:04:1C:BC",
+            5180,
+            866700,
+            70,
+            1,
+            0,
+            NetworkManagerMock::kPairCcmp | NetworkManagerMock::kPsk,
+            80};
+    AP wpa3{"wpa3", "Six",   "02:00:00:00:06:01",
+            5955,   2401900, 80,
+            1,      0,       NetworkManagerMock::kPairCcmp | NetworkManagerMock::kSae,
+            320};
+    AP open{"open", "Cafe", "02:00:00:00:00:02", 2437, 54000, 40, 0, 0, 0, std::nullopt};
+    for (const Row& r : {Row{wpa2, 4, 36, 2, 3}, Row{wpa3, 11, 1, 3, 5}, Row{open, 0, 6, 1, 0}}) {
+        ASSERT_FALSE(nm->addAccessPoint(wlan0, r.ap, true, &error).empty()) << error;
+        useClient("nm");
+        CWInterfacePtr iface = wifiClient->interface();
+        ASSERT_TRUE(iface) << r.ap.name;
+        EXPECT_TRUE(iface->powerOn());
+        EXPECT_EQ(iface->interfaceMode(), 1) << "infrastructure: station";
+        EXPECT_EQ(iface->security(), r.security) << r.ap.name;
+        EXPECT_EQ(iface->ssid(), std::optional<std::string>(r.ap.ssid));
+        EXPECT_EQ(iface->bssid(), std::optional<std::string>(r.ap.bssid));
+        auto channel = iface->wlanChannel();
+        ASSERT_TRUE(channel) << r.ap.name;
+        EXPECT_EQ(channel->channelNumber, r.channel) << r.ap.name;
+        EXPECT_EQ(channel->channelBand, r.band) << r.ap.name;
+        EXPECT_EQ(channel->channelWidth, r.width) << r.ap.name;
+        EXPECT_DOUBLE_EQ(iface->transmitRate(), 866.7);
+        // Signal, noise and PHY mode come from nl80211, which this machine
+        // lacks: the absent values, never made-up ones.
+        EXPECT_EQ(iface->rssiValue(), 0);
+        EXPECT_EQ(iface->noiseMeasurement(), 0);
+        EXPECT_EQ(iface->activePHYMode(), 0);
+        auto link = linuxClient->device()->read(kLinkAll);
+        EXPECT_DOUBLE_EQ(link.maxRate, r.ap.maxBitrate / 1000.0);
+    }
+    // Not associated: no network values; powered off: power false.
+    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, wlan0,
+                                  NetworkManagerMock::kProperties, "Set", &error, "ssv",
+                                  NetworkManagerMock::kWireless, "ActiveAccessPoint", "o", "/"))
+        << error;
+    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
+                            "WirelessEnabled", false, &error));
+    CWInterfacePtr iface = wifiClient->interface();
+    ASSERT_TRUE(iface);
+    EXPECT_FALSE(iface->powerOn());
+    EXPECT_FALSE(iface->ssid());
+    EXPECT_FALSE(iface->bssid());
+    EXPECT_FALSE(iface->wlanChannel());
+    EXPECT_EQ(iface->security(), 0);
+}
+
+TEST_F(NetworkManagerBackendTest, TheDefaultDeviceIsTheActiveOneElseTheFirstByName) {
+    std::string error;
+    std::string b = nm->addWiFiDevice("b", "wlp3s0", kDisconnected, true, &error);
+    std::string a = nm->addWiFiDevice("a", "wlp2s0", kDisconnected, true, &error);
+    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, NetworkManagerMock::kManagerPath,
+                                  NetworkManagerMock::kMock, "AddEthernetDevice", &error, "ssi",
+                                  "eth", "eth0", std::int32_t{100}))
+        << error;
+    useClient();
+    ASSERT_TRUE(linuxClient->device());
+    EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
+    EXPECT_EQ(linuxClient->backendName(), "nm");
+    ASSERT_TRUE(nm->setU32(b, NetworkManagerMock::kDevice, "State", kActivated, &error));
+    EXPECT_EQ(linuxClient->device()->name(), "wlp3s0");
+    // A device NetworkManager does not manage is not its Wi-Fi.
+    ASSERT_TRUE(nm->setBool(b, NetworkManagerMock::kDevice, "Managed", false, &error));
+    EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
+    EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager), device wlp2s0"));
+    EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager) now uses device wlp3s0"));
+}
+
+TEST_F(NetworkManagerBackendTest, RuleZeroDisconnectsTheRightDeviceOnce) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    std::string error;
+    std::string other = nm->addWiFiDevice("other", "wlan1", kDisconnected, true, &error);
+    ASSERT_FALSE(other.empty()) << error;
+    useClient();
+    setPref("selectedInterfaceOption", "0");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->calls(wlan0, "Disconnect"), 1);
+    EXPECT_EQ(nm->calls(other, "Disconnect"), 0);
+    // NetworkManager keeps it from rejoining by itself; power stays on.
+    EXPECT_EQ(nm->autoconnect(wlan0), false);
+    EXPECT_EQ(nm->wirelessEnabled(), true);
+    EXPECT_TRUE(logged(test::kDisconnect));
+    // Once disconnected, the next check has nothing to leave: no second call.
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->calls(wlan0, "Disconnect"), 1);
+    EXPECT_EQ(nm->calls(other, "Disconnect"), 0);
+}
+
+TEST_F(NetworkManagerBackendTest, RuleOneSwitchesWirelessEnabledOff) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    useClient();
+    setPref("selectedInterfaceOption", "1");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->wirelessEnabled(), false);
+    EXPECT_EQ(nm->calls(wlan0, "Disconnect"), 0);
+    EXPECT_TRUE(delegate->isChanged());
+    for (const auto& t : logTexts()) EXPECT_EQ(t.find("CoreWLAN"), std::string::npos) << t;
+}
+
+TEST_F(NetworkManagerBackendTest, NothingConnectedSwitchesPowerAndAutoconnectOn) {
+    std::string error;
+    wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kDisconnected, false, &error);
+    ASSERT_FALSE(wlan0.empty()) << error;
+    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
+                            "WirelessEnabled", false, &error));
+    useClient();
+    setPref("enableWireless", "1");
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->wirelessEnabled(), true);
+    EXPECT_EQ(nm->autoconnect(wlan0), true) << "the agent's own disconnect no longer blocks it";
+    EXPECT_TRUE(logged(test::kEnabling));
+}
+
+TEST_F(NetworkManagerBackendTest, ARefusedWriteIsTheErrorInTheChecksLogLine) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    std::string error;
+    ASSERT_TRUE(nm->refuseSet(&error)) << error;
+    useClient();
+    setPref("selectedInterfaceOption", "1");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->wirelessEnabled(), true);
+    EXPECT_TRUE(
+        logged("CoreWLAN returend error as :NetworkManager refused to switch Wi-Fi off: "
+               "org.freedesktop.NetworkManager.PermissionDenied: Not authorized to "
+               "control networking. "));
+}
+
+TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
+    std::string error;
+    wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kDisconnected, false, &error);
+    ASSERT_FALSE(wlan0.empty()) << error;
+    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
+                            "WirelessHardwareEnabled", false, &error));
+    useClient();
+    setPref("enableWireless", "1");
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_TRUE(logged("CoreWLAN returend error as :Wi-Fi is switched off by a hardware switch "));
+    // Switching off needs no radio.
+    std::optional<std::string> why;
+    EXPECT_TRUE(wifiClient->interface()->setPower(false, &why)) << why.value_or("");
+}
+
+TEST_F(NetworkManagerBackendTest, TheServiceGoingAwayAndComingBackMidRun) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    useClient();
+    setPref("selectedInterfaceOption", "0");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(linuxClient->backendName(), "nm");
+
+    nm->mock().stop();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(linuxClient->backendName(), "none");
+    EXPECT_TRUE(
+        logged("Wi-Fi backend: nm (NetworkManager) is gone "
+               "(org.freedesktop.NetworkManager is not on the system bus); choosing "
+               "again"));
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+
+    // It starts again (new objects): the next check finds it.
+    ASSERT_TRUE(nm->mock().start()) << nm->whyNotRunning();
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(linuxClient->backendName(), "nm");
+    EXPECT_EQ(nm->calls(wlan0, "Disconnect"), 1);
+    auto texts = logTexts();
+    EXPECT_EQ(
+        std::count(texts.begin(), texts.end(), "Wi-Fi backend: nm (NetworkManager), device wlan0"),
+        2);
+}
+
+TEST_F(NetworkManagerBackendTest, AHungServiceCostsOneCallLimitNotOnePerValue) {
+    EXPECT_EQ(LinuxWiFiOptions{}.callTimeout, std::chrono::seconds(2)) << "the shipped limit";
+    const auto limit = std::chrono::milliseconds(400);
+    options.callTimeout = limit;
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    useClient();
+    setPref("selectedInterfaceOption", "1");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_EQ(linuxClient->backendName(), "nm");
+
+    nm->mock().pause();
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    auto took = std::chrono::steady_clock::now() - start;
+    nm->mock().resume();
+    // One limit, and the rest of a check: far from the ten or more a read per
+    // value would wait.
+    EXPECT_GE(took, limit);
+    EXPECT_LT(took, 3 * limit)
+        << "a check with a hung NetworkManager must wait one call limit, not one per call";
+    EXPECT_EQ(linuxClient->backendName(), "none");
+    bool gone = false;
+    for (const auto& t : logTexts()) {
+        if (t.find("Wi-Fi backend: nm (NetworkManager) is gone") != std::string::npos &&
+            t.find("Connection timed out") != std::string::npos) {
+            gone = true;
+        }
+    }
+    EXPECT_TRUE(gone);
+    // Answering again: found again at the next check.
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(linuxClient->backendName(), "nm");
+}
+
+// The airport stand-in reads through the same backend.
+TEST_F(NetworkManagerBackendTest, AirportPrintsTheLinkOfTheBackend) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    std::string airport = test::buildDir() + "/libexec/wirewatch/airport -I";
+    for (const char* backend : {"auto", "nm"}) {
+        std::string out = test::shellOutput("DBUS_SYSTEM_BUS_ADDRESS='" + bus.address() +
+                                            "' WIREWATCH_WIFI_SYSFS_ROOT='" + options.sysfsRoot +
+                                            "' WIREWATCH_WIFI=" + backend + " " + airport);
+        EXPECT_NE(out.find("          state: running\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("           SSID: Flowers By Irene\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("          BSSID: 4C:43:41:04:1C:BC\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("      link auth: wpa2-psk\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("        maxRate: 867\n"), std::string::npos) << out;
+        EXPECT_NE(out.find("        channel: 36,80\n"), std::string::npos) << out;
+        EXPECT_EQ(out.find("MCS:"), std::string::npos) << "no MCS without nl80211";
+    }
+    std::string error;
+    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
+                            "WirelessEnabled", false, &error));
+    EXPECT_EQ(test::shellOutput("DBUS_SYSTEM_BUS_ADDRESS='" + bus.address() +
+                                "' WIREWATCH_WIFI=nm " + airport),
+              "AirPort: Off\n");
+}
+
+}  // namespace
+}  // namespace ww::linuxwifi

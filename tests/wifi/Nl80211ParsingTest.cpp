@@ -1,0 +1,334 @@
+// The nl80211 reader's parsers, fed messages built with libnl's own calls
+// (genlmsg_put, nla_put, nla_nest_start) as the kernel would send them, and
+// the link values made from what they give.
+
+#include <gtest/gtest.h>
+#include <linux/nl80211.h>
+#include <netlink/genl/genl.h>
+#include <netlink/netlink.h>
+
+#include <memory>
+
+#include "platform/linux/wifi/Nl80211.h"
+#include "tests/wifi/WiFiTestSupport.h"
+
+namespace ww::linuxwifi {
+namespace {
+
+using test::Bytes;
+using test::concat;
+using test::rsnElement;
+using test::ssidElement;
+
+struct MsgFree {
+    void operator()(nl_msg* m) const { nlmsg_free(m); }
+};
+using Msg = std::unique_ptr<nl_msg, MsgFree>;
+
+constexpr int kFamily = 0x1c;  // any number: the parsers do not look at it
+const std::uint8_t kMac[6] = {0x4c, 0x43, 0x41, 0x04, 0x1c, 0xbc};
+
+Msg message(std::uint8_t command, std::uint32_t ifindex = 3) {
+    Msg m(nlmsg_alloc());
+    genlmsg_put(m.get(), 0, 0, kFamily, 0, 0, command, 0);
+    nla_put_u32(m.get(), NL80211_ATTR_IFINDEX, ifindex);
+    return m;
+}
+
+Msg interfaceMessage(std::uint32_t iftype, std::optional<std::uint32_t> frequency,
+                     std::optional<std::uint32_t> width, const char* ssid = nullptr) {
+    Msg m = message(NL80211_CMD_NEW_INTERFACE);
+    nla_put_string(m.get(), NL80211_ATTR_IFNAME, "wlan0");
+    nla_put_u32(m.get(), NL80211_ATTR_IFTYPE, iftype);
+    if (frequency) nla_put_u32(m.get(), NL80211_ATTR_WIPHY_FREQ, *frequency);
+    if (width) nla_put_u32(m.get(), NL80211_ATTR_CHANNEL_WIDTH, *width);
+    if (ssid) nla_put(m.get(), NL80211_ATTR_SSID, static_cast<int>(strlen(ssid)), ssid);
+    return m;
+}
+
+// A rate nest: bitrate in 100 kbit/s (32-bit form unless `legacy16`) and
+// MCS attributes as pairs of (attribute, value).
+struct RateSpec {
+    std::optional<std::uint32_t> bitrate;
+    bool legacy16 = false;
+    std::vector<std::pair<int, std::uint8_t>> u8s;
+};
+
+Msg stationMessage(std::optional<std::int8_t> signal, const RateSpec& rate) {
+    Msg m = message(NL80211_CMD_NEW_STATION);
+    nla_put(m.get(), NL80211_ATTR_MAC, 6, kMac);
+    nlattr* info = nla_nest_start(m.get(), NL80211_ATTR_STA_INFO);
+    if (signal) nla_put_u8(m.get(), NL80211_STA_INFO_SIGNAL, static_cast<std::uint8_t>(*signal));
+    nlattr* tx = nla_nest_start(m.get(), NL80211_STA_INFO_TX_BITRATE);
+    if (rate.bitrate) {
+        if (rate.legacy16) {
+            nla_put_u16(m.get(), NL80211_RATE_INFO_BITRATE,
+                        static_cast<std::uint16_t>(*rate.bitrate));
+        } else {
+            nla_put_u32(m.get(), NL80211_RATE_INFO_BITRATE32, *rate.bitrate);
+        }
+    }
+    for (auto [attribute, value] : rate.u8s) nla_put_u8(m.get(), attribute, value);
+    nla_nest_end(m.get(), tx);
+    nla_nest_end(m.get(), info);
+    return m;
+}
+
+Msg bssMessage(std::optional<std::uint32_t> status, std::uint32_t frequency,
+               std::uint16_t capability, const Bytes& ies,
+               int iesAttribute = NL80211_BSS_INFORMATION_ELEMENTS) {
+    Msg m = message(NL80211_CMD_NEW_SCAN_RESULTS);
+    nlattr* bss = nla_nest_start(m.get(), NL80211_ATTR_BSS);
+    nla_put(m.get(), NL80211_BSS_BSSID, 6, kMac);
+    nla_put_u32(m.get(), NL80211_BSS_FREQUENCY, frequency);
+    nla_put_u16(m.get(), NL80211_BSS_CAPABILITY, capability);
+    nla_put(m.get(), iesAttribute, static_cast<int>(ies.size()), ies.data());
+    if (status) nla_put_u32(m.get(), NL80211_BSS_STATUS, *status);
+    nla_nest_end(m.get(), bss);
+    return m;
+}
+
+Msg surveyMessage(std::uint32_t frequency, std::optional<std::int8_t> noise, bool inUse) {
+    Msg m = message(NL80211_CMD_NEW_SURVEY_RESULTS);
+    nlattr* s = nla_nest_start(m.get(), NL80211_ATTR_SURVEY_INFO);
+    nla_put_u32(m.get(), NL80211_SURVEY_INFO_FREQUENCY, frequency);
+    if (noise) nla_put_u8(m.get(), NL80211_SURVEY_INFO_NOISE, static_cast<std::uint8_t>(*noise));
+    if (inUse) nla_put_flag(m.get(), NL80211_SURVEY_INFO_IN_USE);
+    nla_nest_end(m.get(), s);
+    return m;
+}
+
+TEST(Nl80211ParsingTest, Interface) {
+    auto i = parseInterfaceMessage(nlmsg_hdr(interfaceMessage(2, 5180, 3, "Lab").get()));
+    ASSERT_TRUE(i);
+    EXPECT_EQ(i->ifindex, 3u);
+    EXPECT_EQ(i->name, "wlan0");
+    EXPECT_EQ(i->iftype, 2u);
+    EXPECT_EQ(i->frequency, 5180u);
+    EXPECT_EQ(i->chanWidth, 3u);
+    EXPECT_EQ(i->ssid, std::optional<std::string>("Lab"));
+    // Not associated: no frequency, width or SSID.
+    i = parseInterfaceMessage(nlmsg_hdr(interfaceMessage(2, std::nullopt, std::nullopt).get()));
+    ASSERT_TRUE(i);
+    EXPECT_FALSE(i->frequency);
+    EXPECT_FALSE(i->ssid);
+}
+
+TEST(Nl80211ParsingTest, StationRates) {
+    struct Row {
+        RateSpec rate;
+        std::int64_t band;
+        double mbps;
+        std::optional<std::int64_t> mcs;
+        std::int64_t phy;
+        const char* what;
+    };
+    const std::vector<Row> rows = {
+        {{3000, false, {{NL80211_RATE_INFO_MCS, 15}}}, 1, 300, 15, kPhy11n, "HT"},
+        {{8667, false, {{NL80211_RATE_INFO_VHT_MCS, 9}, {NL80211_RATE_INFO_VHT_NSS, 2}}},
+         2,
+         866.7,
+         9,
+         kPhy11ac,
+         "VHT"},
+        {{12010, false, {{NL80211_RATE_INFO_HE_MCS, 11}, {NL80211_RATE_INFO_HE_NSS, 2}}},
+         3,
+         1201,
+         11,
+         kPhy11ax,
+         "HE"},
+        {{28820, false, {{NL80211_RATE_INFO_EHT_MCS, 13}, {NL80211_RATE_INFO_EHT_NSS, 2}}},
+         3,
+         2882,
+         13,
+         kPhy11ax,
+         "EHT"},
+        {{540, false, {}}, 2, 54, std::nullopt, kPhy11a, "OFDM on 5 GHz"},
+        {{540, true, {}}, 1, 54, std::nullopt, kPhy11g, "OFDM on 2.4 GHz, 16-bit rate"},
+        {{110, false, {}}, 1, 11, std::nullopt, kPhy11b, "CCK"},
+        {{std::nullopt, false, {}}, 2, 0, std::nullopt, kPhy11a, "no rate"},
+    };
+    for (const Row& r : rows) {
+        auto s = parseStationMessage(nlmsg_hdr(stationMessage(-52, r.rate).get()));
+        ASSERT_TRUE(s) << r.what;
+        EXPECT_EQ(s->mac, std::optional<std::string>("4c:43:41:04:1c:bc")) << r.what;
+        EXPECT_EQ(s->signal, -52) << r.what;
+        EXPECT_EQ(s->tx.mcs(), r.mcs) << r.what;
+        EXPECT_EQ(phyModeFor(s->tx, r.band), r.phy) << r.what;
+        Nl80211Snapshot snap;
+        snap.station = s;
+        EXPECT_DOUBLE_EQ(linkFromNl80211(snap).transmitRate, r.mbps) << r.what;
+        EXPECT_EQ(linkFromNl80211(snap).rssi, -52) << r.what;
+    }
+}
+
+TEST(Nl80211ParsingTest, ScanEntries) {
+    Bytes ies = concat({ssidElement("Flowers By Irene"), rsnElement({2, 8})});
+    auto b = parseBssMessage(
+        nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_ASSOCIATED, 5180, 0x0011, ies).get()));
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(b->associated());
+    EXPECT_EQ(b->bssid, std::optional<std::string>("4c:43:41:04:1c:bc"));
+    EXPECT_EQ(b->frequency, 5180u);
+    EXPECT_EQ(b->elements.ssid, std::optional<std::string>("Flowers By Irene"));
+    EXPECT_EQ(securityCode(securityTraits(b->elements, true)), kSecurityWPA3Transition);
+    // Another network of the scan: no status.
+    b = parseBssMessage(nlmsg_hdr(bssMessage(std::nullopt, 2412, 0x0001, ies).get()));
+    ASSERT_TRUE(b);
+    EXPECT_FALSE(b->associated());
+    // Authenticated only is not associated; an IBSS joined counts.
+    b = parseBssMessage(
+        nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_AUTHENTICATED, 2412, 0, ies).get()));
+    EXPECT_FALSE(b->associated());
+    b = parseBssMessage(nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_IBSS_JOINED, 2412, 0, ies).get()));
+    EXPECT_TRUE(b->associated());
+    // The beacon's elements stand in for a missing probe response.
+    b = parseBssMessage(nlmsg_hdr(
+        bssMessage(NL80211_BSS_STATUS_ASSOCIATED, 2412, 0, ies, NL80211_BSS_BEACON_IES).get()));
+    EXPECT_EQ(b->elements.ssid, std::optional<std::string>("Flowers By Irene"));
+}
+
+TEST(Nl80211ParsingTest, Survey) {
+    auto s = parseSurveyMessage(nlmsg_hdr(surveyMessage(5180, -92, true).get()));
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(s->inUse);
+    EXPECT_EQ(s->noise, -92);
+    s = parseSurveyMessage(nlmsg_hdr(surveyMessage(5200, std::nullopt, false).get()));
+    ASSERT_TRUE(s);
+    EXPECT_FALSE(s->inUse);
+    EXPECT_FALSE(s->noise) << "many drivers give no noise";
+}
+
+TEST(Nl80211ParsingTest, MessagesOfAnotherKindOrMalformed) {
+    // Each parser wants its own attribute.
+    Msg survey = surveyMessage(5180, -92, true);
+    EXPECT_FALSE(parseStationMessage(nlmsg_hdr(survey.get())));
+    EXPECT_FALSE(parseBssMessage(nlmsg_hdr(survey.get())));
+    Msg station = stationMessage(-50, {});
+    EXPECT_FALSE(parseSurveyMessage(nlmsg_hdr(station.get())));
+    EXPECT_TRUE(parseInterfaceMessage(nlmsg_hdr(station.get())))
+        << "every reply names its interface";
+    Msg bare(nlmsg_alloc());
+    genlmsg_put(bare.get(), 0, 0, kFamily, 0, 0, NL80211_CMD_NEW_INTERFACE, 0);
+    EXPECT_FALSE(parseInterfaceMessage(nlmsg_hdr(bare.get()))) << "no interface index";
+
+    // Attributes shorter than their type are refused, not read past.
+    Msg shortSignal = message(NL80211_CMD_NEW_STATION);
+    nlattr* info = nla_nest_start(shortSignal.get(), NL80211_ATTR_STA_INFO);
+    nla_put(shortSignal.get(), NL80211_STA_INFO_SIGNAL, 0, nullptr);
+    nla_nest_end(shortSignal.get(), info);
+    EXPECT_FALSE(parseStationMessage(nlmsg_hdr(shortSignal.get())));
+
+    Msg shortBssid = message(NL80211_CMD_NEW_SCAN_RESULTS);
+    nlattr* bss = nla_nest_start(shortBssid.get(), NL80211_ATTR_BSS);
+    nla_put(shortBssid.get(), NL80211_BSS_BSSID, 5, kMac);
+    nla_nest_end(shortBssid.get(), bss);
+    EXPECT_FALSE(parseBssMessage(nlmsg_hdr(shortBssid.get())));
+
+    Msg shortFrequency = message(NL80211_CMD_NEW_INTERFACE);
+    nla_put_u16(shortFrequency.get(), NL80211_ATTR_WIPHY_FREQ, 5180);
+    EXPECT_FALSE(parseInterfaceMessage(nlmsg_hdr(shortFrequency.get())));
+
+    // A message too short for its generic header.
+    nlmsghdr tiny{};
+    tiny.nlmsg_len = NLMSG_HDRLEN;
+    EXPECT_FALSE(parseInterfaceMessage(&tiny));
+    EXPECT_FALSE(parseInterfaceMessage(nullptr));
+
+    // Malformed elements in a scan entry: the entry parses, the security
+    // is unknown rather than made up.
+    Bytes cut = {48, 20, 0x01, 0x00};
+    auto b = parseBssMessage(
+        nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_ASSOCIATED, 5180, 0x11, cut).get()));
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(b->elements.malformed);
+    EXPECT_EQ(securityCode(securityTraits(b->elements, true)), kSecurityWEP)
+        << "an element that runs past the data is not read at all";
+}
+
+TEST(Nl80211ParsingTest, LinksAcrossBandsAndWidths) {
+    struct Row {
+        std::uint32_t frequency, chanWidth;
+        std::int64_t channel, band, width;
+    };
+    for (const Row& r : std::initializer_list<Row>{{2412, 1, 1, 1, 1},
+                                                   {2437, 2, 6, 1, 2},
+                                                   {5180, 3, 36, 2, 3},
+                                                   {5500, 5, 100, 2, 4},
+                                                   {5955, 13, 1, 3, 5},
+                                                   {6115, 5, 33, 3, 4}}) {
+        Nl80211Snapshot snap;
+        snap.interface =
+            parseInterfaceMessage(nlmsg_hdr(interfaceMessage(2, r.frequency, r.chanWidth).get()));
+        WiFiLink link = linkFromNl80211(snap);
+        ASSERT_TRUE(link.channel) << r.frequency;
+        EXPECT_EQ(link.channel->channelNumber, r.channel) << r.frequency;
+        EXPECT_EQ(link.channel->channelBand, r.band) << r.frequency;
+        EXPECT_EQ(link.channel->channelWidth, r.width) << r.frequency;
+        EXPECT_EQ(link.interfaceMode, kModeStation);
+    }
+}
+
+TEST(Nl80211ParsingTest, AWholeLink) {
+    Nl80211Snapshot snap;
+    snap.interface = parseInterfaceMessage(nlmsg_hdr(interfaceMessage(2, 5955, 5).get()));
+    snap.station = parseStationMessage(
+        nlmsg_hdr(stationMessage(-48, {24019, false, {{NL80211_RATE_INFO_HE_MCS, 11}}}).get()));
+    snap.bss = parseBssMessage(nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_ASSOCIATED, 5955, 0x0011,
+                                                    concat({ssidElement("Six"), rsnElement({8})}))
+                                             .get()));
+    snap.survey = parseSurveyMessage(nlmsg_hdr(surveyMessage(5955, -95, true).get()));
+    WiFiLink link = linkFromNl80211(snap);
+    EXPECT_EQ(link.interfaceMode, kModeStation);
+    EXPECT_EQ(link.ssid, std::optional<std::string>("Six"));
+    EXPECT_EQ(link.bssid, std::optional<std::string>("4c:43:41:04:1c:bc"));
+    EXPECT_EQ(link.security, kSecurityWPA3Personal);
+    ASSERT_TRUE(link.channel);
+    EXPECT_EQ(link.channel->channelNumber, 1);
+    EXPECT_EQ(link.channel->channelBand, 3);
+    EXPECT_EQ(link.channel->channelWidth, 4);
+    EXPECT_EQ(link.rssi, -48);
+    EXPECT_EQ(link.noise, -95);
+    EXPECT_DOUBLE_EQ(link.transmitRate, 2401.9);
+    EXPECT_EQ(link.mcs, 11);
+    EXPECT_EQ(link.phyMode, kPhy11ax);
+    EXPECT_FALSE(link.power) << "power comes from rfkill or the daemon";
+
+    // The interface's own SSID wins over the scan entry's; without the
+    // interface's frequency the BSS's gives the channel (width unknown).
+    snap.interface = parseInterfaceMessage(
+        nlmsg_hdr(interfaceMessage(2, std::nullopt, std::nullopt, "Own").get()));
+    link = linkFromNl80211(snap);
+    EXPECT_EQ(link.ssid, std::optional<std::string>("Own"));
+    ASSERT_TRUE(link.channel);
+    EXPECT_EQ(link.channel->channelNumber, 1);
+    EXPECT_EQ(link.channel->channelWidth, 0);
+
+    // Nothing read: the absent object's values.
+    link = linkFromNl80211(Nl80211Snapshot{});
+    EXPECT_EQ(link.interfaceMode, 0);
+    EXPECT_EQ(link.security, 0);
+    EXPECT_FALSE(link.ssid);
+    EXPECT_FALSE(link.channel);
+    EXPECT_EQ(link.rssi, 0);
+    EXPECT_EQ(link.noise, 0);
+    EXPECT_EQ(link.transmitRate, 0);
+    EXPECT_FALSE(link.mcs);
+}
+
+// Without nl80211 in the kernel (this machine) a read gives nothing and a
+// disconnect says why.
+TEST(Nl80211ParsingTest, TheLiveReaderOnThisMachine) {
+    Nl80211 nl;
+    Nl80211Snapshot snap = nl.read(1, kLinkAll);  // loopback: never wireless
+    EXPECT_FALSE(snap.interface);
+    EXPECT_FALSE(snap.station);
+    EXPECT_FALSE(snap.bss);
+    EXPECT_FALSE(snap.survey);
+    std::string error;
+    EXPECT_FALSE(nl.disconnect(1, error));
+    EXPECT_NE(error, "");
+}
+
+}  // namespace
+}  // namespace ww::linuxwifi
