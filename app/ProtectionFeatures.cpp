@@ -22,7 +22,10 @@ ProtectionFeatures::ProtectionFeatures(UserDefaults& store, const Clock& clock, 
       m_pause(store, clock),
       m_audit(std::move(auditPath), clock),
       m_notifications(store, clock, notifier),
-      m_guards(clock) {}
+      m_guards(clock) {
+    // A rule the administrator's policy fixes cannot be paused.
+    m_pause.setRuleLocked([&store] { return store.isManaged("selectedInterfaceOption"); });
+}
 
 std::chrono::seconds ProtectionFeatures::graceSetting() {
     return std::chrono::seconds(
