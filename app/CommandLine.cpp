@@ -69,6 +69,10 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args,
             o.hashPassword = true;
         } else if (name == "--version") {
             o.version = true;
+        } else if (name == "--interfaces") {
+            o.interfaces = true;
+        } else if (name == "--status") {
+            o.status = true;
         } else if (name == "--help" || name == "-h") {
             o.help = true;
         } else if (name.rfind("-", 0) == 0) {
@@ -77,7 +81,9 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args,
             return fail("unexpected argument '" + name + "'");
         }
     }
-    if (o.json && !o.once) return fail("option '--json' needs '--once'");
+    if (o.json && !o.once && !o.interfaces && !o.status) {
+        return fail("option '--json' needs '--once', '--interfaces' or '--status'");
+    }
     for (const auto& [name, option] : valueOptions()) {
         if (o.*(option.field)) continue;
         const char* env = getenv(option.environment);
@@ -115,6 +121,10 @@ Keeps this computer from being on a wired network and Wi-Fi at the same time.
                      honoured only when owned by root and not group/other-writable)
   --logs-dir DIR     the log folder (default: $XDG_DATA_HOME/Wirewatch)
   --usb-root DIR     the sysfs root for USB devices (default: /sys)
+  --interfaces       print every network interface, how it counts and why, and exit
+                     (with --json: as JSON)
+  --status           print today's exposure figures (and a pause), and exit
+                     (with --json: as JSON)
   --hash-password    read a password from standard input, print its argon2id
                      hash for the policy key ExitPasswordHash, and exit
   --version          print the version and exit

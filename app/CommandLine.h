@@ -11,10 +11,13 @@ struct CommandLineOptions {
     bool headless = false;
     bool once = false;
     bool dryRun = false;
-    bool json = false;          // --json: the --once report as one JSON object
+    bool json = false;          // --json: the --once, --interfaces or --status report as JSON
     bool hashPassword = false;  // --hash-password: hash standard input for the policy
     bool version = false;
     bool help = false;
+    // Inspecting instead of running: --interfaces, --status.
+    bool interfaces = false;
+    bool status = false;
     std::optional<std::string> toolsDir;  // --tools-dir / WIREWATCH_TOOLS_DIR
     std::optional<std::string> wifi;      // --wifi / WIREWATCH_WIFI
     std::optional<std::string> prefs;     // --prefs / WIREWATCH_PREFS

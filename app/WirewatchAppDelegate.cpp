@@ -11,6 +11,7 @@
 #include "logging/DDTTYLogger.h"
 #include "menu/MenuTexts.h"
 #include "menu/WiFiValueNames.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/Text.h"
@@ -56,6 +57,11 @@ plist::Value::Dictionary builtInDefaults() {
 WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
                                            WiFiClient& wifiClient, AgentConfig config)
     : m_shell(shell), m_store(defaults), m_wifiClient(wifiClient), m_config(std::move(config)) {
+    m_protection = std::make_unique<ProtectionFeatures>(
+        m_store, m_config.clock ? *m_config.clock : Clock::system(), m_config.notifier,
+        m_config.logsDirectory.empty() || !m_config.keepExposureAudit
+            ? std::string()
+            : m_config.logsDirectory + "/" + ExposureAudit::kFileName);
     if (m_config.usbRegistry) {
         // Every configuration change of the hotspot guard becomes an event.
         m_reportingUsb = std::make_unique<ReportingUsbRegistry>(
@@ -73,6 +79,11 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
                                  : "Personal hotspot shared over USB could not be shut off: " +
                                        *e.error;
                 emitEvent(std::move(e));
+                if (result.ok()) {
+                    m_protection->notifications().post(
+                        NotificationKind::HotspotDisabled, "Hotspot switched off",
+                        format("Wirewatch switched off the personal hotspot on %@.", bsdName));
+                }
             });
         m_usbRegistry = m_reportingUsb.get();
     }
@@ -86,10 +97,16 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
 }
 
 WirewatchAppDelegate::~WirewatchAppDelegate() {
+    m_alive->store(false);
+    {
+        std::lock_guard lock(m_timersMutex);
+        for (auto& timer : m_timers) timer->cancel();
+    }
     if (m_reachability) m_reachability->stopNotifier();
     if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
     if (m_checkThread.joinable()) m_checkThread.join();
+    m_protection->audit().agentStopping();
 }
 
 // The status menu as laid out in the window resources: the information items
@@ -145,6 +162,8 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
         m_reachability = Reachability::reachabilityWithHostname(m_config.reachabilityHost);
         if (m_reachability) {
             auto trigger = [this](Reachability&) {
+                m_protection->audit().networkChanged(
+                    m_config.networkChangeTime ? m_config.networkChangeTime() : std::nullopt);
                 m_shell.mainThread().post([this] { checkInterfaceStatus(); });
             };
             m_reachability->setReachableBlock(trigger);
@@ -273,6 +292,7 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     process::setCurrentThreadName("wirewatch-check");
+    m_protection->checkStarted();
     {
         std::lock_guard lock(m_eventsMutex);
         m_checkActions.clear();
@@ -290,7 +310,10 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
                 WWUtils::detectConnectedUSBHotspot(*registry);
             };
         }
-        NetworkInventory(m_config.commands, m_state, std::move(hooks)).getAllNetworksDetails();
+        NetworkInventory inventory(m_config.commands, m_state, std::move(hooks));
+        inventory.setInterfaceOverrides(
+            parseInterfaceOverrides(m_store.objectForKey("InterfaceOverrides")));
+        inventory.getAllNetworksDetails();
     }
     // The rule and where it came from, in one read.
     SettingSource source = SettingSource::None;
@@ -308,16 +331,34 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
         std::lock_guard lock(m_interfaceMutex);
         m_currentInterface = std::move(iface);
     }
-    applyRules(rule);
+    auto inputs = m_protection->beforeRules(m_state.viaEthernet, m_state.viaWifi);
+    m_checkIcon.reset();
+    if (inputs.paused) {
+        applyPaused(inputs.wireless);
+    } else {
+        applyRules(rule, inputs.wired, inputs.wireless);
+    }
+    m_protection->afterRules(m_checkIcon, m_checkIcon == std::string(kWarningIcon));
+    if (std::string tip = m_protection->toolTip(); tip != m_toolTip) {
+        m_toolTip = tip;
+        m_shell.mainThread().post([this, tip] {
+            if (m_statusItem) m_statusItem->setToolTip(tip);
+        });
+    }
+    scheduleNextCheck();
     m_store.synchronize();
     if (m_isRunning) {
         m_shell.mainThread().postAndWait([this] { updateInterfaceInfo(); });
     }
 }
 
-void WirewatchAppDelegate::applyRules(std::int64_t rule) {
-    const bool wired = m_state.viaEthernet;
-    const bool wireless = m_state.viaWifi;
+// While paused no rule acts; the icon warns that nothing protects.
+void WirewatchAppDelegate::applyPaused(bool wireless) {
+    m_shouldShowWiFiInfo = wireless;
+    showRuleIcon(kWarningIcon, "protection is paused");
+}
+
+void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wireless) {
     CWInterfacePtr iface = currentInterface();
     std::optional<std::string> error;
 
@@ -337,11 +378,14 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule) {
             e.message = "Wi-Fi disconnected from its network because a wired link is up";
             emitEvent(std::move(e));
         }
+        m_protection->didCut(false, iface != nullptr, wireless);
     };
     auto powerOffWiFi = [&] {
-        if (!powerChange(iface, false, &error, "because a wired link is up")) {
+        bool ok = powerChange(iface, false, &error, "because a wired link is up");
+        if (!ok) {
             WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
         }
+        m_protection->didCut(true, ok, wireless);
     };
 
     if (wired && wireless) {
@@ -385,9 +429,14 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule) {
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
         WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..");
         if (m_store.integerForKey("enableWireless") == 1) {
-            WWLogErrorIn(kCheckFn, "AppDelegate: enabling wireless as enable wireless is true...");
-            if (!powerChange(iface, true, &error, "because nothing is connected")) {
-                WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
+            // Flap damping may hold Wi-Fi off; it never holds it on.
+            if (m_protection->mayRestore()) {
+                WWLogErrorIn(kCheckFn,
+                             "AppDelegate: enabling wireless as enable wireless is true...");
+                if (!powerChange(iface, true, &error, "because nothing is connected")) {
+                    WWLogInfoIn(kCheckFn, "CoreWLAN returend error as :%@ ", error);
+                }
+                m_protection->didRestore();
             }
             m_shouldShowWiFiInfo = true;
             showRuleIcon(kNormalIcon, nullptr);
@@ -421,6 +470,7 @@ void WirewatchAppDelegate::showRuleIcon(const char* baseName, const char* warnin
     const bool warning = std::string(baseName) == kWarningIcon;
     const bool wasWarning = m_ruleIcon == kWarningIcon;
     m_ruleIcon = baseName;
+    m_checkIcon = baseName;
     setMenubarStatusImageTo(baseName);
     if (warning == wasWarning) return;
     AgentEvent e;
@@ -577,7 +627,65 @@ void WirewatchAppDelegate::updateInterfaceInfo() {
     m_isRunning = false;
     m_store.synchronize();
     if (m_checkFinished) m_checkFinished();
+    if (m_checkAgain) {
+        m_checkAgain = false;
+        m_shell.mainThread().post([this] { checkInterfaceStatus(); });
+    }
 }
+
+// ---- beyond the rules --------------------------------------------------------------------
+
+void WirewatchAppDelegate::scheduledCheck() {
+    // A check that runs now saw the state before the moment that is due.
+    if (m_isRunning) {
+        m_checkAgain = true;
+        return;
+    }
+    checkInterfaceStatus();
+}
+
+void WirewatchAppDelegate::scheduleNextCheck() {
+    auto next = m_protection->nextDeadline();
+    if (!next) return;
+    const auto now = m_protection->clock().now();
+    // One pending timer per moment: a check before it changes nothing.
+    if (m_scheduled && *m_scheduled > now && *m_scheduled <= *next) return;
+    m_scheduled = *next;
+    auto delay = std::max(*next - now, Clock::SteadyTime::duration::zero());
+    if (m_config.scheduleCheck) {
+        m_config.scheduleCheck(delay);
+        return;
+    }
+    if (!m_timerQueue) m_timerQueue = dispatch::SerialQueue::create("ww.schedule");
+    std::weak_ptr<std::atomic<bool>> alive = m_alive;
+    auto timer = dispatch::OneShotTimer::schedule(m_timerQueue, delay, [this, alive] {
+        auto a = alive.lock();
+        if (!a || !a->load()) return;
+        m_shell.mainThread().post([this, alive] {
+            auto a = alive.lock();
+            if (a && a->load()) scheduledCheck();
+        });
+    });
+    std::lock_guard lock(m_timersMutex);
+    auto timerNow = dispatch::OneShotTimer::Clock::now();
+    std::erase_if(m_timers,
+                  [timerNow](const dispatch::TimerPtr& t) { return t->deadline() < timerNow; });
+    m_timers.push_back(timer);
+}
+
+ProtectionPause::Result WirewatchAppDelegate::pauseProtection(
+    std::chrono::seconds duration, const std::optional<std::string>& password) {
+    auto result = m_protection->pause().pause(duration, password);
+    if (result == ProtectionPause::Result::Done) scheduledCheck();
+    return result;
+}
+
+void WirewatchAppDelegate::resumeProtection() {
+    m_protection->pause().resume();
+    scheduledCheck();
+}
+
+void WirewatchAppDelegate::applicationWillTerminate() { m_protection->audit().agentStopping(); }
 
 void WirewatchAppDelegate::updateWiFiItems() {
     executeAirPortCommand(m_config.commands, m_state);

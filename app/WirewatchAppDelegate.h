@@ -10,14 +10,19 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/AgentEvents.h"
 #include "app/CheckReport.h"
+#include "app/Clock.h"
+#include "app/Notifications.h"
+#include "app/ProtectionFeatures.h"
 #include "app/Shell.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiInterface.h"
 #include "discovery/CommandTable.h"
 #include "discovery/NetworkState.h"
+#include "platform/dispatch/Timer.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace ww {
@@ -51,6 +56,20 @@ struct AgentConfig {
     // Wi-Fi and USB changes are only pretended (the backends say so); events
     // and reports are marked as such.
     bool dryRun = false;
+    // The clock of the timing features (grace, damping, pause, audit); none:
+    // the real one.
+    const Clock* clock = nullptr;
+    // Whether the exposure audit is kept in the logs folder (a dry run, which
+    // changes nothing, must not leave evidence of actions it did not take).
+    bool keepExposureAudit = true;
+    // Desktop notifications; none: never shown.
+    Notifier* notifier = nullptr;
+    // When the latest network change reported by the monitor happened (the
+    // report may come a little later); empty: the report's own moment.
+    std::function<std::optional<std::chrono::steady_clock::time_point>()> networkChangeTime;
+    // Starts a check after the delay on the main thread (tests); empty: a
+    // one-shot timer.
+    std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;
 };
 
 // The application delegate: owns the run from launch to exit, the status item
@@ -125,9 +144,23 @@ public:
     // it did not end in time.
     bool waitForCheckThread(std::chrono::milliseconds timeout);
 
-private:
+    // ---- beyond the rules (main thread) ----
+    // Pausing protection for a while; asks for the exit password when one is
+    // set and is refused while the rule is locked. A check follows at once.
+    ProtectionPause::Result pauseProtection(std::chrono::seconds duration,
+                                            const std::optional<std::string>& password);
+    void resumeProtection();
+    ProtectionFeatures& protection() { return *m_protection; }
+    // The agent is about to exit: an open exposure ends now.
+    void applicationWillTerminate();
+    // A check at the earliest moment something is due, not at the next tick.
+    void scheduledCheck();
+
+  private:
     void loadStatusMenu();
-    void applyRules(std::int64_t rule);
+    void applyRules(std::int64_t rule, bool wired, bool wireless);
+    void applyPaused(bool wireless);
+    void scheduleNextCheck();
     void updateWiFiItems();
     void updateWiredItems();
     CWInterfacePtr currentInterface() const;
@@ -186,6 +219,16 @@ private:
     WiFiReport m_wifiReport;
     std::unique_ptr<ReportingUsbRegistry> m_reportingUsb;
     UsbRegistry* m_usbRegistry = nullptr;
+
+    std::unique_ptr<ProtectionFeatures> m_protection;
+    std::optional<std::string> m_checkIcon;        // check thread
+    std::string m_toolTip = "Wirewatch";           // check thread
+    std::optional<Clock::SteadyTime> m_scheduled;  // check thread
+    bool m_checkAgain = false;                     // main thread
+    std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+    dispatch::QueuePtr m_timerQueue;  // check thread
+    std::mutex m_timersMutex;
+    std::vector<dispatch::TimerPtr> m_timers;
 };
 
 }  // namespace ww

@@ -17,6 +17,7 @@
 #include "app/CheckReportJson.h"
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
+#include "app/InfoCommands.h"
 #include "app/DesktopSession.h"
 #include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
@@ -31,6 +32,7 @@
 #include "platform/linux/autostart/XdgAutostart.h"
 #include "platform/linux/journal/JournalAuditSink.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
+#include "platform/linux/notify/FreedesktopNotifier.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
@@ -128,6 +130,15 @@ int main(int argc, char** argv) {
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
     ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
+    if (o.interfaces || o.status) {
+        UserDefaults readOnly(prefsPath);
+        if (o.interfaces) {
+            return runInterfacesCommand(CommandTable::forToolsDirectory(toolsDir), readOnly, o.json,
+                                        stdout);
+        }
+        return runStatusCommand(logsDir, readOnly, o.json, stdout);
+    }
+
     std::string why;
     std::unique_ptr<WiFiClient> wifi = makeWiFiClient(wifiSpec, &why);
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
@@ -168,8 +179,10 @@ int main(int argc, char** argv) {
 
     // Route and address changes reach the agent through rtnetlink.
     std::string netlinkError;
-    if (auto service = netlink::NetlinkReachabilityService::create({}, netlinkError)) {
-        setReachabilityService(service);
+    std::shared_ptr<netlink::NetlinkReachabilityService> netlinkService =
+        netlink::NetlinkReachabilityService::create({}, netlinkError);
+    if (netlinkService) {
+        setReachabilityService(netlinkService);
     } else {
         std::fprintf(stderr, "wirewatch: no network change notifications (%s); checking every "
                              "five seconds only\n", netlinkError.c_str());
@@ -180,8 +193,17 @@ int main(int argc, char** argv) {
     DryRunUsbRegistry dryRunUsb(sysfsUsb);
     UsbRegistry& usb = o.dryRun ? static_cast<UsbRegistry&>(dryRunUsb) : sysfsUsb;
 
+    // Shown only for the kinds switched on in the preferences.
+    notify::FreedesktopNotifier notifier;
+
     AgentConfig config;
     config.usbRegistry = &usb;
+    config.notifier = &notifier;
+    config.keepExposureAudit = !o.dryRun;
+    // The exposure audit times a change from its first event, not its report.
+    if (netlinkService) {
+        config.networkChangeTime = [netlinkService] { return netlinkService->lastChangeStarted(); };
+    }
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
@@ -229,6 +251,7 @@ int main(int argc, char** argv) {
 
     // A check still running has its tools' time limit; do not wait for ever.
     delegate.waitForCheckThread(std::chrono::seconds(3));
+    delegate.applicationWillTerminate();
     if (o.once && o.json) {
         RunFacts run;
         run.version = std::string(WW_SHORT_VERSION) + "." + WW_BUILD_NUMBER;

@@ -22,6 +22,7 @@ class IfconfigBlockReader {
             if (colon == std::string_view::npos) return;
             if (m_name) finishBlock();
             m_name = std::string(line.substr(0, colon));
+            m_loopback = text::contains(line, "LOOPBACK");
         } else if (text::contains(line, "ether")) {
             if (auto rest = afterFirstBlank(line)) m_hardwareAddress = text::trim(*rest);
         } else if (text::contains(line, "status:")) {
@@ -36,8 +37,11 @@ class IfconfigBlockReader {
         return std::move(m_table);
     }
 
+    std::vector<IfconfigBlock> seen() { return std::move(m_seen); }
+
   private:
     void finishBlock() {
+        m_seen.push_back(IfconfigBlock{*m_name, m_address, m_status, m_loopback});
         if (!m_address.empty() && !m_address.starts_with("127")) {
             auto info = std::make_shared<InterfaceInfo>();
             info->MacAdress.set(m_hardwareAddress);
@@ -52,9 +56,12 @@ class IfconfigBlockReader {
         m_hardwareAddress.clear();
         m_status.clear();
         m_type.clear();
+        m_loopback = false;
     }
 
     InterfaceTable m_table;
+    std::vector<IfconfigBlock> m_seen;
+    bool m_loopback = false;
     // Values read before the first block start count toward that block.
     std::optional<std::string> m_name;
     std::string m_address;
@@ -73,8 +80,25 @@ InterfaceTable parseIfconfigOutput(const std::optional<std::string>& output) {
     return reader.finish();
 }
 
-InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands) {
-    return parseIfconfigOutput(runShellCommand(commands.ifconfig, __func__).output);
+std::vector<IfconfigBlock> parseIfconfigBlocks(const std::optional<std::string>& output) {
+    IfconfigBlockReader reader;
+    if (output) {
+        for (std::string_view line : text::splitLines(*output)) reader.readLine(line);
+    }
+    reader.finish();
+    return reader.seen();
+}
+
+InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands,
+                                              std::vector<IfconfigBlock>* seen) {
+    auto output = runShellCommand(commands.ifconfig, "executeAndParseIfconfigCommand").output;
+    IfconfigBlockReader reader;
+    if (output) {
+        for (std::string_view line : text::splitLines(*output)) reader.readLine(line);
+    }
+    InterfaceTable table = reader.finish();
+    if (seen) *seen = reader.seen();
+    return table;
 }
 
 }  // namespace ww

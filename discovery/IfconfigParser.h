@@ -14,8 +14,20 @@ namespace ww {
 // (empty when none) and an empty type. Absent text gives an empty table.
 InterfaceTable parseIfconfigOutput(const std::optional<std::string>& output);
 
+// Every interface block ifconfig printed, usable address or not, in the order
+// printed (for the interface inspector).
+struct IfconfigBlock {
+    std::string name;
+    std::string address;  // the block's IPv4 address as printed; empty: none
+    std::string status;   // "active", "inactive", or empty when none
+    bool loopback = false;
+};
+std::vector<IfconfigBlock> parseIfconfigBlocks(const std::optional<std::string>& output);
+
 // Runs the ifconfig command line of `commands` and parses its output. Never
-// fails: a missing tool or unreadable output gives an empty table.
-InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands);
+// fails: a missing tool or unreadable output gives an empty table. `seen`,
+// when given, receives every block printed.
+InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands,
+                                              std::vector<IfconfigBlock>* seen = nullptr);
 
 }  // namespace ww

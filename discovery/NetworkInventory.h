@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <string>
 
 #include "discovery/CommandTable.h"
 #include "discovery/NetworkState.h"
@@ -20,14 +22,22 @@ public:
 
     NetworkInventory(CommandTable commands, NetworkState& state, Hooks hooks);
 
+    // The user's overrides ("InterfaceOverrides"), applied before anything is
+    // counted; none by default.
+    void setInterfaceOverrides(std::map<std::string, InterfaceOverride> overrides) {
+        m_overrides = std::move(overrides);
+    }
+
     // One pass; runs on the check's thread. Sets viaEthernet / viaWifi (never
-    // clears them), may replace the hotspot list and the four wired texts.
+    // clears them), may replace the hotspot list and the four wired texts, and
+    // replaces the interface reports. Overrides apply before anything counts.
     void getAllNetworksDetails();
 
 private:
     CommandTable m_commands;
     NetworkState& m_state;
     Hooks m_hooks;
+    std::map<std::string, InterfaceOverride> m_overrides;
 };
 
 // Runs the Wi-Fi tool and keeps its MCS value in state.mcsInx (unchanged when

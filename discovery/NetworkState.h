@@ -3,9 +3,11 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "discovery/InterfaceInfo.h"
+#include "discovery/InterfaceInspector.h"
 
 namespace ww {
 
@@ -41,9 +43,28 @@ public:
     // The MCS index as the Wi-Fi tool printed it; absent until it first did.
     AtomicText mcsInx;
 
+    // Every interface the last inventory saw, how it was counted and why.
+    InterfaceReports interfaceReports() const {
+        std::lock_guard lock(m_mutex);
+        return m_interfaceReports;
+    }
+    void setInterfaceReports(InterfaceReports reports) {
+        std::lock_guard lock(m_mutex);
+        m_interfaceReports = std::move(reports);
+    }
+
+    // True the first time for this interface and override word: an override
+    // is logged once, when it first changes a result.
+    bool firstOverrideEffect(const std::string& name, InterfaceOverride o) {
+        std::lock_guard lock(m_mutex);
+        return m_loggedOverrides.insert(name + '\n' + interfaceOverrideName(o)).second;
+    }
+
 private:
     mutable std::mutex m_mutex;
     InterfaceList m_hotspotInterfacesToDelete;
+    InterfaceReports m_interfaceReports;
+    std::set<std::string> m_loggedOverrides;
 };
 
 }  // namespace ww

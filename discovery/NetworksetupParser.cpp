@@ -132,10 +132,13 @@ InterfaceTable mergeHardwarePorts(const std::vector<HardwarePort>& ports,
 
 InterfaceTable executeAndParseNetworksetupCommand(
     const CommandTable& commands, const InterfaceTable& ifconfigInterfaces,
-    const SystemProfilerTable& systemProfilerInterfaces) {
+    const SystemProfilerTable& systemProfilerInterfaces, std::vector<HardwarePort>* ports) {
     auto result = runShellCommand(commands.networksetup, __func__);
-    return mergeHardwarePorts(parseHardwarePorts(result.output), ifconfigInterfaces,
-                              systemProfilerInterfaces);
+    std::vector<HardwarePort> parsed = parseHardwarePorts(result.output);
+    InterfaceTable connected =
+        mergeHardwarePorts(parsed, ifconfigInterfaces, systemProfilerInterfaces);
+    if (ports) *ports = std::move(parsed);
+    return connected;
 }
 
 }  // namespace ww

@@ -33,9 +33,11 @@ InterfaceTable mergeHardwarePorts(const std::vector<HardwarePort>& ports,
                                   const SystemProfilerTable& systemProfilerInterfaces);
 
 // Runs the networksetup command line of `commands`, parses the ports and
-// merges them. Never fails: no output gives an empty table.
+// merges them. Never fails: no output gives an empty table. `ports`, when
+// given, receives the ports listed.
 InterfaceTable executeAndParseNetworksetupCommand(
     const CommandTable& commands, const InterfaceTable& ifconfigInterfaces,
-    const SystemProfilerTable& systemProfilerInterfaces);
+    const SystemProfilerTable& systemProfilerInterfaces,
+    std::vector<HardwarePort>* ports = nullptr);
 
 }  // namespace ww

@@ -43,6 +43,11 @@ protected:
         c.installLoggers = false;
         c.reachabilityHost = reachabilityHost;
         c.defaultsResourcePath = defaultsResource;
+        c.clock = clock;
+        c.notifier = notifier;
+        c.scheduleCheck = scheduleCheck;
+        c.logsDirectory = logsDirectory;
+        c.usbRegistry = usbRegistry;
         c.auditSink = auditSink;
         c.inventory = [this](NetworkState& s) {
             ++inventories;
@@ -92,6 +97,13 @@ protected:
     bool wired = false;
     bool wireless = false;
     std::string reachabilityHost;
+    // The timing features' clock, the notifier, the check scheduler and the
+    // data folder (for the exposure audit); unset: as the program has them.
+    const Clock* clock = nullptr;
+    Notifier* notifier = nullptr;
+    std::function<void(std::chrono::steady_clock::duration)> scheduleCheck;
+    std::string logsDirectory;
+    UsbRegistry* usbRegistry = nullptr;
     AuditSink* auditSink = nullptr;
     std::string defaultsResource = std::string(WW_SOURCE_ROOT) + "/resources/Defaults.plist";
 };

@@ -32,6 +32,20 @@ TEST(CommandLineTest, OptionsAndValues) {
     EXPECT_EQ(r.options.usbRoot, "/fake");
 }
 
+TEST(CommandLineTest, InspectingModes) {
+    auto r = parse({"--interfaces", "--json", "--prefs", "/p"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.options.interfaces);
+    EXPECT_TRUE(r.options.json);
+    EXPECT_FALSE(r.options.status);
+    r = parse({"--status"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.options.status);
+    EXPECT_FALSE(r.options.json);
+    EXPECT_NE(parse({"--status=today"}).error.find("option '--status' takes no value"),
+              std::string::npos);
+}
+
 TEST(CommandLineTest, EnvironmentFillsWhatTheCommandLineLeavesOpen) {
     auto r = parse({"--headless", "--wifi", "none"},
                    {{"WIREWATCH_WIFI", "sim:/x"}, {"WIREWATCH_TOOLS_DIR", "/env-tools"},

@@ -162,6 +162,8 @@ class AgentInNamespace {
     const std::string& whyUnavailable() const { return m_netns.whyUnavailable(); }
     Netns& netns() { return m_netns; }
     const std::string& simPath() const { return m_simPath; }
+    // The agent's data folder (its logs and the exposure audit).
+    const std::string& logsDir() const { return m_logsDir; }
 
     // Both veth pairs up; Wi-Fi joined (its address on the device, the sim
     // powered and associated, with the same network to re-join); the wired
@@ -296,6 +298,16 @@ class AgentInNamespace {
         if (!done) return -1;
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Ends the agent at once, as a crash or a power cut would.
+    void killHard() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGKILL);
+        int status;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
     }
 
     // True once the agent has ended (it is reaped then).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -138,6 +139,9 @@ class NetlinkReachabilityService::Engine {
                   std::string& error);
     void unschedule(const std::shared_ptr<TargetState>& target);
     bool isWatching() const;
+    // When the first message of the latest burst arrived (steady clock, in
+    // nanoseconds since its epoch); 0 before any.
+    std::atomic<std::int64_t> lastBurstStart{0};
 
   private:
     // A resolution in flight on the thread.
@@ -490,7 +494,12 @@ void NetlinkReachabilityService::Engine::run() {
         if (fds[0].revents & (POLLIN | POLLERR)) {
             if (readChanges()) {
                 auto now = Clock::now();
-                if (!pending) burstStart = now;
+                if (!pending) {
+                    burstStart = now;
+                    lastBurstStart.store(
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch())
+                            .count());
+                }
                 pending = true;
                 lastMessage = now;
             }
@@ -606,5 +615,12 @@ std::unique_ptr<ReachabilityTarget> NetlinkReachabilityService::createWithAddres
 }
 
 bool NetlinkReachabilityService::isWatching() const { return m_engine->isWatching(); }
+
+std::optional<std::chrono::steady_clock::time_point> NetlinkReachabilityService::lastChangeStarted()
+    const {
+    std::int64_t ns = m_engine->lastBurstStart.load();
+    if (ns == 0) return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(ns));
+}
 
 }  // namespace ww::netlink

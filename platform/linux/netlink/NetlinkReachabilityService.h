@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ class NetlinkReachabilityService : public ReachabilityService {
 
     // True while the service's thread runs.
     bool isWatching() const;
+    // When the first message of the latest burst of changes arrived (its
+    // report comes after the quiet period); nothing before the first.
+    std::optional<std::chrono::steady_clock::time_point> lastChangeStarted() const;
 
     class Engine;
 

@@ -1,0 +1,85 @@
+#include "app/ProtectionPause.h"
+
+#include <ctime>
+
+#include "discovery/WWUtils.h"
+
+namespace ww {
+
+namespace {
+
+// Property-list dates count from 2001-01-01 00:00:00 UTC.
+constexpr double kUnixTo2001 = 978307200.0;
+
+double toPlistDate(Clock::WallTime t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count() - kUnixTo2001;
+}
+
+Clock::WallTime fromPlistDate(double d) {
+    return Clock::WallTime(std::chrono::duration_cast<Clock::WallTime::duration>(
+        std::chrono::duration<double>(d + kUnixTo2001)));
+}
+
+}  // namespace
+
+bool isExitPasswordSet(UserDefaults& store) {
+    return WWUtils::hasValue(store.stringForKey("EXIT_PASSWORD"));
+}
+
+bool isExitPassword(UserDefaults& store, const std::string& typed) {
+    auto stored = store.stringForKey("EXIT_PASSWORD");
+    return WWUtils::hasValue(stored) && *stored == typed;
+}
+
+std::string localClockTime(Clock::WallTime t) {
+    std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M", &tm);
+    return buf;
+}
+
+bool ProtectionPause::needsPassword() const { return isExitPasswordSet(m_store); }
+
+ProtectionPause::Result ProtectionPause::pause(std::chrono::seconds duration,
+                                               const std::optional<std::string>& password) {
+    if (isRuleLocked()) return Result::LockedByPolicy;
+    if (needsPassword()) {
+        if (!password) return Result::PasswordNeeded;
+        if (!isExitPassword(m_store, *password)) return Result::WrongPassword;
+    }
+    m_store.setObject(plist::Value::date(toPlistDate(m_clock.wallNow() + duration)), kKey);
+    m_store.synchronize();
+    return Result::Done;
+}
+
+void ProtectionPause::resume() {
+    if (!m_store.objectForKey(kKey)) return;
+    m_store.removeObjectForKey(kKey);
+    m_store.synchronize();
+}
+
+std::optional<Clock::WallTime> ProtectionPause::pausedUntil() const {
+    auto value = m_store.objectForKey(kKey);
+    if (!value) return std::nullopt;
+    auto date = value->dateValue();
+    if (!date) return std::nullopt;
+    Clock::WallTime until = fromPlistDate(*date);
+    if (until <= m_clock.wallNow()) return std::nullopt;
+    return until;
+}
+
+bool ProtectionPause::clearIfEnded() {
+    if (!m_store.objectForKey(kKey) || isPaused()) return false;
+    resume();
+    return true;
+}
+
+std::string ProtectionPause::toolTip() const {
+    auto until = pausedUntil();
+    if (!until) return "Wirewatch";
+    return "Wirewatch: protection paused until " + localClockTime(*until);
+}
+
+}  // namespace ww

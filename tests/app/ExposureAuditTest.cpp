@@ -1,0 +1,166 @@
+// The exposure audit on a manual clock, with its file in a real folder.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/ExposureAudit.h"
+#include "platform/foundation/Text.h"
+#include "tests/support/app_ManualClock.h"
+#include "tests/support/app_TestSupport.h"
+
+namespace ww::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ExposureAuditTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string path = dir.file("exposure-audit.jsonl");
+    ManualClock clock;
+
+    // Runs one check: it starts now and its inventory takes 5 ms.
+    void check(ExposureAudit& audit, bool wired, bool wifi) {
+        auto lookedAt = clock.now();
+        clock.advance(5ms);
+        audit.observe(wired, wifi, lookedAt, clock.now());
+    }
+};
+
+TEST_F(ExposureAuditTest, FromTheChangeToTheRulesAction) {
+    ExposureAudit audit(path, clock);
+    std::vector<Exposure> told;
+    audit.setExposureHandler([&](const Exposure& e) {
+        EXPECT_FALSE(audit.isOpen()) << "told after the audit let go of its lock";
+        told.push_back(e);
+    });
+    check(audit, false, true);
+    clock.advance(3s);
+    audit.networkChanged();  // the cable arrives
+    clock.advance(2ms);
+    check(audit, true, true);
+    EXPECT_TRUE(audit.isOpen());
+    clock.advance(53ms);
+    audit.actedOn("Wi-Fi disconnected by the rule");
+    EXPECT_FALSE(audit.isOpen());
+
+    ExposureDay today = audit.today();
+    EXPECT_EQ(today.exposures, 1);
+    EXPECT_NEAR(today.longestSeconds, 0.060, 1e-9);
+    EXPECT_EQ(exposureSummaryLine(today), "1 exposure today, longest 0.06 s");
+    ASSERT_EQ(today.intervals.size(), 1u);
+    EXPECT_TRUE(today.intervals[0].startFromChange);
+    EXPECT_EQ(today.intervals[0].endedBy, "Wi-Fi disconnected by the rule");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].end - told[0].start, 60ms);
+
+    // The file holds the same, one JSON object per line.
+    auto days = ExposureAudit::readFile(path);
+    ASSERT_EQ(days.size(), 1u);
+    EXPECT_EQ(days[0].date, today.date);
+    EXPECT_EQ(days[0].exposures, 1);
+    EXPECT_NEAR(days[0].intervals[0].seconds, 0.060, 1e-9);
+    EXPECT_EQ(days[0].intervals[0].end - days[0].intervals[0].start, 60ms);
+}
+
+TEST_F(ExposureAuditTest, WithoutARuleItLastsUntilTheWiredLinkGoes) {
+    ExposureAudit audit(path, clock);
+    audit.networkChanged();
+    check(audit, true, true);
+    for (int tick = 0; tick < 4; ++tick) {
+        clock.advance(5s);
+        check(audit, true, true);
+    }
+    EXPECT_TRUE(audit.isOpen());
+    EXPECT_EQ(audit.today().exposures, 0) << "an open interval is not counted yet";
+    clock.advance(1500ms);
+    audit.networkChanged();  // the cable goes
+    clock.advance(1ms);
+    check(audit, false, true);
+    ExposureDay today = audit.today();
+    ASSERT_EQ(today.exposures, 1);
+    EXPECT_EQ(today.intervals[0].endedBy, "wired link gone");
+    // From the first change to the second: 5 ms, 4 ticks of 5 s (and their
+    // 5 ms inventories), 1.5 s.
+    EXPECT_NEAR(today.intervals[0].seconds, 0.005 + 4 * 5.005 + 1.5, 1e-9);
+}
+
+TEST_F(ExposureAuditTest, WithoutAnEventTheStartIsTheLastCheckThatSawNone) {
+    ExposureAudit audit("", clock);
+    check(audit, false, true);
+    auto quiet = clock.now();
+    clock.advance(5s);
+    check(audit, true, true);
+    clock.advance(10ms);
+    audit.actedOn("Wi-Fi switched off by the rule");
+    auto today = audit.today();
+    ASSERT_EQ(today.exposures, 1);
+    EXPECT_FALSE(today.intervals[0].startFromChange);
+    EXPECT_NEAR(today.intervals[0].seconds,
+                std::chrono::duration<double>(clock.now() - quiet).count(), 1e-9);
+    // A failed action leaves it open; the next check that still sees both
+    // starts a new one from the action, not from before it.
+    check(audit, true, true);
+    clock.advance(1s);
+    audit.agentStopping();
+    today = audit.today();
+    ASSERT_EQ(today.exposures, 2);
+    EXPECT_EQ(today.intervals[1].endedBy, "agent stopped");
+    EXPECT_NEAR(today.intervals[1].seconds, 1.005, 1e-9);
+}
+
+TEST_F(ExposureAuditTest, KeepsNinetyDaysSkipsDamagedLinesAndReloads) {
+    std::string lines;
+    for (int ago : {200, 120, 89, 1}) {
+        lines += "{\"date\":\"" + ExposureAudit::localDate(clock.wallNow() - ago * 24h) +
+                 "\",\"exposures\":" + std::to_string(ago) + ",\"longest_seconds\":1.5}\n";
+    }
+    lines += "not json\n{\"date\":5}\n\n{\"date\":\"2020-01-01\",\"expo";  // cut by a crash
+    writeFile(path, lines);
+    {
+        ExposureAudit audit(path, clock);
+        EXPECT_EQ(audit.days().size(), 4u);
+        audit.networkChanged();
+        check(audit, true, true);
+        audit.actedOn("Wi-Fi disconnected by the rule");
+    }
+    auto days = ExposureAudit::readFile(path);
+    ASSERT_EQ(days.size(), 3u) << readFile(path);
+    EXPECT_EQ(days[0].exposures, 89);
+    EXPECT_EQ(days[1].exposures, 1);
+    EXPECT_EQ(days[2].exposures, 1);
+    EXPECT_EQ(days[2].date, ExposureAudit::localDate(clock.wallNow()));
+    // Every line is one JSON document; the file is private.
+    const std::string written = readFile(path);
+    for (std::string_view line : text::splitLines(written)) {
+        if (!line.empty()) {
+            EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A new run keeps counting today from what the file holds.
+    ExposureAudit again(path, clock);
+    again.networkChanged();
+    check(again, true, true);
+    again.actedOn("Wi-Fi disconnected by the rule");
+    EXPECT_EQ(again.today().exposures, 2);
+}
+
+TEST(ExposureSummary, Lines) {
+    ExposureDay day;
+    EXPECT_EQ(exposureSummaryLine(day), "0 exposures today");
+    day.exposures = 2;
+    day.longestSeconds = 0.0641;
+    EXPECT_EQ(exposureSummaryLine(day), "2 exposures today, longest 0.06 s");
+    day.exposures = 1;
+    day.longestSeconds = 75.25;
+    EXPECT_EQ(exposureSummaryLine(day), "1 exposure today, longest 75.25 s");
+}
+
+}  // namespace
+}  // namespace ww::test

@@ -1,0 +1,140 @@
+// The built program's inspecting modes: `wirewatch --interfaces [--json]` over
+// captured tool output, and `wirewatch --status [--json]` over an audit file.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "platform/foundation/Text.h"
+#include "tests/support/app_TestSupport.h"
+
+namespace ww::test {
+namespace {
+
+// A Linux desk: a docked USB Ethernet adapter, Wi-Fi, an iPhone sharing its
+// connection over USB, a Docker bridge and a VPN tunnel.
+const std::string kDesk = std::string(WW_SOURCE_ROOT) + "/tests/fixtures/discovery/linux-desk/";
+
+class InspectorEndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tools = dir.file("tools");
+        file::makeDirectories(tools);
+        for (const char* tool : {"ifconfig", "networksetup", "system_profiler"}) {
+            std::string output =
+                kDesk + tool + (tool == std::string("system_profiler") ? ".xml" : ".txt");
+            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
+        }
+        writeFile(tools + "/airport", "#!/bin/sh\nexit 0\n", 0755);
+        logs = dir.file("logs");
+        file::makeDirectories(logs);
+    }
+
+    void writePrefs(const plist::Value& prefs) {
+        writeFile(dir.file("prefs.plist"), plist::toXml(prefs), 0600);
+    }
+
+    ProgramRun run(const std::string& mode) {
+        return runAgent(dir, mode + " --tools-dir '" + tools + "' --prefs '" +
+                                 dir.file("prefs.plist") + "' --logs-dir '" + logs + "'");
+    }
+
+    static std::string today() {
+        std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        char buf[16];
+        std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
+        return buf;
+    }
+
+    TempDir dir;
+    std::string tools, logs;
+};
+
+TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
+    plist::Value overrides = plist::Value::dictionary();
+    overrides.set("docker0", plist::Value::string("wired"));
+    overrides.set("usb0", plist::Value::string("ignore"));
+    plist::Value prefs = plist::Value::dictionary();
+    prefs.set("InterfaceOverrides", overrides);
+    writePrefs(prefs);
+
+    ProgramRun text = run("--interfaces");
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(text.out,
+              "lo: not counted (loopback)\n"
+              "enp0s31f6 \"Ethernet\": not counted (no address, inactive)\n"
+              "wlp2s0 \"Wi-Fi\": Wi-Fi (Wi-Fi port)\n"
+              "enx00e04c680001 \"USB 10/100/1000 LAN\": wired (hardware port, type Ethernet)\n"
+              "usb0 \"iPhone USB\": not counted (overridden; automatically USB hotspot, USB "
+              "personal hotspot)\n"
+              "docker0: wired (overridden; automatically not counted, virtual: not a hardware "
+              "port)\n"
+              "tun0: not counted (virtual: not a hardware port)\n");
+
+    ProgramRun json = run("--interfaces --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    auto doc = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << json.out;
+    ASSERT_EQ(doc["interfaces"].size(), 7u);
+    EXPECT_EQ(doc["interfaces"][5]["name"], "docker0");
+    EXPECT_EQ(doc["interfaces"][5]["classification"], "wired");
+    EXPECT_EQ(doc["interfaces"][5]["override"], "wired");
+    EXPECT_EQ(doc["interfaces"][5]["address"], "172.17.0.1");
+    EXPECT_EQ(doc["interfaces"][4]["port"], "iPhone USB");
+    EXPECT_EQ(doc["interfaces"][4]["classification"], "not counted");
+    // Nothing is logged or acted on: the log folder stays empty.
+    EXPECT_TRUE(listDir(logs).empty());
+}
+
+TEST_F(InspectorEndToEndTest, StatusReadsTodaysFiguresAndSkipsDamagedLines) {
+    writePrefs(plist::Value::dictionary());
+    ProgramRun none = run("--status");
+    ASSERT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(none.out, "0 exposures today\n");
+
+    writeFile(logs + "/exposure-audit.jsonl",
+              "{\"date\":\"2001-01-01\",\"exposures\":9,\"longest_seconds\":5.0}\n"
+              "{\"date\":\"" +
+                  today() +
+                  "\",\"exposures\":2,\"longest_seconds\":0.0641,\"total_seconds\":0.09,"
+                  "\"intervals\":[]}\n"
+                  "{\"date\":\"" +
+                  today() + "\",\"expos\n");
+    ProgramRun two = run("--status");
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.out, "2 exposures today, longest 0.06 s\n");
+
+    ProgramRun json = run("--status --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    auto doc = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << json.out;
+    EXPECT_EQ(doc["date"], today());
+    EXPECT_EQ(doc["exposures"], 2);
+    EXPECT_DOUBLE_EQ(doc["longest_seconds"].get<double>(), 0.064);
+    EXPECT_TRUE(doc["paused_until"].is_null());
+}
+
+TEST_F(InspectorEndToEndTest, StatusSaysUntilWhenProtectionIsPaused) {
+    plist::Value prefs = plist::Value::dictionary();
+    // An hour from now, as a property-list date (seconds since 2001).
+    double until = static_cast<double>(std::time(nullptr)) + 3600 - 978307200.0;
+    prefs.set("ProtectionPausedUntil", plist::Value::date(until));
+    writePrefs(prefs);
+    ProgramRun paused = run("--status");
+    ASSERT_EQ(paused.status, 0) << paused.err;
+    auto lines = text::split(paused.out, '\n');
+    ASSERT_EQ(lines.size(), 3u) << paused.out;
+    EXPECT_EQ(lines[0], "0 exposures today");
+    EXPECT_TRUE(std::string(lines[1]).starts_with("protection paused until ")) << paused.out;
+
+    // A pause that has ended is no pause.
+    prefs.set("ProtectionPausedUntil", plist::Value::date(until - 7200));
+    writePrefs(prefs);
+    EXPECT_EQ(run("--status").out, "0 exposures today\n");
+}
+
+}  // namespace
+}  // namespace ww::test
