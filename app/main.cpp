@@ -27,6 +27,7 @@
 #include "platform/linux/usb/SysfsUsbRegistry.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
+#include "tools/BuiltInTools.h"
 #include "usb/DryRunUsbRegistry.h"
 
 #ifndef WW_SHORT_VERSION
@@ -83,6 +84,11 @@ int main(int argc, char** argv) {
     std::string wifiSpec = o.wifi.value_or("none");
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());
+    // A FIFO or a device (say /dev/zero behind a link) would be read for ever:
+    // only a regular file, or none yet, can hold preferences.
+    if (struct stat st {}; ::stat(prefsPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return badValue("preferences '" + prefsPath + "' is not a regular file");
+    }
     std::string usbRoot = o.usbRoot.value_or("/sys");
     if (!isDirectory(usbRoot)) return badValue("USB root '" + usbRoot + "' does not exist");
     ::setenv("WIREWATCH_TOOLS_DIR", toolsDir.c_str(), 1);
@@ -136,7 +142,10 @@ int main(int argc, char** argv) {
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
-    config.commands = CommandTable::forToolsDirectory(toolsDir);
+    // The installed default tools answer in-process (same bytes, no process);
+    // a folder named by --tools-dir or WIREWATCH_TOOLS_DIR runs its programs.
+    config.commands = o.toolsDir ? CommandTable::forToolsDirectory(toolsDir)
+                                 : tools::builtInToolsTable(toolsDir);
     config.logsDirectory = logsDir;
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";
     config.shortVersion = WW_SHORT_VERSION;

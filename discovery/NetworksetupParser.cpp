@@ -133,7 +133,7 @@ InterfaceTable mergeHardwarePorts(const std::vector<HardwarePort>& ports,
 InterfaceTable executeAndParseNetworksetupCommand(
     const CommandTable& commands, const InterfaceTable& ifconfigInterfaces,
     const SystemProfilerTable& systemProfilerInterfaces) {
-    auto result = runShellCommand(commands.networksetup, __func__);
+    auto result = runShellCommand(commands.networksetup, __func__, commands.builtIns.get());
     return mergeHardwarePorts(parseHardwarePorts(result.output), ifconfigInterfaces,
                               systemProfilerInterfaces);
 }
