@@ -52,6 +52,11 @@ WirewatchAppDelegate::~WirewatchAppDelegate() {
     if (m_reachability) m_reachability->stopNotifier();
     if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
+    {
+        std::lock_guard lock(m_threadMutex);
+        m_checkThreadStop = true;
+        m_checkWanted.notify_all();
+    }
     if (m_checkThread.joinable()) m_checkThread.join();
 }
 
@@ -202,18 +207,33 @@ void WirewatchAppDelegate::checkInterfaceStatus() {
     m_state.viaWifi = false;
     m_isRunning = true;
     // The previous check has handed over already (isRunning was false); its
-    // thread is at most returning.
-    if (m_checkThread.joinable()) m_checkThread.join();
-    {
-        std::lock_guard lock(m_threadMutex);
-        m_checkThreadActive = true;
+    // thread is at most on its way back to sleep.
+    std::lock_guard lock(m_threadMutex);
+    m_checkThreadActive = true;
+    if (m_checkThread.joinable()) {
+        m_checkWanted.notify_one();
+    } else {
+        m_checkThreadStop = false;
+        m_checkThread = std::thread([this] { checkThreadLoop(); });
     }
-    m_checkThread = std::thread([this] {
+}
+
+void WirewatchAppDelegate::checkThreadLoop() {
+    std::unique_lock lock(m_threadMutex);
+    for (;;) {
+        m_checkWanted.wait(lock, [this] { return m_checkThreadActive || m_checkThreadStop; });
+        if (!m_checkThreadActive) return;
+        lock.unlock();
+        // Named while a check runs (tools and tests see a check by this name).
+        process::setCurrentThreadName("wirewatch-check");
         checkInterfaceStatusRequest();
-        std::lock_guard lock(m_threadMutex);
+        process::setCurrentThreadName("wirewatch-idle");
+        // What the check freed goes back to the system before the thread sleeps.
+        process::releaseFreeMemory();
+        lock.lock();
         m_checkThreadActive = false;
         m_threadDone.notify_all();
-    });
+    }
 }
 
 bool WirewatchAppDelegate::waitForCheckThread(std::chrono::milliseconds timeout) {
@@ -221,6 +241,8 @@ bool WirewatchAppDelegate::waitForCheckThread(std::chrono::milliseconds timeout)
     if (!m_threadDone.wait_for(lock, timeout, [this] { return !m_checkThreadActive; })) {
         return false;
     }
+    m_checkThreadStop = true;
+    m_checkWanted.notify_all();
     lock.unlock();
     if (m_checkThread.joinable()) m_checkThread.join();
     return true;
@@ -232,7 +254,6 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 }
 
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
-    process::setCurrentThreadName("wirewatch-check");
     if (m_config.inventory) {
         m_config.inventory(m_state);
     } else {

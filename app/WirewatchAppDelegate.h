@@ -108,8 +108,9 @@ public:
     // Runs on the main thread at the end of every details refresh.
     void setCheckFinishedHandler(std::function<void()> handler) { m_checkFinished = std::move(handler); }
 
-    // Waits until the running check's thread has ended (shutdown); false when
-    // it did not end in time.
+    // Waits until the running check has finished and then ends the check
+    // thread (shutdown; the next check starts it again); false when the check
+    // did not finish in time.
     bool waitForCheckThread(std::chrono::milliseconds timeout);
 
 private:
@@ -145,10 +146,16 @@ private:
     std::shared_ptr<Reachability> m_reachability;
     NotificationCenter::Token m_usbObserver = 0;
 
+    // One thread runs every check, one at a time; between checks it sleeps
+    // until the next is asked for (a thread per check would cost a thread
+    // start, a stack and an allocator arena each time).
+    void checkThreadLoop();
     std::thread m_checkThread;
     std::mutex m_threadMutex;
     std::condition_variable m_threadDone;
-    bool m_checkThreadActive = false;
+    std::condition_variable m_checkWanted;
+    bool m_checkThreadActive = false;  // a check was asked for or runs
+    bool m_checkThreadStop = false;
     std::function<void()> m_checkFinished;
 };
 

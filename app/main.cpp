@@ -22,6 +22,7 @@
 #include "logging/DDLog.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
+#include "platform/foundation/ProcessInfo.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
@@ -62,6 +63,7 @@ int badValue(const std::string& message) {
 int main(int argc, char** argv) {
     using namespace ww;
 
+    process::configureAllocatorForLongRuns();
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLineResult parsed = parseCommandLine(args, [](const char* n) { return std::getenv(n); });
     if (!parsed.error.empty()) {
