@@ -143,6 +143,12 @@ void SerialQueue::workerLoop(WorkerState& state) {
                 // Checked under the lock: a task may have come after the last look.
                 if (!m_tasks.empty()) continue;
             }
+            if (m_idleHandler) {
+                lock.unlock();
+                runAsCurrent(m_idleHandler);
+                lock.lock();
+                if (!m_tasks.empty()) continue;
+            }
             m_workerWanted = false;
             m_owned = false;
         }
