@@ -209,7 +209,7 @@ void WirewatchAppDelegate::checkInterfaceStatus() {
     // The previous check has handed over already (isRunning was false); its
     // thread is at most on its way back to sleep.
     std::lock_guard lock(m_threadMutex);
-    m_checkThreadActive = true;
+    m_checkWantedFlag = true;
     if (m_checkThread.joinable()) {
         m_checkWanted.notify_one();
     } else {
@@ -221,8 +221,12 @@ void WirewatchAppDelegate::checkInterfaceStatus() {
 void WirewatchAppDelegate::checkThreadLoop() {
     std::unique_lock lock(m_threadMutex);
     for (;;) {
-        m_checkWanted.wait(lock, [this] { return m_checkThreadActive || m_checkThreadStop; });
-        if (!m_checkThreadActive) return;
+        m_checkWanted.wait(lock, [this] { return m_checkWantedFlag || m_checkThreadStop; });
+        if (!m_checkWantedFlag) return;
+        // Taken up: a check asked for from now on (the previous one hands over
+        // before its thread is back here) runs next.
+        m_checkWantedFlag = false;
+        m_checkRunning = true;
         lock.unlock();
         // Named while a check runs (tools and tests see a check by this name).
         process::setCurrentThreadName("wirewatch-check");
@@ -231,14 +235,15 @@ void WirewatchAppDelegate::checkThreadLoop() {
         // What the check freed goes back to the system before the thread sleeps.
         process::releaseFreeMemory();
         lock.lock();
-        m_checkThreadActive = false;
+        m_checkRunning = false;
         m_threadDone.notify_all();
     }
 }
 
 bool WirewatchAppDelegate::waitForCheckThread(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_threadMutex);
-    if (!m_threadDone.wait_for(lock, timeout, [this] { return !m_checkThreadActive; })) {
+    if (!m_threadDone.wait_for(lock, timeout,
+                               [this] { return !m_checkWantedFlag && !m_checkRunning; })) {
         return false;
     }
     m_checkThreadStop = true;

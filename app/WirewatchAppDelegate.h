@@ -154,7 +154,8 @@ private:
     std::mutex m_threadMutex;
     std::condition_variable m_threadDone;
     std::condition_variable m_checkWanted;
-    bool m_checkThreadActive = false;  // a check was asked for or runs
+    bool m_checkWantedFlag = false;  // a check was asked for and not yet taken up
+    bool m_checkRunning = false;     // the thread runs a check
     bool m_checkThreadStop = false;
     std::function<void()> m_checkFinished;
 };

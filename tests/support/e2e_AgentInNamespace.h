@@ -134,6 +134,9 @@ class AgentInNamespace {
         // WIREWATCH_REACHABILITY_HOST: nothing leaves it unset (the default
         // host); empty turns the monitor off.
         std::optional<std::string> reachabilityHost;
+        // The installed default tools (the agent's built-in stand-ins) instead
+        // of the stand-in programs named with --tools-dir.
+        bool defaultTools = false;
     };
 
     explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
@@ -204,9 +207,12 @@ class AgentInNamespace {
         std::string build = buildDir();
         // clang-format off
         std::vector<std::string> args = {"ip", "netns", "exec", m_netns.name(),
-            build + "/bin/wirewatch", "--headless", "--tools-dir", build + "/libexec/wirewatch",
+            build + "/bin/wirewatch", "--headless",
             "--wifi", "sim:" + m_simPath, "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
         // clang-format on
+        if (!m_settings.defaultTools) {
+            args.insert(args.begin() + 6, {"--tools-dir", build + "/libexec/wirewatch"});
+        }
         // The agent's own environment: nothing of the caller's settings leaks in.
         std::vector<std::string> env = {
             "HOME=" + m_dir.path(), "XDG_CONFIG_HOME=" + m_dir.file("config"),
