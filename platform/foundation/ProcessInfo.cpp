@@ -75,8 +75,8 @@ unsigned processorCount() {
 
 void configureAllocatorForLongRuns() {
     ::mallopt(M_ARENA_MAX, 1);
-    ::mallopt(M_MMAP_THRESHOLD, 64 * 1024);
-    ::mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 256 * 1024);
 }
 
 void releaseFreeMemory() { ::malloc_trim(0); }
