@@ -74,7 +74,8 @@ InterfaceTable parseIfconfigOutput(const std::optional<std::string>& output) {
 }
 
 InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands) {
-    return parseIfconfigOutput(runShellCommand(commands.ifconfig, __func__, commands.builtIns.get()).output);
+    return parseIfconfigOutput(
+        runShellCommand(commands.ifconfig, __func__, commands.builtIns.get()).output);
 }
 
 }  // namespace ww

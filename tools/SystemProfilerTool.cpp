@@ -3,4 +3,6 @@
 // The work is in ToolMains.cpp, shared with the agent's built-in stand-in.
 #include "tools/ToolMains.h"
 
-int main(int argc, char** argv) { return ww::tools::runToolProgram(ww::tools::systemProfilerTool, argc, argv); }
+int main(int argc, char** argv) {
+    return ww::tools::runToolProgram(ww::tools::systemProfilerTool, argc, argv);
+}

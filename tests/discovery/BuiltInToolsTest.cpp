@@ -141,8 +141,8 @@ TEST(BuiltInTools, OnlyTheFourLinesOfTheDefaultTable) {
     EXPECT_EQ(table.systemProfiler, plain.systemProfiler);
     EXPECT_EQ(table.networksetup, plain.networksetup);
     EXPECT_EQ(table.airport, plain.airport);
-    for (const auto& line : {table.ifconfig, table.systemProfiler, table.networksetup,
-                             table.airport}) {
+    for (const auto& line :
+         {table.ifconfig, table.systemProfiler, table.networksetup, table.airport}) {
         EXPECT_NE(table.builtIns->find(line), nullptr) << line;
     }
     EXPECT_EQ(table.builtIns->find(table.ifconfig + " -a"), nullptr);
