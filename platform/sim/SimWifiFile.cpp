@@ -126,7 +126,9 @@ bool SimWifiFile::update(const std::function<void(plist::Value&)>& change,
         ops.append(plist::Value::string(operation));
         v->set("operations", std::move(ops));
     }
-    return file::writeAtomically(m_path, plist::toXml(*v), 0644, error);
+    // A simulated radio's state is no user data: visible at once and whole,
+    // but not worth two disk flushes per operation.
+    return file::writeAtomically(m_path, plist::toXml(*v), 0644, error, /*durable=*/false);
 }
 
 }  // namespace ww::sim
