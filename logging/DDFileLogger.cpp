@@ -108,15 +108,18 @@ void DDFileLogger::rollLogFile() {
 
 void DDFileLogger::logMessage(const DDLogMessage& message) {
     const auto& formatter = formatterOnQueue();
-    std::optional<std::string> text;
+    // The line is formatted straight into the write buffer.
+    const std::size_t mark = m_buffer.size();
     if (formatter) {
-        text = formatter->formatLogMessage(message);
-        if (!text) return;
+        if (!formatter->appendFormatted(message, m_buffer)) return;
+    } else {
+        m_buffer += message.logMsg();
     }
-    const std::string& line = formatter ? *text : message.logMsg();
-    if (currentLogFileHandle() < 0) return;  // lost; the next message tries again
-    m_buffer += line;
-    if (line.empty() || line.back() != '\n') m_buffer += '\n';
+    if (currentLogFileHandle() < 0) {  // lost; the next message tries again
+        m_buffer.resize(mark);
+        return;
+    }
+    if (m_buffer.size() == mark || m_buffer.back() != '\n') m_buffer += '\n';
     if (m_buffer.size() >= kWriteBufferSize) writeBuffer();
     maybeRollLogFileDueToSize();
 }

@@ -1,5 +1,8 @@
 #include "logging/DDLog.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -89,18 +92,58 @@ void retire(const DDLogMessage* message) {
     c.retiring.clear();
 }
 
-// On a logging thread: deletes what the fan-out has returned.
+// Messages this thread got back from the fan-out, kept to be made into its
+// next messages (object and text storage reused: no allocation per line).
+// Plain data, so that log calls made during exit still find it; a thread's
+// spares are deleted when it ends.
+constexpr unsigned kSpares = 128;
+thread_local DDLogMessage* t_spares[kSpares];
+thread_local unsigned t_spareCount = 0;
+thread_local bool t_sparesClosed = false;
+
+void freeSpares(void*) {
+    for (unsigned i = 0; i < t_spareCount; ++i) delete t_spares[i];
+    t_spareCount = 0;
+    t_sparesClosed = true;  // the thread is ending: no more keeping
+}
+
+pthread_key_t sparesKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, freeSpares);
+        return k;
+    }();
+    return key;
+}
+
+void keepOrDelete(const DDLogMessage* m) {
+    if (t_sparesClosed || t_spareCount == kSpares) {
+        delete m;
+        return;
+    }
+    // The key's destructor runs at thread exit only while its value is set.
+    if (t_spareCount == 0) pthread_setspecific(sparesKey(), &t_spareCount);
+    t_spares[t_spareCount++] = const_cast<DDLogMessage*>(m);
+}
+
+// On a logging thread: takes back what the fan-out has returned.
 void buryRetired() {
     Core& c = core();
     if (c.graveSize.load(std::memory_order_relaxed) < kRetireBatch) return;
-    std::vector<const DDLogMessage*> dead;
+    const DDLogMessage* dead[kGraveLimit + kRetireBatch];
+    std::size_t count;
     {
         std::lock_guard lock(c.graveMutex);
-        dead.swap(c.grave);
+        count = c.grave.size();
+        std::copy(c.grave.begin(), c.grave.end(), dead);
+        c.grave.clear();
         c.graveSize.store(0, std::memory_order_relaxed);
     }
-    for (const DDLogMessage* m : dead) delete m;
+    for (std::size_t i = 0; i < count; ++i) keepOrDelete(dead[i]);
 }
+
+// A spare message of this thread, made into a new one; null when there is none.
+DDLogMessage* takeSpare() { return t_spareCount > 0 ? t_spares[--t_spareCount] : nullptr; }
 
 bool onLoggingOrLoggerQueue() {
     return core().loggingQueue->isCurrent() ||
@@ -219,8 +262,14 @@ void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, st
     // holding one plain pointer fits in the queue's task object: no second
     // allocation per line.
     buryRetired();
-    const DDLogMessage* message = new DDLogMessage(std::move(text), level, flag, context, file,
-                                                   function, line, std::move(tag), 0);
+    DDLogMessage* message = takeSpare();
+    if (message) {
+        message->reinit(std::move(text), level, flag, context, file, function, line,
+                        std::move(tag), 0);
+    } else {
+        message = new DDLogMessage(std::move(text), level, flag, context, file, function, line,
+                                   std::move(tag), 0);
+    }
     if (onLoggingOrLoggerQueue()) {
         c.loggingQueue->async([message] {
             lt_log(*message, false);
@@ -234,6 +283,13 @@ void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, st
         retire(message);
         core().queueSemaphore.signal();
     });
+}
+
+std::string DDLog::takeTextBuffer() {
+    if (t_spareCount == 0) return {};
+    std::string text = std::move(t_spares[t_spareCount - 1]->m_logMsg);
+    text.clear();
+    return text;
 }
 
 void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {

@@ -131,7 +131,13 @@ bool appendPlain(std::string& out, char conv, Take& take, std::size_t next, std:
 
 std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t count) {
     std::string out;
-    out.reserve(fmt.size() + 16 * count);
+    formatArgsInto(out, fmt, args, count);
+    return out;
+}
+
+void formatArgsInto(std::string& out, std::string_view fmt, const FormatArg* args,
+                    std::size_t count) {
+    out.reserve(out.size() + fmt.size() + 16 * count);
     size_t next = 0;
     static const FormatArg kNone{};
     auto take = [&]() -> const FormatArg& { return next < count ? args[next++] : kNone; };
@@ -236,7 +242,6 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
                 break;
         }
     }
-    return out;
 }
 
 std::string indentNested(const std::string& s) {

@@ -47,6 +47,9 @@ struct FormatArg {
 };
 
 std::string formatArgs(std::string_view format, const FormatArg* args, std::size_t count);
+// The same, appended to `out` (whose capacity a caller may reuse).
+void formatArgsInto(std::string& out, std::string_view format, const FormatArg* args,
+                    std::size_t count);
 inline std::string formatArgs(std::string_view format, const std::vector<FormatArg>& args) {
     return formatArgs(format, args.data(), args.size());
 }
@@ -165,6 +168,16 @@ FormatArg toFormatArg(const T& v) {
 }
 
 }  // namespace detail
+
+template <typename... Args>
+void formatInto(std::string& out, std::string_view fmt, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+        formatArgsInto(out, fmt, nullptr, 0);
+    } else {
+        const FormatArg converted[] = {detail::toFormatArg(args)...};
+        formatArgsInto(out, fmt, converted, sizeof...(Args));
+    }
+}
 
 template <typename... Args>
 std::string format(std::string_view fmt, const Args&... args) {
