@@ -126,7 +126,11 @@ void DDFileLogger::logMessage(const DDLogMessage& message) {
 
 void DDFileLogger::logBatchDidEnd() { writeBuffer(); }
 
-void DDFileLogger::flush() { writeBuffer(); }
+void DDFileLogger::flush() {
+    writeBuffer();
+    // Every rolled file is on disk and closed.
+    if (m_closer) m_closer->sync([] {});
+}
 
 void DDFileLogger::willRemoveLogger() { rollLogFileNow(); }
 
@@ -247,8 +251,14 @@ void DDFileLogger::rollLogFileNow() {
     if (m_currentLogFileHandle < 0) return;
     writeBuffer();
     if (m_currentLogFileHandle < 0) return;  // a failed write rolled already
-    ::fsync(m_currentLogFileHandle);
-    closeFile();
+    // Its lines are all written; to disk and closed in the background.
+    if (!m_closer) m_closer = dispatch::SerialQueue::create("wirewatch.logging.fileCloser");
+    m_closer->async([fd = m_currentLogFileHandle] {
+        ::fsync(fd);
+        ::close(fd);
+    });
+    m_currentLogFileHandle = -1;
+    m_filePosition = 0;
     if (m_currentLogFileInfo) {
         std::string path = m_currentLogFileInfo->filePath();
         m_currentLogFileInfo->setIsArchived(true);
