@@ -70,6 +70,7 @@ private:
     struct WorkerState {
         bool destroyed = false;
         std::deque<Task> leftovers;
+        std::deque<Task> batch;  // the tasks taken for the current run
     };
 
     explicit SerialQueue(std::string label);
@@ -83,7 +84,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
-    std::atomic<std::size_t> m_pending{0};  // m_tasks.size(), stored under m_mutex
+    // Tasks queued or taken for the current run and not started yet.
+    std::atomic<std::size_t> m_pending{0};
     std::atomic<std::int64_t> m_idleSpinUs{0};
     Task m_idleHandler;
     bool m_owned = false;         // a thread is running this queue's tasks
