@@ -105,7 +105,7 @@ std::string UserDefaults::defaultPath() {
 UserDefaults::Stamp UserDefaults::statFile() const {
     struct stat st {};
     if (::stat(m_path.c_str(), &st) != 0) return Stamp{};
-    return Stamp{true, st.st_ino, st.st_size,
+    return Stamp{true, S_ISREG(st.st_mode), st.st_ino, st.st_size,
                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
@@ -120,7 +120,10 @@ void UserDefaults::loadLocked(bool firstLoad) {
     // Preferences are a few hundred bytes; a huge file is no preferences file
     // and must not be read into memory whole.
     constexpr off_t kMaxBytes = 16 * 1024 * 1024;
-    if (m_stamp.size > kMaxBytes) {
+    if (!m_stamp.regular) {
+        // A FIFO or a device would be read for ever (main() refuses one at start).
+        why = "not a regular file";
+    } else if (m_stamp.size > kMaxBytes) {
         why = "larger than 16 MiB";
     } else {
         bytes = file::readAll(m_path, &why);
@@ -137,7 +140,7 @@ void UserDefaults::loadLocked(bool firstLoad) {
         m_stored = *parsed->dictionaryValue();
         return;
     }
-    if (firstLoad) {
+    if (firstLoad && m_stamp.regular) {
         // Start from an empty store, but keep the user's file for inspection.
         std::string aside = m_path + ".damaged-" + timestampForName();
         if (::rename(m_path.c_str(), aside.c_str()) == 0) {

@@ -79,6 +79,7 @@ public:
 private:
     struct Stamp {
         bool exists = false;
+        bool regular = false;
         ino_t ino = 0;
         off_t size = 0;
         std::int64_t mtimeNs = 0;

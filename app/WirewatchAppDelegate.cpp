@@ -105,6 +105,11 @@ WirewatchAppDelegate::~WirewatchAppDelegate() {
     if (m_reachability) m_reachability->stopNotifier();
     if (m_usbObserver) NotificationCenter::defaultCenter().removeObserver(m_usbObserver);
     m_shell.setApplicationDelegate(nullptr);
+    {
+        std::lock_guard lock(m_threadMutex);
+        m_checkThreadStop = true;
+        m_checkWanted.notify_all();
+    }
     if (m_checkThread.joinable()) m_checkThread.join();
     m_protection->audit().agentStopping();
 }
@@ -261,25 +266,47 @@ void WirewatchAppDelegate::checkInterfaceStatus() {
     m_state.viaWifi = false;
     m_isRunning = true;
     // The previous check has handed over already (isRunning was false); its
-    // thread is at most returning.
-    if (m_checkThread.joinable()) m_checkThread.join();
-    {
-        std::lock_guard lock(m_threadMutex);
-        m_checkThreadActive = true;
+    // thread is at most on its way back to sleep.
+    std::lock_guard lock(m_threadMutex);
+    m_checkWantedFlag = true;
+    if (m_checkThread.joinable()) {
+        m_checkWanted.notify_one();
+    } else {
+        m_checkThreadStop = false;
+        m_checkThread = std::thread([this] { checkThreadLoop(); });
     }
-    m_checkThread = std::thread([this] {
+}
+
+void WirewatchAppDelegate::checkThreadLoop() {
+    std::unique_lock lock(m_threadMutex);
+    for (;;) {
+        m_checkWanted.wait(lock, [this] { return m_checkWantedFlag || m_checkThreadStop; });
+        if (!m_checkWantedFlag) return;
+        // Taken up: a check asked for from now on (the previous one hands over
+        // before its thread is back here) runs next.
+        m_checkWantedFlag = false;
+        m_checkRunning = true;
+        lock.unlock();
+        // Named while a check runs (tools and tests see a check by this name).
+        process::setCurrentThreadName("wirewatch-check");
         checkInterfaceStatusRequest();
-        std::lock_guard lock(m_threadMutex);
-        m_checkThreadActive = false;
+        process::setCurrentThreadName("wirewatch-idle");
+        // What the check freed goes back to the system before the thread sleeps.
+        process::releaseFreeMemory();
+        lock.lock();
+        m_checkRunning = false;
         m_threadDone.notify_all();
-    });
+    }
 }
 
 bool WirewatchAppDelegate::waitForCheckThread(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_threadMutex);
-    if (!m_threadDone.wait_for(lock, timeout, [this] { return !m_checkThreadActive; })) {
+    if (!m_threadDone.wait_for(lock, timeout,
+                               [this] { return !m_checkWantedFlag && !m_checkRunning; })) {
         return false;
     }
+    m_checkThreadStop = true;
+    m_checkWanted.notify_all();
     lock.unlock();
     if (m_checkThread.joinable()) m_checkThread.join();
     return true;
@@ -291,7 +318,6 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 }
 
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
-    process::setCurrentThreadName("wirewatch-check");
     m_protection->checkStarted();
     {
         std::lock_guard lock(m_eventsMutex);

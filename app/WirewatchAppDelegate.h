@@ -140,8 +140,9 @@ public:
     // Runs on the main thread at the end of every details refresh.
     void setCheckFinishedHandler(std::function<void()> handler) { m_checkFinished = std::move(handler); }
 
-    // Waits until the running check's thread has ended (shutdown); false when
-    // it did not end in time.
+    // Waits until the running check has finished and then ends the check
+    // thread (shutdown; the next check starts it again); false when the check
+    // did not finish in time.
     bool waitForCheckThread(std::chrono::milliseconds timeout);
 
     // ---- beyond the rules (main thread) ----
@@ -200,10 +201,17 @@ public:
     std::shared_ptr<Reachability> m_reachability;
     NotificationCenter::Token m_usbObserver = 0;
 
+    // One thread runs every check, one at a time; between checks it sleeps
+    // until the next is asked for (a thread per check would cost a thread
+    // start, a stack and an allocator arena each time).
+    void checkThreadLoop();
     std::thread m_checkThread;
     std::mutex m_threadMutex;
     std::condition_variable m_threadDone;
-    bool m_checkThreadActive = false;
+    std::condition_variable m_checkWanted;
+    bool m_checkWantedFlag = false;  // a check was asked for and not yet taken up
+    bool m_checkRunning = false;     // the thread runs a check
+    bool m_checkThreadStop = false;
     std::function<void()> m_checkFinished;
 
     // Events and report state. The check thread writes them while it runs,

@@ -28,6 +28,7 @@
 #include "logging/DDLog.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
+#include "platform/foundation/ProcessInfo.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/autostart/XdgAutostart.h"
 #include "platform/linux/journal/JournalAuditSink.h"
@@ -37,6 +38,7 @@
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
 #include "settings/ManagedExitPassword.h"
+#include "tools/BuiltInTools.h"
 #include "usb/DryRunUsbRegistry.h"
 
 #ifndef WW_SHORT_VERSION
@@ -97,6 +99,7 @@ int hashPasswordFromStandardInput() {
 int main(int argc, char** argv) {
     using namespace ww;
 
+    process::configureAllocatorForLongRuns();
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLineResult parsed = parseCommandLine(args, [](const char* n) { return std::getenv(n); });
     if (!parsed.error.empty()) {
@@ -121,6 +124,11 @@ int main(int argc, char** argv) {
     std::string prefsPath = o.prefs.value_or(UserDefaults::defaultPath());
     std::string policyPath = o.policy.value_or(ManagedPolicy::kDefaultPath);
     std::string logsDir = o.logsDir.value_or(WWUtils::getAppSupportDirPath());
+    // A FIFO or a device (say /dev/zero behind a link) would be read for ever:
+    // only a regular file, or none yet, can hold preferences.
+    if (struct stat st {}; ::stat(prefsPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return badValue("preferences '" + prefsPath + "' is not a regular file");
+    }
     std::string usbRoot = o.usbRoot.value_or("/sys");
     if (!isDirectory(usbRoot)) return badValue("USB root '" + usbRoot + "' does not exist");
     ::setenv("WIREWATCH_TOOLS_DIR", toolsDir.c_str(), 1);
@@ -130,11 +138,15 @@ int main(int argc, char** argv) {
     ::setenv("WIREWATCH_LOGS_DIR", logsDir.c_str(), 1);
     ::setenv("WIREWATCH_USB_ROOT", usbRoot.c_str(), 1);
 
+    // The installed default tools answer in-process (same bytes, no process);
+    // a folder named by --tools-dir or WIREWATCH_TOOLS_DIR runs its programs.
+    CommandTable commands = o.toolsDir ? CommandTable::forToolsDirectory(toolsDir)
+                                       : tools::builtInToolsTable(toolsDir);
+
     if (o.interfaces || o.status) {
         UserDefaults readOnly(prefsPath);
         if (o.interfaces) {
-            return runInterfacesCommand(CommandTable::forToolsDirectory(toolsDir), readOnly, o.json,
-                                        stdout);
+            return runInterfacesCommand(commands, readOnly, o.json, stdout);
         }
         return runStatusCommand(logsDir, readOnly, o.json, stdout);
     }
@@ -207,7 +219,7 @@ int main(int argc, char** argv) {
     // Unset: the default host; empty: no monitor, the timer alone starts checks.
     const char* reachabilityHost = std::getenv("WIREWATCH_REACHABILITY_HOST");
     config.reachabilityHost = reachabilityHost ? reachabilityHost : "www.debian.org";
-    config.commands = CommandTable::forToolsDirectory(toolsDir);
+    config.commands = commands;
     config.logsDirectory = logsDir;
     config.defaultsResourcePath = executableDirectory() + "/../share/wirewatch/Defaults.plist";
     config.shortVersion = WW_SHORT_VERSION;

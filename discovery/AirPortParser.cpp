@@ -18,7 +18,8 @@ std::optional<std::string> parseAirPortMCS(const std::optional<std::string>& out
 }
 
 void executeAirPortCommand(const CommandTable& commands, NetworkState& state) {
-    auto mcs = parseAirPortMCS(runShellCommand(commands.airport, __func__).output);
+    auto mcs = parseAirPortMCS(
+        runShellCommand(commands.airport, __func__, commands.builtIns.get()).output);
     if (mcs) state.mcsInx.set(std::move(mcs));
 }
 

@@ -1,16 +1,23 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace ww {
 
 // The command lines the discovery parsers hand to the shell.
+class BuiltInCommands;
+
 struct CommandTable {
     std::string ifconfig;
     std::string systemProfiler;
     std::string networksetup;
     std::string airport;
+    // In-process stand-ins for some of these lines (the installed default
+    // tools); the runner starts no process for them. None: every line runs
+    // through /bin/sh.
+    std::shared_ptr<const BuiltInCommands> builtIns{};
 
     // The macOS system tools, exactly as the platform names them.
     static CommandTable macOS();

@@ -91,7 +91,7 @@ std::vector<IfconfigBlock> parseIfconfigBlocks(const std::optional<std::string>&
 
 InterfaceTable executeAndParseIfconfigCommand(const CommandTable& commands,
                                               std::vector<IfconfigBlock>* seen) {
-    auto output = runShellCommand(commands.ifconfig, "executeAndParseIfconfigCommand").output;
+    auto output = runShellCommand(commands.ifconfig, __func__, commands.builtIns.get()).output;
     IfconfigBlockReader reader;
     if (output) {
         for (std::string_view line : text::splitLines(*output)) reader.readLine(line);

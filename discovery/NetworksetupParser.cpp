@@ -133,7 +133,7 @@ InterfaceTable mergeHardwarePorts(const std::vector<HardwarePort>& ports,
 InterfaceTable executeAndParseNetworksetupCommand(
     const CommandTable& commands, const InterfaceTable& ifconfigInterfaces,
     const SystemProfilerTable& systemProfilerInterfaces, std::vector<HardwarePort>* ports) {
-    auto result = runShellCommand(commands.networksetup, __func__);
+    auto result = runShellCommand(commands.networksetup, __func__, commands.builtIns.get());
     std::vector<HardwarePort> parsed = parseHardwarePorts(result.output);
     InterfaceTable connected =
         mergeHardwarePorts(parsed, ifconfigInterfaces, systemProfilerInterfaces);

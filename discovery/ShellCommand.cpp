@@ -142,6 +142,17 @@ bool readSome(int fd, std::string& into) {
     }
 }
 
+// Decodes what a command printed and logs its error text.
+ShellCommandResult finish(std::string outBytes, std::string errBytes, const char* callerName,
+                          ShellCommandResult result) {
+    result.output = text::decodeUtf8(std::move(outBytes));
+    result.error = text::decodeUtf8(std::move(errBytes));
+    if (result.error && !result.error->empty()) {
+        WWLogInfoIn(callerName, "error is %@", *result.error);
+    }
+    return result;
+}
+
 }  // namespace
 
 ShellCommandResult runShellCommand(std::string_view commandLine, const char* callerName,
@@ -220,12 +231,19 @@ ShellCommandResult runShellCommand(std::string_view commandLine, const char* cal
                     static_cast<long long>(timeLimit.count()), line);
     }
 
-    result.output = text::decodeUtf8(std::move(outBytes));
-    result.error = text::decodeUtf8(std::move(errBytes));
-    if (result.error && !result.error->empty()) {
-        WWLogInfoIn(callerName, "error is %@", *result.error);
+    return finish(std::move(outBytes), std::move(errBytes), callerName, std::move(result));
+}
+
+ShellCommandResult runShellCommand(std::string_view commandLine, const char* callerName,
+                                   const BuiltInCommands* builtIns,
+                                   std::chrono::milliseconds timeLimit) {
+    if (builtIns) {
+        if (const BuiltInCommands::Command* command = builtIns->find(commandLine)) {
+            BuiltInOutput out = (*command)();
+            return finish(std::move(out.output), std::move(out.error), callerName, {});
+        }
     }
-    return result;
+    return runShellCommand(commandLine, callerName, timeLimit);
 }
 
 }  // namespace ww

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace ww {
 
@@ -30,6 +33,40 @@ inline constexpr std::chrono::milliseconds kShellCommandTimeLimit{30'000};
 // was read so far is returned. No descriptor of this process leaks into the
 // child. Safe to call from several threads at once; never throws.
 ShellCommandResult runShellCommand(std::string_view commandLine, const char* callerName,
+                                   std::chrono::milliseconds timeLimit = kShellCommandTimeLimit);
+
+// The bytes an in-process stand-in for a command wrote to its standard output
+// and standard error.
+struct BuiltInOutput {
+    std::string output;
+    std::string error;
+};
+
+// Whole command lines that the runner answers in-process, without starting a
+// process: each maps to a function that produces exactly the bytes the
+// command would print. Filled once, then only read (from any thread).
+class BuiltInCommands {
+  public:
+    using Command = std::function<BuiltInOutput()>;
+    void add(std::string commandLine, Command command) {
+        m_commands.emplace_back(std::move(commandLine), std::move(command));
+    }
+    const Command* find(std::string_view commandLine) const {
+        for (const auto& [line, command] : m_commands) {
+            if (line == commandLine) return &command;
+        }
+        return nullptr;
+    }
+
+  private:
+    std::vector<std::pair<std::string, Command>> m_commands;
+};
+
+// The same, except that a line `builtIns` knows (when given) is answered by
+// its in-process stand-in: its outputs go through the same decoding, and a
+// non-empty error text is logged the same way. Any other line runs as above.
+ShellCommandResult runShellCommand(std::string_view commandLine, const char* callerName,
+                                   const BuiltInCommands* builtIns,
                                    std::chrono::milliseconds timeLimit = kShellCommandTimeLimit);
 
 }  // namespace ww

@@ -30,7 +30,7 @@ SystemProfilerTable parseSystemProfilerOutput(const std::optional<std::string>& 
 
 SystemProfilerTable executeAndParseSystemProfilerCommand(const CommandTable& commands) {
     std::string error;
-    auto result = runShellCommand(commands.systemProfiler, __func__);
+    auto result = runShellCommand(commands.systemProfiler, __func__, commands.builtIns.get());
     SystemProfilerTable table = parseSystemProfilerOutput(result.output, &error);
     if (!error.empty()) WWLogInfo("Error: %@", error);
     return table;

@@ -108,22 +108,29 @@ void DDFileLogger::rollLogFile() {
 
 void DDFileLogger::logMessage(const DDLogMessage& message) {
     const auto& formatter = formatterOnQueue();
-    std::optional<std::string> text;
+    // The line is formatted straight into the write buffer.
+    const std::size_t mark = m_buffer.size();
     if (formatter) {
-        text = formatter->formatLogMessage(message);
-        if (!text) return;
+        if (!formatter->appendFormatted(message, m_buffer)) return;
+    } else {
+        m_buffer += message.logMsg();
     }
-    const std::string& line = formatter ? *text : message.logMsg();
-    if (currentLogFileHandle() < 0) return;  // lost; the next message tries again
-    m_buffer += line;
-    if (line.empty() || line.back() != '\n') m_buffer += '\n';
+    if (currentLogFileHandle() < 0) {  // lost; the next message tries again
+        m_buffer.resize(mark);
+        return;
+    }
+    if (m_buffer.size() == mark || m_buffer.back() != '\n') m_buffer += '\n';
     if (m_buffer.size() >= kWriteBufferSize) writeBuffer();
     maybeRollLogFileDueToSize();
 }
 
 void DDFileLogger::logBatchDidEnd() { writeBuffer(); }
 
-void DDFileLogger::flush() { writeBuffer(); }
+void DDFileLogger::flush() {
+    writeBuffer();
+    // Every rolled file is on disk and closed.
+    if (m_closer) m_closer->sync([] {});
+}
 
 void DDFileLogger::willRemoveLogger() { rollLogFileNow(); }
 
@@ -244,8 +251,14 @@ void DDFileLogger::rollLogFileNow() {
     if (m_currentLogFileHandle < 0) return;
     writeBuffer();
     if (m_currentLogFileHandle < 0) return;  // a failed write rolled already
-    ::fsync(m_currentLogFileHandle);
-    closeFile();
+    // Its lines are all written; to disk and closed in the background.
+    if (!m_closer) m_closer = dispatch::SerialQueue::create("wirewatch.logging.fileCloser");
+    m_closer->async([fd = m_currentLogFileHandle] {
+        ::fsync(fd);
+        ::close(fd);
+    });
+    m_currentLogFileHandle = -1;
+    m_filePosition = 0;
     if (m_currentLogFileInfo) {
         std::string path = m_currentLogFileInfo->filePath();
         m_currentLogFileInfo->setIsArchived(true);

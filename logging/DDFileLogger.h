@@ -91,6 +91,9 @@ class DDFileLogger : public DDAbstractLogger {
     std::uint64_t m_filePosition = 0;  // bytes in the file, not counting the buffer
     bool m_appendFailing = false;
     std::uint64_t m_linesLost = 0;
+    // Rolled files are flushed to disk and closed here, off the logging path
+    // (an fsync takes milliseconds); flush() waits for it.
+    dispatch::QueuePtr m_closer;
 };
 
 }  // namespace ww

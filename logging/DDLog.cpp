@@ -1,5 +1,8 @@
 #include "logging/DDLog.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -17,6 +20,8 @@ char kGlobalLoggingQueueIdentityKey;
 // call comes from inside a logger (where waiting would deadlock).
 char kLoggerQueueKey;
 
+void lt_endBatch();
+
 struct ClassLevel {
     std::function<std::int32_t()> get;
     std::function<void(std::int32_t)> set;
@@ -32,11 +37,16 @@ struct Core {
         // Lines tend to come in bursts from busy threads: a worker that looks a
         // little longer for the next one saves a wake-up per line.
         loggingQueue->setIdleSpin(std::chrono::microseconds(50));
+        // A run of asynchronous lines ends when the worker finds no more of
+        // them (after that look): the loggers then hand what they hold to the
+        // system, in one write for the whole run.
+        loggingQueue->setIdleHandler([] { lt_endBatch(); });
         // Queued lines reach the files on a normal exit too.
         std::atexit([] { DDLog::applicationWillTerminate(); });
     }
 
     std::vector<DDLoggerNode> loggers;  // only on the logging queue
+    bool batchOpen = false;             // only on the logging queue
     dispatch::QueuePtr loggingQueue;
     dispatch::Group loggingGroup;
     dispatch::Semaphore queueSemaphore;
@@ -82,49 +92,95 @@ void retire(const DDLogMessage* message) {
     c.retiring.clear();
 }
 
-// On a logging thread: deletes what the fan-out has returned.
+// Messages this thread got back from the fan-out, kept to be made into its
+// next messages (object and text storage reused: no allocation per line).
+// Plain data, so that log calls made during exit still find it; a thread's
+// spares are deleted when it ends.
+constexpr unsigned kSpares = 128;
+thread_local DDLogMessage* t_spares[kSpares];
+thread_local unsigned t_spareCount = 0;
+thread_local bool t_sparesClosed = false;
+
+void freeSpares(void*) {
+    for (unsigned i = 0; i < t_spareCount; ++i) delete t_spares[i];
+    t_spareCount = 0;
+    t_sparesClosed = true;  // the thread is ending: no more keeping
+}
+
+pthread_key_t sparesKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k;
+        pthread_key_create(&k, freeSpares);
+        return k;
+    }();
+    return key;
+}
+
+void keepOrDelete(const DDLogMessage* m) {
+    if (t_sparesClosed || t_spareCount == kSpares) {
+        delete m;
+        return;
+    }
+    // The key's destructor runs at thread exit only while its value is set.
+    if (t_spareCount == 0) pthread_setspecific(sparesKey(), &t_spareCount);
+    t_spares[t_spareCount++] = const_cast<DDLogMessage*>(m);
+}
+
+// On a logging thread: takes back what the fan-out has returned.
 void buryRetired() {
     Core& c = core();
     if (c.graveSize.load(std::memory_order_relaxed) < kRetireBatch) return;
-    std::vector<const DDLogMessage*> dead;
+    const DDLogMessage* dead[kGraveLimit + kRetireBatch];
+    std::size_t count;
     {
         std::lock_guard lock(c.graveMutex);
-        dead.swap(c.grave);
+        count = c.grave.size();
+        std::copy(c.grave.begin(), c.grave.end(), dead);
+        c.grave.clear();
         c.graveSize.store(0, std::memory_order_relaxed);
     }
-    for (const DDLogMessage* m : dead) delete m;
+    for (std::size_t i = 0; i < count; ++i) keepOrDelete(dead[i]);
 }
+
+// A spare message of this thread, made into a new one; null when there is none.
+DDLogMessage* takeSpare() { return t_spareCount > 0 ? t_spares[--t_spareCount] : nullptr; }
 
 bool onLoggingOrLoggerQueue() {
     return core().loggingQueue->isCurrent() ||
            dispatch::getSpecificInAnyQueue(&kLoggerQueueKey) != nullptr;
 }
 
-// Fan-out, on the logging queue. The message outlives the call.
+// Fan-out, on the logging queue. The message outlives the call. Each logger
+// in turn, on its own queue: an idle logger queue runs the call right here, so
+// a line costs no thread switch (handing it to other threads to work in
+// parallel cost two wake-ups per line, and a formatted line is a few hundred
+// nanoseconds of work). A synchronous message ends its batch at once, in the
+// same visit to the logger's queue.
 void lt_log(const DDLogMessage& message, bool synchronous) {
     Core& c = core();
-    auto& nodes = c.loggers;
-    const DDLogMessage* msg = &message;
-    if (c.numProcessors > 1 && nodes.size() > 1) {
-        // Loggers work on the message in parallel; the last one runs here
-        // (its queue is idle between messages), saving a thread switch.
-        for (size_t k = 0; k + 1 < nodes.size(); ++k) {
-            c.loggingGroup.async(nodes[k].loggerQueue, [logger = nodes[k].logger.get(), msg] {
-                logger->logMessage(*msg);
-            });
-        }
-        const DDLoggerNode& last = nodes.back();
-        last.loggerQueue->sync([&] { last.logger->logMessage(message); });
-        c.loggingGroup.wait();
-    } else {
-        for (const auto& node : nodes) {
-            node.loggerQueue->sync([&] { node.logger->logMessage(message); });
-        }
+    for (const auto& node : c.loggers) {
+        DDLogger* logger = node.logger.get();
+        node.loggerQueue->sync([logger, &message, synchronous] {
+            logger->logMessage(message);
+            if (synchronous) logger->logBatchDidEnd();
+        });
     }
-    if (synchronous || c.loggingQueue->pendingCount() == 0) {
-        for (const auto& node : nodes) {
-            node.loggerQueue->sync([&] { node.logger->logBatchDidEnd(); });
-        }
+    if (synchronous) {
+        // What earlier asynchronous lines left in the loggers went out with it.
+        c.batchOpen = false;
+    } else {
+        c.batchOpen = true;
+    }
+}
+
+// On the logging queue: the end of a run of asynchronous lines.
+void lt_endBatch() {
+    Core& c = core();
+    if (!c.batchOpen) return;
+    c.batchOpen = false;
+    for (const auto& node : c.loggers) {
+        DDLogger* logger = node.logger.get();
+        node.loggerQueue->sync([logger] { logger->logBatchDidEnd(); });
     }
 }
 
@@ -206,8 +262,14 @@ void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, st
     // holding one plain pointer fits in the queue's task object: no second
     // allocation per line.
     buryRetired();
-    const DDLogMessage* message = new DDLogMessage(std::move(text), level, flag, context, file,
-                                                   function, line, std::move(tag), 0);
+    DDLogMessage* message = takeSpare();
+    if (message) {
+        message->reinit(std::move(text), level, flag, context, file, function, line,
+                        std::move(tag), 0);
+    } else {
+        message = new DDLogMessage(std::move(text), level, flag, context, file, function, line,
+                                   std::move(tag), 0);
+    }
     if (onLoggingOrLoggerQueue()) {
         c.loggingQueue->async([message] {
             lt_log(*message, false);
@@ -221,6 +283,13 @@ void DDLog::logText(bool asynchronous, std::int32_t level, std::int32_t flag, st
         retire(message);
         core().queueSemaphore.signal();
     });
+}
+
+std::string DDLog::takeTextBuffer() {
+    if (t_spareCount == 0) return {};
+    std::string text = std::move(t_spares[t_spareCount - 1]->m_logMsg);
+    text.clear();
+    return text;
 }
 
 void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronously) {

@@ -36,9 +36,14 @@ class DDLog {
                     const char* file, const char* function, std::int32_t line,
                     std::shared_ptr<void> tag, const char* format, const Args&... args) {
         if (!format) return;
+        std::string text = takeTextBuffer();
+        ww::formatInto(text, format, args...);
         logText(asynchronous, level, flag, context, file, function, line, std::move(tag),
-                ww::format(format, args...));
+                std::move(text));
     }
+    // An empty text whose storage a finished message of this thread leaves
+    // behind (or a new one): formatting a line then needs no allocation.
+    static std::string takeTextBuffer();
     static void logText(bool asynchronous, std::int32_t level, std::int32_t flag,
                         std::int32_t context, const char* file, const char* function,
                         std::int32_t line, std::shared_ptr<void> tag, std::string text);

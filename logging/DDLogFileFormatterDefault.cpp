@@ -87,4 +87,12 @@ std::optional<std::string> DDLogFileFormatterDefault::formatLogMessage(
     return out;
 }
 
+bool DDLogFileFormatterDefault::appendFormatted(const DDLogMessage& message, std::string& out) {
+    if (m_dateFormatter) return DDLogFormatter::appendFormatted(message, out);
+    appendLocalTimestamp(out, message.timestamp());
+    out += "  ";
+    out += message.logMsg();
+    return true;
+}
+
 }  // namespace ww

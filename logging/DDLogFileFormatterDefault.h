@@ -23,6 +23,7 @@ class DDLogFileFormatterDefault : public DDLogFormatter {
     explicit DDLogFileFormatterDefault(DateFormatter dateFormatter);
 
     std::optional<std::string> formatLogMessage(const DDLogMessage& message) override;
+    bool appendFormatted(const DDLogMessage& message, std::string& out) override;
 
     // The default timestamp: local time, "yyyy/MM/dd HH:mm:ss:SSS".
     static std::string localTimestamp(std::chrono::system_clock::time_point when);

@@ -11,19 +11,27 @@ namespace ww {
 
 DDLogMessage::DDLogMessage(std::string logMsg, std::int32_t level, std::int32_t flag,
                            std::int32_t context, const char* file, const char* function,
-                           std::int32_t line, std::shared_ptr<void> tag, std::int32_t options)
-    : m_logLevel(level),
-      m_logFlag(flag),
-      m_logContext(context),
-      m_logMsg(std::move(logMsg)),
-      m_timestamp(Clock::now()),
-      m_file(file),
-      m_function(function),
-      m_lineNumber(line),
-      m_machThreadID(process::currentThreadId()),
-      m_threadName(process::currentThreadName()),
-      m_tag(std::move(tag)),
-      m_options(options) {
+                           std::int32_t line, std::shared_ptr<void> tag, std::int32_t options) {
+    reinit(std::move(logMsg), level, flag, context, file, function, line, std::move(tag), options);
+}
+
+void DDLogMessage::reinit(std::string logMsg, std::int32_t level, std::int32_t flag,
+                          std::int32_t context, const char* file, const char* function,
+                          std::int32_t line, std::shared_ptr<void> tag, std::int32_t options) {
+    m_logLevel = level;
+    m_logFlag = flag;
+    m_logContext = context;
+    m_logMsg = std::move(logMsg);
+    m_timestamp = Clock::now();
+    m_file = file;
+    m_function = function;
+    m_lineNumber = line;
+    m_machThreadID = process::currentThreadId();
+    m_threadName = process::currentThreadName();
+    m_tag = std::move(tag);
+    m_options = options;
+    m_fileCopy.clear();
+    m_functionCopy.clear();
     if ((options & DDLogMessageCopyFile) && file) {
         m_fileCopy = file;
         m_file = m_fileCopy.c_str();
@@ -32,7 +40,11 @@ DDLogMessage::DDLogMessage(std::string logMsg, std::int32_t level, std::int32_t 
         m_functionCopy = function;
         m_function = m_functionCopy.c_str();
     }
-    if (const char* label = dispatch::currentQueueLabel()) m_queueLabel = std::string(label);
+    if (const char* label = dispatch::currentQueueLabel()) {
+        m_queueLabel = label;
+    } else {
+        m_queueLabel.reset();
+    }
 }
 
 std::string DDLogMessage::threadID() const { return ww::format("%x", m_machThreadID); }

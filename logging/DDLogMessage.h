@@ -59,21 +59,28 @@ class DDLogMessage {
     void overrideForTesting(Clock::time_point timestamp, std::uint32_t threadId);
 
   private:
-    std::int32_t m_logLevel;
-    std::int32_t m_logFlag;
-    std::int32_t m_logContext;
+    friend class DDLog;
+    // Makes this object a new message, as the constructor would (the log core
+    // reuses the objects of messages it is done with).
+    void reinit(std::string logMsg, std::int32_t level, std::int32_t flag, std::int32_t context,
+                const char* file, const char* function, std::int32_t line,
+                std::shared_ptr<void> tag, std::int32_t options);
+
+    std::int32_t m_logLevel = 0;
+    std::int32_t m_logFlag = 0;
+    std::int32_t m_logContext = 0;
     std::string m_logMsg;
     Clock::time_point m_timestamp;
     std::string m_fileCopy;
     std::string m_functionCopy;
-    const char* m_file;
-    const char* m_function;
-    std::int32_t m_lineNumber;
-    std::uint32_t m_machThreadID;
+    const char* m_file = nullptr;
+    const char* m_function = nullptr;
+    std::int32_t m_lineNumber = 0;
+    std::uint32_t m_machThreadID = 0;
     std::optional<std::string> m_queueLabel;
     std::string m_threadName;
     std::shared_ptr<void> m_tag;
-    std::int32_t m_options;
+    std::int32_t m_options = 0;
 };
 
 using DDLogMessagePtr = std::shared_ptr<const DDLogMessage>;

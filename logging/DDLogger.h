@@ -16,6 +16,14 @@ class DDLogFormatter {
   public:
     virtual ~DDLogFormatter() = default;
     virtual std::optional<std::string> formatLogMessage(const DDLogMessage& message) = 0;
+    // The same text appended to `out`; false (and `out` unchanged) when the
+    // message is dropped. Formatters that can write in place override it.
+    virtual bool appendFormatted(const DDLogMessage& message, std::string& out) {
+        auto text = formatLogMessage(message);
+        if (!text) return false;
+        out += *text;
+        return true;
+    }
     virtual void didAddToLogger(DDLogger* /*logger*/) {}
     virtual void willRemoveFromLogger(DDLogger* /*logger*/) {}
 };

@@ -33,16 +33,16 @@ std::optional<std::string> takeHardwarePortsFile(std::vector<std::string>& args,
 
 std::vector<HardwarePortInfo> hardwarePortsFor(const NetworkSnapshot& snapshot,
                                                const std::optional<std::string>& declaredFile,
-                                               std::string_view tool) {
+                                               std::string_view tool, std::string& errors) {
     std::vector<DeclaredPort> declared;
     if (declaredFile) {
         std::string error;
         if (auto text = file::readAll(*declaredFile, &error)) {
             std::vector<std::string> problems;
             declared = parseDeclaredPorts(*text, &problems);
-            for (const auto& p : problems) writeStandardError(tool, *declaredFile + ": " + p);
+            for (const auto& p : problems) appendError(errors, tool, *declaredFile + ": " + p);
         } else {
-            writeStandardError(tool, *declaredFile + ": " + error);
+            appendError(errors, tool, *declaredFile + ": " + error);
         }
     }
     return listHardwarePorts(snapshot, kSysClassNet, declared);
@@ -64,12 +64,13 @@ bool writeAll(int fd, std::string_view text) {
 
 bool writeStandardOutput(std::string_view text) { return writeAll(STDOUT_FILENO, text); }
 
-void writeStandardError(std::string_view tool, std::string_view message) {
-    std::string line(tool);
-    line += ": ";
-    line += message;
-    line += '\n';
-    writeAll(STDERR_FILENO, line);
+bool writeStandardError(std::string_view text) { return writeAll(STDERR_FILENO, text); }
+
+void appendError(std::string& errors, std::string_view tool, std::string_view message) {
+    errors += tool;
+    errors += ": ";
+    errors += message;
+    errors += '\n';
 }
 
 }  // namespace ww::tools

@@ -22,13 +22,16 @@ inline constexpr const char* kHardwarePortsVariable = "WIREWATCH_HWPORTS_FILE";
 std::optional<std::string> takeHardwarePortsFile(std::vector<std::string>& args, bool& ok);
 
 // The snapshot's hardware ports, with the ports declared in `declaredFile`
-// (problems with the file are written to standard error, prefixed with `tool`).
+// (problems with the file are appended to `errors`, prefixed with `tool`).
 std::vector<HardwarePortInfo> hardwarePortsFor(const NetworkSnapshot& snapshot,
                                                const std::optional<std::string>& declaredFile,
-                                               std::string_view tool);
+                                               std::string_view tool, std::string& errors);
 
-// Writes all of `text` to standard output; false when it could not.
+// Appends the line "TOOL: MESSAGE" to a tool's error text.
+void appendError(std::string& errors, std::string_view tool, std::string_view message);
+
+// Write all of `text` to standard output or error; false when they could not.
 bool writeStandardOutput(std::string_view text);
-void writeStandardError(std::string_view tool, std::string_view message);
+bool writeStandardError(std::string_view text);
 
 }  // namespace ww::tools

@@ -80,7 +80,7 @@ void SerialQueue::wakeWorkerLocked() {
 void SerialQueue::async(Task task) {
     std::lock_guard lock(m_mutex);
     m_tasks.push_back(std::move(task));
-    m_pending.store(m_tasks.size(), std::memory_order_relaxed);
+    m_pending.fetch_add(1, std::memory_order_relaxed);
     if (!m_owned) wakeWorkerLocked();
 }
 
@@ -109,7 +109,7 @@ void SerialQueue::sync(const Task& task) {
         done = true;
         doneCv.notify_one();
     });
-    m_pending.store(m_tasks.size(), std::memory_order_relaxed);
+    m_pending.fetch_add(1, std::memory_order_relaxed);
     if (!m_owned) wakeWorkerLocked();
     lock.unlock();
     std::unique_lock g(doneMutex);
@@ -122,16 +122,24 @@ void SerialQueue::workerLoop(WorkerState& state) {
         m_wake.wait(lock, [this] { return m_workerWanted || m_stopping; });
         if (m_workerWanted) {
             while (!m_tasks.empty()) {
-                Task t = std::move(m_tasks.front());
-                m_tasks.pop_front();
-                m_pending.store(m_tasks.size(), std::memory_order_relaxed);
+                // Everything queued so far is taken in one go: a queue fed
+                // faster than it runs takes its lock once per run of tasks,
+                // not twice per task.
+                std::deque<Task>& batch = state.batch;
+                batch.swap(m_tasks);
                 lock.unlock();
-                runAsCurrent(t);
-                t = nullptr;  // release captures outside the lock
-                if (state.destroyed) {
-                    // The queue is gone: its remaining tasks run here, in order.
-                    for (auto& left : state.leftovers) left();
-                    return;
+                while (!batch.empty()) {
+                    Task t = std::move(batch.front());
+                    batch.pop_front();
+                    m_pending.fetch_sub(1, std::memory_order_relaxed);
+                    runAsCurrent(t);
+                    t = nullptr;  // release captures before the next task
+                    if (state.destroyed) {
+                        // The queue is gone: its remaining tasks run here, in order.
+                        for (auto& left : batch) left();
+                        for (auto& left : state.leftovers) left();
+                        return;
+                    }
                 }
                 lock.lock();
             }
@@ -141,6 +149,12 @@ void SerialQueue::workerLoop(WorkerState& state) {
                 spinForWork();
                 lock.lock();
                 // Checked under the lock: a task may have come after the last look.
+                if (!m_tasks.empty()) continue;
+            }
+            if (m_idleHandler) {
+                lock.unlock();
+                runAsCurrent(m_idleHandler);
+                lock.lock();
                 if (!m_tasks.empty()) continue;
             }
             m_workerWanted = false;

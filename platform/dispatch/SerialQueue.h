@@ -59,12 +59,18 @@ public:
     // Off (zero) by default.
     void setIdleSpin(std::chrono::microseconds spin) { m_idleSpinUs.store(spin.count()); }
 
+    // Runs on the worker, as a task of the queue, whenever it has run out of
+    // work (after the idle spin) and is about to sleep; tasks it submits run
+    // before the worker sleeps. Set it before the queue is used.
+    void setIdleHandler(Task handler) { m_idleHandler = std::move(handler); }
+
 private:
     // Shared with the worker thread, which outlives a queue destroyed by one
     // of its own tasks; only the worker thread touches it then.
     struct WorkerState {
         bool destroyed = false;
         std::deque<Task> leftovers;
+        std::deque<Task> batch;  // the tasks taken for the current run
     };
 
     explicit SerialQueue(std::string label);
@@ -78,8 +84,10 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
-    std::atomic<std::size_t> m_pending{0};  // m_tasks.size(), stored under m_mutex
+    // Tasks queued or taken for the current run and not started yet.
+    std::atomic<std::size_t> m_pending{0};
     std::atomic<std::int64_t> m_idleSpinUs{0};
+    Task m_idleHandler;
     bool m_owned = false;         // a thread is running this queue's tasks
     bool m_workerWanted = false;  // ownership was handed to the worker
     bool m_stopping = false;

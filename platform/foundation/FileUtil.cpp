@@ -39,7 +39,7 @@ std::string dirName(const std::string& path) {
 }
 
 bool writeAtomically(const std::string& path, const std::string& bytes, mode_t mode,
-                     std::string* error) {
+                     std::string* error, bool durable) {
     std::random_device rd;
     std::string tmp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(rd());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -47,7 +47,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, mode_t m
         if (error) *error = errnoText(tmp, errno);
         return false;
     }
-    bool ok = writeFully(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+    bool ok = writeFully(fd, bytes.data(), bytes.size()) && (!durable || ::fsync(fd) == 0);
     int err = errno;
     ::close(fd);
     if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
@@ -56,6 +56,7 @@ bool writeAtomically(const std::string& path, const std::string& bytes, mode_t m
         if (error) *error = errnoText(path, err);
         return false;
     }
+    if (!durable) return true;
     int dfd = ::open(dirName(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);

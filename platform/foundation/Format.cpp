@@ -1,5 +1,6 @@
 #include "platform/foundation/Format.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -89,14 +90,57 @@ void appendPadded(std::string& out, std::string_view text, bool leftAlign, int w
 
 constexpr int kMaxWidth = 4096;  // a format never needs more; keeps odd formats cheap
 
+// %d, %i, %u, %x, %s and %@ with no flags, width or precision: what snprintf
+// would print, written directly. False (nothing consumed) for anything else.
+template <typename Take>
+bool appendPlain(std::string& out, char conv, Take& take, std::size_t next, std::size_t count,
+                 const FormatArg* args) {
+    static const FormatArg kNone{};
+    const FormatArg& a = next < count ? args[next] : kNone;
+    char digits[24];
+    std::to_chars_result r{};
+    switch (conv) {
+        case 'd':
+        case 'i':
+            r = std::to_chars(digits, digits + sizeof digits, asSigned(a));
+            break;
+        case 'u':
+            r = std::to_chars(digits, digits + sizeof digits, asUnsigned(a));
+            break;
+        case 'x':
+            r = std::to_chars(digits, digits + sizeof digits, asUnsigned(a), 16);
+            break;
+        case 's':
+        case '@':
+            if (a.kind == FormatArg::Kind::Text) {
+                out.append(a.text);
+            } else {
+                out.append(asText(a));
+            }
+            take();
+            return true;
+        default:
+            return false;
+    }
+    out.append(digits, r.ptr);
+    take();
+    return true;
+}
+
 }  // namespace
 
-std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args) {
+std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t count) {
     std::string out;
-    out.reserve(fmt.size() + 16 * args.size());
+    formatArgsInto(out, fmt, args, count);
+    return out;
+}
+
+void formatArgsInto(std::string& out, std::string_view fmt, const FormatArg* args,
+                    std::size_t count) {
+    out.reserve(out.size() + fmt.size() + 16 * count);
     size_t next = 0;
-    const FormatArg kNone{};
-    auto take = [&]() -> const FormatArg& { return next < args.size() ? args[next++] : kNone; };
+    static const FormatArg kNone{};
+    auto take = [&]() -> const FormatArg& { return next < count ? args[next++] : kNone; };
 
     size_t i = 0;
     while (i < fmt.size()) {
@@ -109,6 +153,11 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
             continue;
         }
         size_t start = i++;
+        // The common plain conversions, without building a spec for snprintf.
+        if (i < fmt.size() && appendPlain(out, fmt[i], take, next, count, args)) {
+            ++i;
+            continue;
+        }
         std::string flags;
         while (i < fmt.size() && std::strchr("-+ #0", fmt[i]) && fmt[i] != '\0') flags += fmt[i++];
         int width = -1;
@@ -193,7 +242,6 @@ std::string formatArgs(std::string_view fmt, const std::vector<FormatArg>& args)
                 break;
         }
     }
-    return out;
 }
 
 std::string indentNested(const std::string& s) {

@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -45,7 +46,13 @@ struct FormatArg {
     const void* ptr = nullptr;
 };
 
-std::string formatArgs(std::string_view format, const std::vector<FormatArg>& args);
+std::string formatArgs(std::string_view format, const FormatArg* args, std::size_t count);
+// The same, appended to `out` (whose capacity a caller may reuse).
+void formatArgsInto(std::string& out, std::string_view format, const FormatArg* args,
+                    std::size_t count);
+inline std::string formatArgs(std::string_view format, const std::vector<FormatArg>& args) {
+    return formatArgs(format, args.data(), args.size());
+}
 
 // ---- descriptions (what %@ prints) -------------------------------------------------
 
@@ -163,8 +170,24 @@ FormatArg toFormatArg(const T& v) {
 }  // namespace detail
 
 template <typename... Args>
+void formatInto(std::string& out, std::string_view fmt, const Args&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+        formatArgsInto(out, fmt, nullptr, 0);
+    } else {
+        const FormatArg converted[] = {detail::toFormatArg(args)...};
+        formatArgsInto(out, fmt, converted, sizeof...(Args));
+    }
+}
+
+template <typename... Args>
 std::string format(std::string_view fmt, const Args&... args) {
-    return formatArgs(fmt, std::vector<FormatArg>{detail::toFormatArg(args)...});
+    if constexpr (sizeof...(Args) == 0) {
+        return formatArgs(fmt, nullptr, 0);
+    } else {
+        // On the stack: a log line costs no allocation for its arguments.
+        const FormatArg converted[] = {detail::toFormatArg(args)...};
+        return formatArgs(fmt, converted, sizeof...(Args));
+    }
 }
 
 }  // namespace ww

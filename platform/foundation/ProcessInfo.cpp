@@ -1,5 +1,6 @@
 #include "platform/foundation/ProcessInfo.h"
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -71,5 +72,13 @@ unsigned processorCount() {
     long n = ::sysconf(_SC_NPROCESSORS_CONF);
     return n < 1 ? 1u : static_cast<unsigned>(n);
 }
+
+void configureAllocatorForLongRuns() {
+    ::mallopt(M_ARENA_MAX, 1);
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 256 * 1024);
+}
+
+void releaseFreeMemory() { ::malloc_trim(0); }
 
 }  // namespace ww::process

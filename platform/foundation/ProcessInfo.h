@@ -17,4 +17,14 @@ void setCurrentThreadName(const std::string& name);
 // The number of processors configured on the machine, at least 1.
 unsigned processorCount();
 
+// Sets the allocator up for a program that runs for days with little to do:
+// one arena for all threads (a thread of its own would keep its arena's
+// high-water mark), and fixed thresholds, so that large blocks (a big file
+// read whole) are mapped and unmapped rather than left in the heap. Call at
+// start, before other threads.
+void configureAllocatorForLongRuns();
+// Hands the memory the allocator holds free back to the system (after a
+// burst of work, before sleeping).
+void releaseFreeMemory();
+
 }  // namespace ww::process

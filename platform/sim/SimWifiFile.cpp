@@ -1,5 +1,7 @@
 #include "platform/sim/SimWifiFile.h"
 
+#include <string_view>
+
 #include "platform/foundation/FileUtil.h"
 
 namespace ww::sim {
@@ -84,9 +86,33 @@ std::optional<plist::Value> SimWifiFile::read(std::string* error) const {
 }
 
 std::optional<SimWifiState> SimWifiFile::readState(std::string* error) const {
-    auto v = read(error);
-    if (!v) return std::nullopt;
-    return SimWifiState::fromPlist(*v);
+    auto bytes = file::readAll(m_path, error);
+    if (!bytes) return std::nullopt;
+    const std::size_t size = bytes->size();
+    const std::size_t hash = std::hash<std::string_view>{}(*bytes);
+    {
+        std::lock_guard lock(m_cache->mutex);
+        if (m_cache->state && m_cache->size == size && m_cache->hash == hash) {
+            return m_cache->state;
+        }
+    }
+    std::string why;
+    auto v = plist::parse(*bytes, &why);
+    bytes.reset();
+    if (!v) {
+        if (error) *error = m_path + ": " + why;
+        return std::nullopt;
+    }
+    if (!v->isDictionary()) {
+        if (error) *error = m_path + ": the root is not a dictionary";
+        return std::nullopt;
+    }
+    SimWifiState state = SimWifiState::fromPlist(*v);
+    std::lock_guard lock(m_cache->mutex);
+    m_cache->size = size;
+    m_cache->hash = hash;
+    m_cache->state = state;
+    return state;
 }
 
 bool SimWifiFile::update(const std::function<void(plist::Value&)>& change,
@@ -100,7 +126,9 @@ bool SimWifiFile::update(const std::function<void(plist::Value&)>& change,
         ops.append(plist::Value::string(operation));
         v->set("operations", std::move(ops));
     }
-    return file::writeAtomically(m_path, plist::toXml(*v), 0644, error);
+    // A simulated radio's state is no user data: visible at once and whole,
+    // but not worth two disk flushes per operation.
+    return file::writeAtomically(m_path, plist::toXml(*v), 0644, error, /*durable=*/false);
 }
 
 }  // namespace ww::sim

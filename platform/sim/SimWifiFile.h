@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,12 +66,16 @@ struct SimWifiState {
 
 class SimWifiFile {
 public:
-    explicit SimWifiFile(std::string path) : m_path(std::move(path)) {}
+    explicit SimWifiFile(std::string path)
+        : m_path(std::move(path)), m_cache(std::make_shared<Cache>()) {}
     const std::string& path() const { return m_path; }
 
     // The file's dictionary; nothing (and a reason) when it is missing, is no
     // property list, or its root is no dictionary.
     std::optional<plist::Value> read(std::string* error = nullptr) const;
+    // The state; the file is read every time, but parsed only when its bytes
+    // differ from the last read's (a state file keeps a growing list of
+    // operations, which makes parsing the costly part).
     std::optional<SimWifiState> readState(std::string* error = nullptr) const;
 
     // Reads the file, lets `change` edit the dictionary, appends `operation` to
@@ -78,7 +84,14 @@ public:
                 std::string* error = nullptr) const;
 
 private:
+    struct Cache {
+        std::mutex mutex;
+        std::size_t size = 0;
+        std::size_t hash = 0;
+        std::optional<SimWifiState> state;
+    };
     std::string m_path;
+    std::shared_ptr<Cache> m_cache;  // shared by copies, which read the same file
 };
 
 }  // namespace ww::sim

@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/support/app_TestSupport.h"
 
 namespace ww::test {
@@ -244,6 +247,24 @@ TEST_F(OnceEndToEndTest, HashPasswordHashesStandardInputForThePolicy) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("wirewatch: "), std::string::npos);
+    }
+}
+
+// A FIFO, a device or /dev/zero behind a link would be read for ever: refused
+// at start, with a message naming the file, before anything is started.
+TEST_F(OnceEndToEndTest, PreferencesThatAreNoRegularFileAreRefusedAtStart) {
+    std::string fifo = dir.file("fifo.plist");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::string zeroLink = dir.file("zero.plist");
+    ASSERT_EQ(::symlink("/dev/zero", zeroLink.c_str()), 0);
+    for (const std::string& prefs : {fifo, zeroLink, std::string("/dev/null"), dir.path()}) {
+        ProgramRun r = runAgent(dir, "--once --tools-dir '" + tools + "' --prefs '" + prefs +
+                                         "' --logs-dir '" + dir.file("logs") + "'");
+        EXPECT_EQ(r.status, 2) << prefs;
+        EXPECT_NE(r.err.find("wirewatch: preferences '" + prefs + "' is not a regular file"),
+                  std::string::npos)
+            << prefs << ": " << r.err;
+        EXPECT_TRUE(r.out.empty()) << prefs;
     }
 }
 

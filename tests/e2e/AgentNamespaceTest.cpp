@@ -106,6 +106,24 @@ TEST_F(AgentNamespaceTest, RuleZeroDisconnectsWiFiAsSoonAsTheWiredAddressArrives
     EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
 }
 
+// The installed default tools: the agent answers the four command lines
+// in-process (the built-in stand-ins), with the same result as the programs.
+TEST_F(AgentNamespaceTest, WithTheBuiltInDefaultToolsTheRuleHoldsBothWays) {
+    AgentInNamespace::Settings settings{"0", "1", {}};
+    settings.defaultTools = true;
+    ASSERT_NO_FATAL_FAILURE(launch(settings));
+    ASSERT_NO_FATAL_FAILURE(changeWired(true));
+    expectTriggered(kDisconnectLine);
+    EXPECT_TRUE(allAre(agent->operations(), 0, "disassociate"));
+    // And back: Wi-Fi switched on and joined again.
+    ASSERT_NO_FATAL_FAILURE(changeWired(false, true));
+    EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
+    for (const auto& line : agent->logLines()) {
+        EXPECT_EQ(line.text.find("could not run"), std::string::npos) << line.text;
+        EXPECT_EQ(line.text.find("error is"), std::string::npos) << line.text;
+    }
+}
+
 TEST_F(AgentNamespaceTest, RuleOneSwitchesWiFiOffAndBackOnWhenTheWiredAddressGoes) {
     ASSERT_NO_FATAL_FAILURE(launch({"1", "1", {}}));
     // Wired arrives: Wi-Fi's device goes down and loses its address.

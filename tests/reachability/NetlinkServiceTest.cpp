@@ -158,6 +158,41 @@ TEST_F(NetlinkServiceTest, EachChangeIsOneReportAndTheFlagsFollowTheRoutes) {
     }
 }
 
+// A change that starts a check (an address) is reported after the short
+// quiet period, without waiting for routes a network manager adds later in
+// requests of its own; those routes get a report of their own, and the flags
+// follow them. With a long quiet period for routes the difference shows.
+TEST_F(NetlinkServiceTest, AnAddressIsReportedWithoutWaitingForTheRoutesThatFollow) {
+    NetlinkReachabilityService::Options options;
+    options.quietPeriod = std::chrono::milliseconds(1500);
+    options.burstLimit = std::chrono::milliseconds(3000);
+    auto service = makeService(options);
+    ASSERT_NE(service, nullptr);
+    auto internet = service->createWithAddress(address("203.0.113.7"));
+    ASSERT_NE(internet, nullptr);
+    Reports reports;
+    auto queue = dispatch::SerialQueue::create("test.reports");
+    start(*internet, reports, queue);
+
+    auto t0 = std::chrono::steady_clock::now();
+    ip("addr add 198.51.100.2/24 dev wired0");
+    ASSERT_TRUE(reports.log.waitForCount(1));
+    auto addressReported = std::chrono::steady_clock::now() - t0;
+    EXPECT_LT(addressReported, std::chrono::milliseconds(1000))
+        << "the address waited for the routes' quiet period";
+    // No default route yet: the host is not reachable.
+    EXPECT_EQ(reports.log.events(), std::vector<Flags>{0});
+
+    t0 = std::chrono::steady_clock::now();
+    ip("route add default via 198.51.100.1 dev wired0");
+    ASSERT_TRUE(reports.log.waitForCount(2));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1400))
+        << "a route-only change ends after the full quiet period";
+    EXPECT_EQ(reports.log.events(), (std::vector<Flags>{0, R}));
+    EXPECT_EQ(internet->flags(), R);
+    stop(*internet);
+}
+
 TEST_F(NetlinkServiceTest, EveryChangeIsReportedEvenWhenTheTargetStaysReachable) {
     ip("addr add 198.51.100.2/24 dev wired0");
     ip("route add default via 198.51.100.1 dev wired0");

@@ -140,6 +140,9 @@ class AgentInNamespace {
         // More environment entries for the agent ("NAME=value"), such as
         // DBUS_SYSTEM_BUS_ADDRESS for a private bus.
         std::vector<std::string> environment = {};
+        // The installed default tools (the agent's built-in stand-ins) instead
+        // of the stand-in programs named with --tools-dir.
+        bool defaultTools = false;
     };
 
     explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
@@ -212,9 +215,12 @@ class AgentInNamespace {
         std::string build = buildDir();
         // clang-format off
         std::vector<std::string> args = {"ip", "netns", "exec", m_netns.name(),
-            build + "/bin/wirewatch", "--headless", "--tools-dir", build + "/libexec/wirewatch",
+            build + "/bin/wirewatch", "--headless",
             "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
         // clang-format on
+        if (!m_settings.defaultTools) {
+            args.insert(args.begin() + 6, {"--tools-dir", build + "/libexec/wirewatch"});
+        }
         if (m_settings.simulatedWifi) {
             args.push_back("--wifi");
             args.push_back("sim:" + m_simPath);

@@ -156,8 +156,8 @@ class NetlinkReachabilityService::Engine {
     void wake();
     void enterWatchedNamespace();
     void run();
-    // Reads every queued message; true when something of interest changed.
-    bool readChanges();
+    // Reads every queued message: whether something of interest changed.
+    ChangeSummary readChanges();
     void report(const std::vector<std::shared_ptr<TargetState>>& targets,
                 std::map<TargetState*, Resolution>& resolutions);
     void startResolution(const std::shared_ptr<TargetState>& target,
@@ -339,7 +339,7 @@ void NetlinkReachabilityService::Engine::enterWatchedNamespace() {
     ::setns(m_namespace.get(), CLONE_NEWNET);
 }
 
-bool NetlinkReachabilityService::Engine::readChanges() {
+ChangeSummary NetlinkReachabilityService::Engine::readChanges() {
     ChangeSummary summary;
     for (;;) {
         sockaddr_nl from{};
@@ -358,9 +358,10 @@ bool NetlinkReachabilityService::Engine::readChanges() {
         if (from.nl_pid != 0) continue;  // only the kernel speaks for the network
         ChangeSummary part = classifyChanges(m_buffer.data(), static_cast<std::size_t>(n));
         summary.changed = summary.changed || part.changed;
+        summary.interfaceChanged = summary.interfaceChanged || part.interfaceChanged;
         summary.overrun = summary.overrun || part.overrun;
     }
-    return summary.changed || summary.overrun;
+    return summary;
 }
 
 void NetlinkReachabilityService::Engine::post(const std::shared_ptr<TargetState>& target,
@@ -439,6 +440,7 @@ void NetlinkReachabilityService::Engine::run() {
     bool pending = false;
     Clock::time_point burstStart;
     Clock::time_point lastMessage;
+    std::chrono::milliseconds quietPeriod = options.quietPeriod;
 
     for (;;) {
         std::vector<std::shared_ptr<TargetState>> previous;
@@ -473,7 +475,7 @@ void NetlinkReachabilityService::Engine::run() {
         int timeout = -1;
         if (pending) {
             timeout = millisecondsUntil(
-                std::min(lastMessage + options.quietPeriod, burstStart + options.burstLimit));
+                std::min(lastMessage + quietPeriod, burstStart + options.burstLimit));
         }
         for (auto& [owner, resolution] : resolutions) {
             fds.push_back({resolution.process->fd(), POLLIN, 0});
@@ -492,13 +494,18 @@ void NetlinkReachabilityService::Engine::run() {
             [[maybe_unused]] ssize_t n = ::read(m_wake.get(), &count, sizeof(count));
         }
         if (fds[0].revents & (POLLIN | POLLERR)) {
-            if (readChanges()) {
+            ChangeSummary changes = readChanges();
+            if (changes.changed || changes.overrun) {
                 auto now = Clock::now();
                 if (!pending) {
                     burstStart = now;
                     lastBurstStart.store(
                         std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch())
                             .count());
+                    quietPeriod = options.quietPeriod;
+                }
+                if (changes.interfaceChanged) {
+                    quietPeriod = std::min(quietPeriod, options.interfaceQuietPeriod);
                 }
                 pending = true;
                 lastMessage = now;
@@ -506,7 +513,7 @@ void NetlinkReachabilityService::Engine::run() {
         }
         auto now = Clock::now();
         if (pending &&
-            (now >= lastMessage + options.quietPeriod || now >= burstStart + options.burstLimit)) {
+            (now >= lastMessage + quietPeriod || now >= burstStart + options.burstLimit)) {
             pending = false;
             report(targets, resolutions);
         }

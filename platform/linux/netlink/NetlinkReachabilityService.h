@@ -16,6 +16,8 @@ namespace ww::netlink {
 // changes. Every burst of such messages becomes one report to every target
 // that delivers changes, whether or not its own flags moved: a wired link
 // coming up must start a check even when the watched host stays reachable.
+// A burst ends after a quiet period, a short one when it holds a link or
+// address change (see Options).
 //
 // Flags: a route lookup in the kernel for the target's address. Reachable
 // when there is a usable route, direct when it has no gateway, local address
@@ -38,6 +40,14 @@ class NetlinkReachabilityService : public ReachabilityService {
         // its routes in separate requests a few milliseconds apart; 20 ms
         // takes in both while adding little to the time until a check starts.
         std::chrono::milliseconds quietPeriod{20};
+        // The quiet period of a burst that holds a link or address change.
+        // The kernel announces an address before it adds the address's own
+        // routes, within the same system call, so a short pause still takes
+        // them in; the routes a network manager adds later in requests of its
+        // own become a report of their own. A check (which reads addresses,
+        // not routes) then starts without waiting for them, and every report
+        // still carries the flags of the routes there at its time.
+        std::chrono::milliseconds interfaceQuietPeriod{2};
         // A steady stream of messages still gets a report this long after its
         // first message.
         std::chrono::milliseconds burstLimit{200};

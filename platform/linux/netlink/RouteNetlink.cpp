@@ -119,12 +119,14 @@ void classifyChange(const nlmsghdr& message, ChangeSummary& summary) {
                 if (attribute.rta_type == IFLA_WIRELESS) wireless = true;
             });
             // Scan results and similar Wi-Fi chatter: the link itself is unchanged.
-            if (!wireless) summary.changed = true;
+            if (!wireless) summary.changed = summary.interfaceChanged = true;
             return;
         }
         case RTM_NEWADDR:
         case RTM_DELADDR:
-            if (message.nlmsg_len >= NLMSG_LENGTH(sizeof(ifaddrmsg))) summary.changed = true;
+            if (message.nlmsg_len >= NLMSG_LENGTH(sizeof(ifaddrmsg))) {
+                summary.changed = summary.interfaceChanged = true;
+            }
             return;
         case RTM_NEWROUTE:
         case RTM_DELROUTE: {

@@ -82,6 +82,9 @@ const std::vector<unsigned>& changeGroups();
 // What a batch of messages from the change groups means for reachability.
 struct ChangeSummary {
     bool changed = false;  // a link, an address or a route of interest changed
+    // A link or an address changed (what starts a check); the kernel's own
+    // routes for an address come in the same system call.
+    bool interfaceChanged = false;
     bool overrun = false;  // the kernel lost messages: everything must be re-read
 };
 

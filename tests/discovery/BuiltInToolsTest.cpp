@@ -1,0 +1,172 @@
+// The agent's built-in stand-ins against the stand-in programs: inside one
+// network namespace, each of the four command lines answered in-process and
+// run as a program through /bin/sh must give the same bytes on standard
+// output and standard error.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "DiscoveryTestSupport.h"
+#include "discovery/ShellCommand.h"
+#include "platform/foundation/Plist.h"
+#include "tests/support/reachability_Netns.h"
+#include "tools/BuiltInTools.h"
+
+namespace ww {
+namespace {
+
+// Sets an environment variable for the life of the object (the built-ins read
+// the agent's environment, which the programs inherit).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+struct Outputs {
+    std::string output, error;
+};
+
+class BuiltInToolsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!ns.available()) GTEST_SKIP() << "needs a network namespace: " << ns.whyUnavailable();
+        ASSERT_TRUE(ns.addVethPair("wa0", "wa0-peer"));
+        ASSERT_TRUE(ns.addVethPair("wc0", "wc0-peer"));
+        ASSERT_TRUE(ns.addVethPair("we0", "we0-peer"));
+        ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), 0);
+        ASSERT_EQ(ns.ip("addr add 198.51.100.9/32 dev wa0"), 0);
+        ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), 0);
+        ASSERT_EQ(ns.ip("-6 addr add 2001:db8::1/64 dev wc0 nodad"), 0);
+        ASSERT_EQ(ns.ip("addr add 192.0.2.1 peer 192.0.2.2/32 dev we0"), 0);
+        ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 50"), 0);
+        ASSERT_EQ(ns.ip("route add default via 198.51.100.254 dev wa0 metric 100"), 0);
+        ASSERT_EQ(ns.ip("link set wa0-peer down"), 0);
+
+        plist::Value sim = test::simWifi(true, true);
+        test::writeFile(simPath, plist::toXml(sim));
+    }
+
+    // Every line of the table, answered both ways inside the namespace.
+    void expectSameBytes(const std::string& what) {
+        SCOPED_TRACE(what);
+        const CommandTable table = tools::builtInToolsTable(WW_TOOLS_BUILD_DIR);
+        ASSERT_NE(table.builtIns, nullptr);
+        for (const std::string& line :
+             {table.ifconfig, table.systemProfiler, table.networksetup, table.airport}) {
+            SCOPED_TRACE(line);
+            const BuiltInCommands::Command* builtIn = table.builtIns->find(line);
+            ASSERT_NE(builtIn, nullptr);
+            bool entered = false;
+            auto [inProcess, program] = ns.inside(
+                [&] {
+                    BuiltInOutput b = (*builtIn)();
+                    ShellCommandResult p = runShellCommand(line, "test");
+                    return std::pair<Outputs, Outputs>{
+                        {b.output, b.error}, {p.output.value_or("?"), p.error.value_or("?")}};
+                },
+                entered);
+            ASSERT_TRUE(entered);
+            EXPECT_EQ(inProcess.output, program.output);
+            EXPECT_EQ(inProcess.error, program.error);
+            if (line != table.airport || what != "no Wi-Fi") {
+                EXPECT_FALSE(inProcess.output.empty() && inProcess.error.empty());
+            }
+        }
+    }
+
+    test::Netns ns{"wwbuiltin"};
+    test::TempDir dir;
+    std::string simPath = dir.file("wifi.plist");
+};
+
+TEST_F(BuiltInToolsTest, EachBuiltInPrintsTheSameBytesAsItsProgram) {
+    std::string ports = dir.file("ports.txt");
+    test::writeFile(ports, "# bench\nwa0\tLab LAN\tEthernet\nwc0\tWi-Fi\tAirPort\n");
+    ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
+    {
+        ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+        expectSameBytes("declared ports, simulated Wi-Fi");
+    }
+    {
+        ScopedEnv wifi("WIREWATCH_WIFI", "none");
+        expectSameBytes("no Wi-Fi");
+    }
+    {
+        // Powered off, then not associated.
+        plist::Value sim = test::simWifi(false, false);
+        test::writeFile(simPath, plist::toXml(sim));
+        ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+        expectSameBytes("Wi-Fi off");
+        sim = test::simWifi(true, false);
+        test::writeFile(simPath, plist::toXml(sim));
+        expectSameBytes("Wi-Fi not associated");
+    }
+}
+
+TEST_F(BuiltInToolsTest, ErrorTextsAreTheSameToo) {
+    // A malformed port line, and a Wi-Fi backend the tool does not know.
+    std::string ports = dir.file("bad-ports.txt");
+    test::writeFile(ports, "wa0\tLab LAN\tEthernet\tone too many\nwc0\n");
+    ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
+    ScopedEnv wifi("WIREWATCH_WIFI", "bogus");
+    expectSameBytes("bad port file, unknown backend");
+
+    ScopedEnv missingPorts("WIREWATCH_HWPORTS_FILE", dir.file("missing.txt"));
+    ScopedEnv missingSim("WIREWATCH_WIFI", "sim:" + dir.file("missing.plist"));
+    expectSameBytes("missing port file and state file");
+}
+
+// Only the table's own lines are built in; a named folder's table has none.
+TEST(BuiltInTools, OnlyTheFourLinesOfTheDefaultTable) {
+    const CommandTable table = tools::builtInToolsTable("/opt/it's tools");
+    ASSERT_NE(table.builtIns, nullptr);
+    const CommandTable plain = CommandTable::forToolsDirectory("/opt/it's tools");
+    EXPECT_EQ(plain.builtIns, nullptr);
+    EXPECT_EQ(table.ifconfig, plain.ifconfig);
+    EXPECT_EQ(table.systemProfiler, plain.systemProfiler);
+    EXPECT_EQ(table.networksetup, plain.networksetup);
+    EXPECT_EQ(table.airport, plain.airport);
+    for (const auto& line :
+         {table.ifconfig, table.systemProfiler, table.networksetup, table.airport}) {
+        EXPECT_NE(table.builtIns->find(line), nullptr) << line;
+    }
+    EXPECT_EQ(table.builtIns->find(table.ifconfig + " -a"), nullptr);
+    EXPECT_EQ(table.builtIns->find("echo hello"), nullptr);
+    // A line that is not built in still runs through the shell.
+    auto r = runShellCommand("printf unchanged", "test", table.builtIns.get());
+    EXPECT_EQ(r.output, "unchanged");
+}
+
+// The runner treats a built-in's outputs like a program's: its error text is
+// logged as "error is ...", under the caller's name.
+TEST(BuiltInTools, ErrorTextIsLoggedLikeAProgramsError) {
+    test::LogCapture capture;
+    BuiltInCommands commands;
+    commands.add("tool -x", [] { return BuiltInOutput{"out\n", "tool: trouble\n"}; });
+    auto r = runShellCommand("tool -x", "someCaller", &commands);
+    EXPECT_EQ(r.output, "out\n");
+    EXPECT_EQ(r.error, "tool: trouble\n");
+    EXPECT_FALSE(r.timedOut);
+    DDLog::flushLog();
+    auto lines = capture.linesContaining("error is tool: trouble");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].function, "someCaller");
+}
+
+}  // namespace
+}  // namespace ww

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+#include "discovery/CommandTable.h"
+
+namespace ww::tools {
+
+// The command table of the stand-in tools in `toolsDir` (the same lines as
+// CommandTable::forToolsDirectory) with each of the four lines answered
+// in-process by the stand-in's own code (ToolMains): the same bytes, read from
+// the same network namespace, sysfs, environment and files, and no process.
+CommandTable builtInToolsTable(const std::string& toolsDir);
+
+}  // namespace ww::tools

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ww::tools {
+
+// What one run of a stand-in tool produced: the bytes of its standard output
+// and standard error, and its exit status.
+struct ToolRun {
+    int status = 0;
+    std::string output;
+    std::string error;
+};
+
+// The four stand-ins, each given its arguments (without the program name).
+// The programs and the agent's built-in stand-ins both run these, so the two
+// print the same bytes.
+ToolRun ifconfigTool(const std::vector<std::string>& args);
+ToolRun networksetupTool(const std::vector<std::string>& args);
+ToolRun systemProfilerTool(const std::vector<std::string>& args);
+ToolRun airportTool(const std::vector<std::string>& args);
+
+// A program's main: runs `tool` on the command line's arguments, writes its
+// outputs to the standard streams and returns its status (1 when standard
+// output could not be written).
+int runToolProgram(ToolRun (*tool)(const std::vector<std::string>&), int argc, char** argv);
+
+}  // namespace ww::tools
