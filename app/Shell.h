@@ -136,6 +136,8 @@ struct WindowResources {
     // support e-mail link.
     TextField* appVersion = nullptr;
     TextField* appCopyRightText = nullptr;
+    // Today's exposure figures ("0 exposures today").
+    TextField* appAuditText = nullptr;
     Button* supportEmailButton = nullptr;
 };
 

@@ -635,7 +635,14 @@ void WirewatchAppDelegate::showHideWindow() {
 
 void WirewatchAppDelegate::openAboutPanel() {
     m_shell.activateIgnoringOtherApps();
+    showAuditLine();
     if (Window* w = m_shell.resources().aboutWindow) w->makeKeyAndOrderFront();
+}
+
+void WirewatchAppDelegate::showAuditLine() {
+    if (TextField* line = m_shell.resources().appAuditText) {
+        line->setStringValue(exposureSummaryLine(m_protection->audit().today()));
+    }
 }
 
 void WirewatchAppDelegate::updateInterfaceInfo() {
@@ -647,6 +654,10 @@ void WirewatchAppDelegate::updateInterfaceInfo() {
     }
     m_isRunning = false;
     m_store.synchronize();
+    // An About window left open keeps today's figures current.
+    if (Window* about = m_shell.resources().aboutWindow; about && about->isVisible()) {
+        showAuditLine();
+    }
     if (m_checkFinished) m_checkFinished();
     if (m_checkAgain) {
         m_checkAgain = false;

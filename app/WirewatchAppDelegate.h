@@ -171,6 +171,8 @@ public:
     bool auditWanted() const;
     void completeAuditContext(AuditContext& context) const;
     void auditExposure(const Exposure& exposure);
+    // The About window's line with today's exposure figures.
+    void showAuditLine();
     // Announces a policy that came into force since the last look.
     void notePolicy();
     // The rules' icon step, noting when the warning starts or ends.

@@ -35,6 +35,7 @@ HeadlessShell::HeadlessShell(dispatch::RunLoop& loop) : m_loop(loop), m_mainThre
     m_resources.interfaceOptions = &interfaceOptions;
     m_resources.appVersion = &appVersion;
     m_resources.appCopyRightText = &appCopyRightText;
+    m_resources.appAuditText = &appAuditText;
     m_resources.supportEmailButton = &supportEmailButton;
 }
 

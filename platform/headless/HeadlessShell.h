@@ -217,7 +217,7 @@ public:
     HeadlessButton loadOnStartup{"Start Wirewatch at login"};
     HeadlessButton enableWireless{"Turn Wi-Fi back on when nothing is connected"};
     HeadlessPopUpButton interfaceOptions;
-    HeadlessTextField appVersion, appCopyRightText;
+    HeadlessTextField appVersion, appCopyRightText, appAuditText;
     HeadlessButton supportEmailButton{"Support"};
 
 private:

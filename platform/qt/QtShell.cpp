@@ -99,6 +99,7 @@ void QtShell::loadWindows() {
     m_aboutUi->appIcon->setPixmap(QIcon(QStringLiteral(":/icons/wirewatch.svg")).pixmap(96, 96));
     m_resources.appVersion = field(m_aboutUi->appVersion);
     m_resources.appCopyRightText = field(m_aboutUi->appCopyRightText);
+    m_resources.appAuditText = field(m_aboutUi->appAuditText);
     m_resources.supportEmailButton = button(m_aboutUi->supportEmailButton);
 
     for (QWidget* w : {m_settingsWidget.get(), m_setupWidget.get(), m_changeWidget.get(),

@@ -580,6 +580,14 @@ void QtFaceTest::aboutWindowShowsVersionAndOpensMail() {
     QVERIFY(about->isVisible());
     QCOMPARE(a.find<QLabel>(about, "appVersion")->text(), QStringLiteral("Version 1.4 (27)"));
     QVERIFY(a.find<QLabel>(about, "appCopyRightText")->text().contains("2031"));
+    QCOMPARE(a.find<QLabel>(about, "appAuditText")->text(), QStringLiteral("0 exposures today"));
+    // An exposure the rule ended: the window, shown again, counts it.
+    ExposureAudit& audit = a.delegate->protection().audit();
+    auto now = std::chrono::steady_clock::now();
+    audit.observe(true, true, now, now);
+    audit.actedOn("Wi-Fi disconnected by the rule");
+    a.delegate->openAboutPanel();
+    QVERIFY(a.find<QLabel>(about, "appAuditText")->text().startsWith("1 exposure today, longest "));
     QVERIFY(!a.find<QLabel>(about, "appIcon")->pixmap().isNull());
     QTest::mouseClick(a.find<QPushButton>(about, "supportEmailButton"), Qt::LeftButton);
     QDesktopServices::unsetUrlHandler("mailto");
