@@ -153,6 +153,7 @@ class QtFaceTest : public QObject {
     void settingsTabRulesWithoutAnItemShowNoRule();
     void settingsTabKeepsTheLoginItem();
     void lockedKeysDisableTheirControls();
+    void notificationBoxesWriteTheirKindAndLock();
     void menuGroupsSwitchOnTheRealActions();
     void iconSwitchesInOrderAndShowsTheAlternateWhileOpen();
     void iconsDifferInShapeNotOnlyColour();
@@ -438,6 +439,28 @@ void QtFaceTest::lockedKeysDisableTheirControls() {
     QVERIFY(!a.find<QLabel>(settings, "interfaceOptionsNote")->isVisible());
     QTest::mouseClick(box, Qt::LeftButton);
     QCOMPARE(a.stored("enableWireless"), std::optional<std::string>("1"));
+}
+
+void QtFaceTest::notificationBoxesWriteTheirKindAndLock() {
+    Agent a({}, [](const std::string& key) { return key == "NotifyFlapDamping"; });
+    QWidget* settings = a.shell.settingsWindow();
+    a.delegate->showHideWindow();
+    auto* cut = a.find<QCheckBox>(settings, "notifyWiFiCut");
+    QVERIFY(cut->isEnabled());
+    QVERIFY(!cut->isChecked());
+    QTest::mouseClick(cut, Qt::LeftButton);
+    QVERIFY(cut->isChecked());
+    QVERIFY(UserDefaults(a.defaults->path()).boolForKey("NotifyWiFiCut"));
+    QVERIFY(!UserDefaults(a.defaults->path()).boolForKey("NotifyWarningState"));
+    QTest::mouseClick(cut, Qt::LeftButton);
+    QVERIFY(!UserDefaults(a.defaults->path()).boolForKey("NotifyWiFiCut"));
+
+    auto* damping = a.find<QCheckBox>(settings, "notifyFlapDamping");
+    QVERIFY(!damping->isEnabled());
+    QCOMPARE(a.find<QLabel>(settings, "notifyFlapDampingNote")->text(),
+             QStringLiteral("Set by your administrator"));
+    QTest::mouseClick(damping, Qt::LeftButton);
+    QVERIFY(!UserDefaults(a.defaults->path()).objectForKey("NotifyFlapDamping"));
 }
 
 void QtFaceTest::menuGroupsSwitchOnTheRealActions() {
