@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "app/ExposureAudit.h"
+
 namespace ww {
 
 // What the agent did, or what changed, in one check: the actions a script
@@ -47,6 +49,8 @@ class AuditSink {
   public:
     virtual ~AuditSink() = default;
     virtual void record(const AgentEvent& event, const AuditContext& context) = 0;
+    // An exposure that has just ended.
+    virtual void recordExposure(const Exposure& exposure, const AuditContext& context) = 0;
 };
 
 }  // namespace ww

@@ -14,6 +14,8 @@ namespace {
 
 using Json = nlohmann::json;
 
+}  // namespace
+
 std::string isoTime(Clock::WallTime t) {
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
     std::time_t secs = static_cast<std::time_t>(ms / 1000);
@@ -25,6 +27,8 @@ std::string isoTime(Clock::WallTime t) {
     std::snprintf(out, sizeof out, "%s.%03dZ", buf, static_cast<int>(ms % 1000));
     return out;
 }
+
+namespace {
 
 std::optional<Clock::WallTime> parseIsoTime(const std::string& s) {
     std::tm tm{};

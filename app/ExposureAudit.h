@@ -34,6 +34,9 @@ struct ExposureDay {
     std::vector<Exposure> intervals;  // at most kMaxIntervalsPerDay, the latest kept
 };
 
+// UTC to the millisecond, as stored: "2026-12-07T09:15:02.061Z".
+std::string isoTime(Clock::WallTime t);
+
 // "0 exposures today", "1 exposure today, longest 0.06 s".
 std::string exposureSummaryLine(const ExposureDay& day);
 // {"date", "exposures", "longest_seconds", "total_seconds"}.

@@ -32,7 +32,22 @@ std::string badValue(const std::string& key, const plist::Value& v) {
     if (key == "selectedInterfaceOption" || key == "enableWireless" || key == "loadOnStartUp") {
         return isNumberText(v) ? "" : key + " must be a whole number (as text or integer)";
     }
-    if (key == "DisableUSBConnectedPersonalHotspot" || key == "AuditToJournal") {
+    if (key == "WiredGraceSeconds" || key == "FlapLimit") {
+        return isNumberText(v) ? "" : key + " must be a whole number (as text or integer)";
+    }
+    if (key == "InterfaceOverrides") {
+        if (!v.isDictionary()) return key + " must be a dictionary";
+        for (const auto& [name, word] : *v.dictionaryValue()) {
+            const std::string* s = word.stringValue();
+            if (!s || (*s != "wired" && *s != "ignore")) {
+                return key + ": " + name + " must be \"wired\" or \"ignore\"";
+            }
+        }
+        return "";
+    }
+    if (key == "DisableUSBConnectedPersonalHotspot" || key == "AuditToJournal" ||
+        key == "NotifyWiFiCut" || key == "NotifyWarningState" || key == "NotifyHotspotDisabled" ||
+        key == "NotifyFlapDamping") {
         return v.type() == plist::Value::Type::Boolean ? "" : key + " must be a boolean";
     }
     if (key == "ExitPasswordHash") {
@@ -51,7 +66,10 @@ std::string ownerText(uid_t uid) { return std::to_string(static_cast<unsigned lo
 const std::vector<std::string>& ManagedPolicy::knownKeys() {
     static const std::vector<std::string> kKeys = {
         "selectedInterfaceOption", "enableWireless",   "DisableUSBConnectedPersonalHotspot",
-        "loadOnStartUp",           "ExitPasswordHash", "AuditToJournal"};
+        "loadOnStartUp",           "ExitPasswordHash", "AuditToJournal",
+        "InterfaceOverrides",      "WiredGraceSeconds", "FlapLimit",
+        "NotifyWiFiCut",           "NotifyWarningState", "NotifyHotspotDisabled",
+        "NotifyFlapDamping"};
     return kKeys;
 }
 

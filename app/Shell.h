@@ -132,10 +132,17 @@ struct WindowResources {
     Button* loadOnStartup = nullptr;
     Button* enableWireless = nullptr;
     PopUpButton* interfaceOptions = nullptr;
+    // The notification check boxes, one per kind (all off by default).
+    Button* notifyWiFiCut = nullptr;
+    Button* notifyWarningState = nullptr;
+    Button* notifyHotspotDisabled = nullptr;
+    Button* notifyFlapDamping = nullptr;
     // The About window: the version and rights lines (read-only fields) and the
     // support e-mail link.
     TextField* appVersion = nullptr;
     TextField* appCopyRightText = nullptr;
+    // Today's exposure figures ("0 exposures today").
+    TextField* appAuditText = nullptr;
     Button* supportEmailButton = nullptr;
 };
 

@@ -87,6 +87,9 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
             });
         m_usbRegistry = m_reportingUsb.get();
     }
+    // Each exposure also goes to the journal while the policy asks for it.
+    m_protection->audit().setExposureHandler(
+        [this](const Exposure& exposure) { auditExposure(exposure); });
     loadStatusMenu();
     WindowResources& r = m_shell.resources();
     if (r.exitPasswordWindow && r.exitPasswordField) {
@@ -545,17 +548,35 @@ void WirewatchAppDelegate::emitEvent(AgentEvent event) {
             m_lastAuditedFailure = key;
         }
     }
-    if (!audit || !m_config.auditSink) return;
-    std::optional<plist::Value> wanted = m_store.policyValueForKey("AuditToJournal");
-    if (!wanted || !boolValueOf(*wanted)) return;
-    if (context.rule.empty()) {
-        // Before the first check (a policy found at start): read the rule now.
-        SettingSource source = m_store.sourceForKey("selectedInterfaceOption");
-        context.rule = std::to_string(m_store.integerForKey("selectedInterfaceOption"));
-        context.ruleSource = settingSourceName(source);
-        context.dryRun = m_config.dryRun;
-    }
+    if (!audit || !auditWanted()) return;
+    completeAuditContext(context);
     m_config.auditSink->record(event, context);
+}
+
+bool WirewatchAppDelegate::auditWanted() const {
+    if (!m_config.auditSink) return false;
+    std::optional<plist::Value> wanted = m_store.policyValueForKey("AuditToJournal");
+    return wanted && boolValueOf(*wanted);
+}
+
+void WirewatchAppDelegate::completeAuditContext(AuditContext& context) const {
+    if (!context.rule.empty()) return;
+    // Before the first check (a policy found at start): read the rule now.
+    SettingSource source = m_store.sourceForKey("selectedInterfaceOption");
+    context.rule = std::to_string(m_store.integerForKey("selectedInterfaceOption"));
+    context.ruleSource = settingSourceName(source);
+    context.dryRun = m_config.dryRun;
+}
+
+void WirewatchAppDelegate::auditExposure(const Exposure& exposure) {
+    if (!auditWanted()) return;
+    AuditContext context;
+    {
+        std::lock_guard lock(m_eventsMutex);
+        context = m_auditContext;
+    }
+    completeAuditContext(context);
+    m_config.auditSink->recordExposure(exposure, context);
 }
 
 std::vector<AgentEvent> WirewatchAppDelegate::lastCheckActions() const {
@@ -640,7 +661,14 @@ void WirewatchAppDelegate::showHideWindow() {
 
 void WirewatchAppDelegate::openAboutPanel() {
     m_shell.activateIgnoringOtherApps();
+    showAuditLine();
     if (Window* w = m_shell.resources().aboutWindow) w->makeKeyAndOrderFront();
+}
+
+void WirewatchAppDelegate::showAuditLine() {
+    if (TextField* line = m_shell.resources().appAuditText) {
+        line->setStringValue(exposureSummaryLine(m_protection->audit().today()));
+    }
 }
 
 void WirewatchAppDelegate::updateInterfaceInfo() {
@@ -652,6 +680,10 @@ void WirewatchAppDelegate::updateInterfaceInfo() {
     }
     m_isRunning = false;
     m_store.synchronize();
+    // An About window left open keeps today's figures current.
+    if (Window* about = m_shell.resources().aboutWindow; about && about->isVisible()) {
+        showAuditLine();
+    }
     if (m_checkFinished) m_checkFinished();
     if (m_checkAgain) {
         m_checkAgain = false;

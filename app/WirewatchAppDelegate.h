@@ -168,6 +168,12 @@ public:
     // Records an action or state change for the report and, when the policy
     // asks for it, the audit sink.
     void emitEvent(AgentEvent event);
+    // Whether the policy sends audit records to the sink.
+    bool auditWanted() const;
+    void completeAuditContext(AuditContext& context) const;
+    void auditExposure(const Exposure& exposure);
+    // The About window's line with today's exposure figures.
+    void showAuditLine();
     // Announces a policy that came into force since the last look.
     void notePolicy();
     // The rules' icon step, noting when the warning starts or ends.

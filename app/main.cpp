@@ -145,6 +145,12 @@ int main(int argc, char** argv) {
 
     if (o.interfaces || o.status) {
         UserDefaults readOnly(prefsPath);
+        // What the administrator fixes holds here as in the agent (overrides
+        // above all); a policy that cannot be used says why on standard error.
+        readOnly.setManagedPolicy(
+            std::make_shared<ManagedPolicy>(policyPath, [](const std::string& line) {
+                std::fprintf(stderr, "wirewatch: %s\n", line.c_str());
+            }));
         if (o.interfaces) {
             return runInterfacesCommand(commands, readOnly, o.json, stdout);
         }

@@ -19,6 +19,25 @@ SettingsTab::SettingsTab(WindowResources& resources, UserDefaults& store, LoginI
     if (m_resources.interfaceOptions) {
         m_resources.interfaceOptions->setAction([this] { interfaceOptionSelected(); });
     }
+    for (const auto& [box, key] : notificationBoxes()) {
+        if (box) box->setAction([this, box = box, key = key] { toggleNotification(box, key); });
+    }
+}
+
+std::vector<std::pair<Button*, const char*>> SettingsTab::notificationBoxes() const {
+    return {{m_resources.notifyWiFiCut, "NotifyWiFiCut"},
+            {m_resources.notifyWarningState, "NotifyWarningState"},
+            {m_resources.notifyHotspotDisabled, "NotifyHotspotDisabled"},
+            {m_resources.notifyFlapDamping, "NotifyFlapDamping"}};
+}
+
+void SettingsTab::toggleNotification(Button* box, const std::string& key) {
+    if (!m_defaults) {
+        log("Unable to save settings. Check console log files for details.");
+        return;
+    }
+    m_defaults->setObject(plist::Value::boolean(box->state() != 0), key);
+    m_defaults->synchronize();
 }
 
 void SettingsTab::log(const std::string& line) const {
@@ -57,6 +76,10 @@ void SettingsTab::awakeFromNib() {
         m_resources.enableWireless->setState(
             static_cast<int>(m_defaults->integerForKey("enableWireless")));
     }
+    // Off unless switched on; nothing is written until the user clicks.
+    for (const auto& [box, key] : notificationBoxes()) {
+        if (box) box->setState(m_defaults->boolForKey(key) ? 1 : 0);
+    }
     m_defaults->synchronize();
     applyLocks();
     checkToSeeIfLoadOnStartupIsProperlySet();
@@ -72,6 +95,7 @@ void SettingsTab::applyLocks() {
     lock(m_resources.loadOnStartup, "loadOnStartUp");
     lock(m_resources.enableWireless, "enableWireless");
     lock(m_resources.interfaceOptions, "selectedInterfaceOption");
+    for (const auto& [box, key] : notificationBoxes()) lock(box, key);
 }
 
 void SettingsTab::checkToSeeIfLoadOnStartupIsProperlySet() {

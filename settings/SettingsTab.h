@@ -3,6 +3,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Shell.h"
 #include "app/UserDefaults.h"
@@ -55,9 +57,13 @@ class SettingsTab {
     // Disables the controls whose keys are locked and notes why (done at load;
     // callable again when the policy may have changed).
     void applyLocks();
+    // A notification check box clicked: its kind on or off, as a boolean.
+    void toggleNotification(Button* box, const std::string& key);
 
   private:
     void log(const std::string& line) const;
+    // The notification check boxes and their preference keys.
+    std::vector<std::pair<Button*, const char*>> notificationBoxes() const;
 
     WindowResources& m_resources;
     UserDefaults& m_store;

@@ -31,10 +31,15 @@ HeadlessShell::HeadlessShell(dispatch::RunLoop& loop) : m_loop(loop), m_mainThre
     m_resources.resetPasswordButton = &resetPasswordButton;
     m_resources.loadOnStartup = &loadOnStartup;
     m_resources.enableWireless = &enableWireless;
+    m_resources.notifyWiFiCut = &notifyWiFiCut;
+    m_resources.notifyWarningState = &notifyWarningState;
+    m_resources.notifyHotspotDisabled = &notifyHotspotDisabled;
+    m_resources.notifyFlapDamping = &notifyFlapDamping;
     for (const auto& option : kInterfaceOptions) interfaceOptions.addItem(option.title, option.tag);
     m_resources.interfaceOptions = &interfaceOptions;
     m_resources.appVersion = &appVersion;
     m_resources.appCopyRightText = &appCopyRightText;
+    m_resources.appAuditText = &appAuditText;
     m_resources.supportEmailButton = &supportEmailButton;
 }
 

@@ -216,8 +216,12 @@ public:
         resetPasswordButton{"Clear Password"};
     HeadlessButton loadOnStartup{"Start Wirewatch at login"};
     HeadlessButton enableWireless{"Turn Wi-Fi back on when nothing is connected"};
+    HeadlessButton notifyWiFiCut{"Wi-Fi is disconnected or switched off by a rule"};
+    HeadlessButton notifyWarningState{"The warning icon comes on"};
+    HeadlessButton notifyHotspotDisabled{"A personal hotspot over USB is switched off"};
+    HeadlessButton notifyFlapDamping{"Wi-Fi is held off because the link keeps flapping"};
     HeadlessPopUpButton interfaceOptions;
-    HeadlessTextField appVersion, appCopyRightText;
+    HeadlessTextField appVersion, appCopyRightText, appAuditText;
     HeadlessButton supportEmailButton{"Support"};
 
 private:

@@ -58,6 +58,13 @@ void QtShell::loadWindows() {
         button(m_settingsUi->loadOnStartup, m_settingsUi->loadOnStartupNote);
     m_resources.enableWireless =
         button(m_settingsUi->enableWireless, m_settingsUi->enableWirelessNote);
+    m_resources.notifyWiFiCut = button(m_settingsUi->notifyWiFiCut, m_settingsUi->notifyWiFiCutNote);
+    m_resources.notifyWarningState =
+        button(m_settingsUi->notifyWarningState, m_settingsUi->notifyWarningStateNote);
+    m_resources.notifyHotspotDisabled =
+        button(m_settingsUi->notifyHotspotDisabled, m_settingsUi->notifyHotspotDisabledNote);
+    m_resources.notifyFlapDamping =
+        button(m_settingsUi->notifyFlapDamping, m_settingsUi->notifyFlapDampingNote);
     auto popUp = std::make_unique<QtPopUpButton>(m_settingsUi->interfaceOptions,
                                                  m_settingsUi->interfaceOptionsNote);
     for (const auto& option : kInterfaceOptions) popUp->addItem(option.title, option.tag);
@@ -99,6 +106,7 @@ void QtShell::loadWindows() {
     m_aboutUi->appIcon->setPixmap(QIcon(QStringLiteral(":/icons/wirewatch.svg")).pixmap(96, 96));
     m_resources.appVersion = field(m_aboutUi->appVersion);
     m_resources.appCopyRightText = field(m_aboutUi->appCopyRightText);
+    m_resources.appAuditText = field(m_aboutUi->appAuditText);
     m_resources.supportEmailButton = button(m_aboutUi->supportEmailButton);
 
     for (QWidget* w : {m_settingsWidget.get(), m_setupWidget.get(), m_changeWidget.get(),

@@ -2,6 +2,7 @@
 // captured tool output, and `wirewatch --status [--json]` over an audit file.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -36,8 +37,10 @@ class InspectorEndToEndTest : public ::testing::Test {
     }
 
     ProgramRun run(const std::string& mode) {
+        // A policy of our own: the machine's may not leak in.
         return runAgent(dir, mode + " --tools-dir '" + tools + "' --prefs '" +
-                                 dir.file("prefs.plist") + "' --logs-dir '" + logs + "'");
+                                 dir.file("prefs.plist") + "' --policy '" +
+                                 dir.file("policy.plist") + "' --logs-dir '" + logs + "'");
     }
 
     static std::string today() {
@@ -87,6 +90,45 @@ TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
     EXPECT_EQ(doc["interfaces"][4]["classification"], "not counted");
     // Nothing is logged or acted on: the log folder stays empty.
     EXPECT_TRUE(listDir(logs).empty());
+}
+
+TEST_F(InspectorEndToEndTest, ThePolicysOverridesWinOverTheUsersAsInTheAgent) {
+    if (::getuid() != 0) GTEST_SKIP() << "a policy must be owned by root";
+    plist::Value mine = plist::Value::dictionary();
+    mine.set("docker0", plist::Value::string("wired"));
+    plist::Value prefs = plist::Value::dictionary();
+    prefs.set("InterfaceOverrides", mine);
+    writePrefs(prefs);
+    plist::Value theirs = plist::Value::dictionary();
+    theirs.set("enx00e04c680001", plist::Value::string("ignore"));
+    plist::Value policy = plist::Value::dictionary();
+    policy.set("InterfaceOverrides", theirs);
+    writeFile(dir.file("policy.plist"), plist::toXml(policy), 0644);
+
+    ProgramRun text = run("--interfaces");
+    ASSERT_EQ(text.status, 0) << text.err;
+    // The policy's dictionary replaces the user's whole.
+    EXPECT_NE(text.out.find("enx00e04c680001 \"USB 10/100/1000 LAN\": not counted (overridden; "
+                            "automatically wired"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("docker0: not counted (virtual"), std::string::npos) << text.out;
+    auto doc = nlohmann::json::parse(run("--interfaces --json").out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded());
+    EXPECT_EQ(doc["interfaces"][3]["override"], "ignore");
+    EXPECT_EQ(doc["interfaces"][5]["override"], "automatic");
+
+    // A policy the agent would refuse is refused here too, and says so.
+    ASSERT_EQ(::chown(dir.file("policy.plist").c_str(), 65534, 65534), 0);
+    ProgramRun refused = run("--interfaces");
+    ASSERT_EQ(refused.status, 0) << refused.err;
+    EXPECT_NE(refused.out.find("docker0: wired (overridden;"), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("enx00e04c680001 \"USB 10/100/1000 LAN\": wired (hardware"),
+              std::string::npos)
+        << refused.out;
+    EXPECT_NE(refused.err.find("is ignored: it is owned by uid 65534, not by root"),
+              std::string::npos)
+        << refused.err;
 }
 
 TEST_F(InspectorEndToEndTest, StatusReadsTodaysFiguresAndSkipsDamagedLines) {

@@ -8,9 +8,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
 
+#include "platform/foundation/Text.h"
 #include "tests/support/app_TestSupport.h"
 
 namespace ww::test {
@@ -118,7 +122,8 @@ TEST_F(JournalAuditEndToEndTest, EachEventIsOneStructuredEntry) {
     auto entries = runWithPolicy({{"selectedInterfaceOption", plist::Value::string("1")},
                                   {"AuditToJournal", plist::Value::boolean(true)}},
                                  simWifi(true, true));
-    ASSERT_EQ(entries.size(), 2u) << readFile(dir.file("err"));
+    // Wired and Wi-Fi were both up until the rule acted: one exposure too.
+    ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
     for (const Entry& e : entries) {
         EXPECT_EQ(e.at("SYSLOG_IDENTIFIER"), "wirewatch");
         EXPECT_EQ(e.at("PRIORITY"), "5");
@@ -127,6 +132,38 @@ TEST_F(JournalAuditEndToEndTest, EachEventIsOneStructuredEntry) {
         EXPECT_EQ(e.at("WIREWATCH_DRY_RUN"), "0");
         EXPECT_EQ(e.count("WIREWATCH_ERROR"), 0u);
     }
+    auto exposure = std::find_if(entries.begin(), entries.end(), [](const Entry& e) {
+        return e.at("WIREWATCH_EVENT") == "exposure";
+    });
+    ASSERT_NE(exposure, entries.end());
+    const Entry x = *exposure;
+    entries.erase(exposure);
+    EXPECT_EQ(x.at("WIREWATCH_EXPOSURE_ENDED_BY"), "Wi-Fi switched off by the rule");
+    EXPECT_EQ(x.count("WIREWATCH_INTERFACE"), 0u);
+    // Times in UTC to the millisecond, the length to the millisecond, and
+    // the same figures the daily file keeps.
+    const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+    EXPECT_TRUE(std::regex_match(x.at("WIREWATCH_EXPOSURE_START"), iso))
+        << x.at("WIREWATCH_EXPOSURE_START");
+    EXPECT_TRUE(std::regex_match(x.at("WIREWATCH_EXPOSURE_END"), iso))
+        << x.at("WIREWATCH_EXPOSURE_END");
+    EXPECT_LE(x.at("WIREWATCH_EXPOSURE_START"), x.at("WIREWATCH_EXPOSURE_END"));
+    EXPECT_TRUE(std::regex_match(x.at("WIREWATCH_EXPOSURE_SECONDS"), std::regex(R"(\d+\.\d{3})")));
+    EXPECT_TRUE(x.at("WIREWATCH_EXPOSURE_START_FROM_CHANGE") == "0" ||
+                x.at("WIREWATCH_EXPOSURE_START_FROM_CHANGE") == "1");
+    EXPECT_EQ(x.at("MESSAGE"), "Wired link and Wi-Fi both up for " +
+                                   x.at("WIREWATCH_EXPOSURE_SECONDS") +
+                                   " s, until: Wi-Fi switched off by the rule");
+    const std::string daily = readFile(dir.file("logs") + "/exposure-audit.jsonl");
+    auto days = text::split(daily, '\n');
+    ASSERT_GE(days.size(), 1u);
+    auto day = nlohmann::json::parse(days[0], nullptr, false);
+    ASSERT_FALSE(day.is_discarded()) << days[0];
+    ASSERT_EQ(day["intervals"].size(), 1u);
+    EXPECT_EQ(day["intervals"][0]["start"], x.at("WIREWATCH_EXPOSURE_START"));
+    EXPECT_EQ(day["intervals"][0]["end"], x.at("WIREWATCH_EXPOSURE_END"));
+
+    ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].at("WIREWATCH_EVENT"), "policy-applied");
     EXPECT_EQ(entries[0].at("WIREWATCH_INTERFACE"), "");
     EXPECT_EQ(entries[0].at("MESSAGE"), "Policy " + dir.file("policy.plist") +
@@ -142,12 +179,15 @@ TEST_F(JournalAuditEndToEndTest, ARefusedActionCarriesItsReasonByteForByte) {
     auto entries = runWithPolicy({{"AuditToJournal", plist::Value::boolean(true)},
                                   {"selectedInterfaceOption", plist::Value::integer(1)}},
                                  sim);
-    ASSERT_EQ(entries.size(), 2u) << readFile(dir.file("err"));
+    // The refused action ends no exposure: the agent stops with it still open.
+    ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
     const Entry& e = entries[1];
     EXPECT_EQ(e.at("WIREWATCH_EVENT"), "wifi-switched-off");
     EXPECT_EQ(e.at("PRIORITY"), "3");
     EXPECT_EQ(e.at("WIREWATCH_ERROR"), "refused by\nthe radio");  // sent in the binary form
     EXPECT_EQ(e.at("MESSAGE"), "Wi-Fi could not be switched off: refused by\nthe radio");
+    EXPECT_EQ(entries[2].at("WIREWATCH_EVENT"), "exposure");
+    EXPECT_EQ(entries[2].at("WIREWATCH_EXPOSURE_ENDED_BY"), "agent stopped");
 }
 
 TEST_F(JournalAuditEndToEndTest, NothingReachesTheJournalUnlessThePolicyAsks) {

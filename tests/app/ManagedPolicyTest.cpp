@@ -159,6 +159,18 @@ TEST(ManagedPolicyTest, ADamagedPolicyKeepsTheLastGoodOne) {
          "ExitPasswordHash must be an argon2id hash"},
         {plist::toXml(plist::Value::dictionary({{"EXIT_PASSWORD", plist::Value::string("abc")}})),
          "EXIT_PASSWORD is not a policy key"},
+        {plist::toXml(
+             plist::Value::dictionary({{"InterfaceOverrides", plist::Value::string("docker0")}})),
+         "InterfaceOverrides must be a dictionary"},
+        {plist::toXml(plist::Value::dictionary(
+             {{"InterfaceOverrides",
+               plist::Value::dictionary({{"docker0", plist::Value::string("ignore")},
+                                         {"tun0", plist::Value::string("Wired")}})}})),
+         "InterfaceOverrides: tun0 must be \"wired\" or \"ignore\""},
+        {plist::toXml(plist::Value::dictionary({{"FlapLimit", plist::Value::string("three")}})),
+         "FlapLimit must be a whole number"},
+        {plist::toXml(plist::Value::dictionary({{"NotifyWiFiCut", plist::Value::integer(1)}})),
+         "NotifyWiFiCut must be a boolean"},
     };
     for (const auto& [bytes, why] : damaged) {
         SCOPED_TRACE(why);
@@ -200,6 +212,14 @@ class RecordingAuditSink : public AuditSink {
         std::lock_guard lock(m_mutex);
         return m_events;
     }
+    void recordExposure(const Exposure& exposure, const AuditContext& context) override {
+        std::lock_guard lock(m_mutex);
+        m_exposures.push_back({exposure, context});
+    }
+    std::vector<std::pair<Exposure, AuditContext>> exposures() {
+        std::lock_guard lock(m_mutex);
+        return m_exposures;
+    }
     std::vector<std::string> names() {
         std::vector<std::string> out;
         for (const auto& [e, c] : events()) out.push_back(agentEventName(e.kind));
@@ -209,6 +229,7 @@ class RecordingAuditSink : public AuditSink {
   private:
     std::mutex m_mutex;
     std::vector<std::pair<AgentEvent, AuditContext>> m_events;
+    std::vector<std::pair<Exposure, AuditContext>> m_exposures;
 };
 
 class PolicyAgentTest : public AgentFixture {
@@ -353,6 +374,44 @@ TEST_F(PolicyAgentTest, AuditEventsFollowTheChangesOnlyWhileThePolicyAsksForThem
     EXPECT_EQ(sink.events().size(), before);
     ASSERT_EQ(delegate->lastCheckActions().size(), 1u);
     EXPECT_TRUE(delegate->lastCheckActions()[0].changed);
+}
+
+TEST_F(PolicyAgentTest, EachExposureIsRecordedWhenItEndsWhileThePolicyAsks) {
+    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("1")},
+                             {"AuditToJournal", plist::Value::boolean(true)}});
+    wired = wireless = true;
+    launchAudited();
+    runCheck();
+    auto exposures = sink.exposures();
+    ASSERT_EQ(exposures.size(), 1u);
+    EXPECT_EQ(exposures[0].first.endedBy, "Wi-Fi switched off by the rule");
+    EXPECT_GE(exposures[0].first.seconds, 0.0);
+    EXPECT_LE(exposures[0].first.start, exposures[0].first.end);
+    EXPECT_EQ(exposures[0].second.rule, "1");
+    EXPECT_EQ(exposures[0].second.ruleSource, "policy");
+
+    // No rule: the exposure lasts until the wired link goes; without
+    // AuditToJournal it is measured but not recorded.
+    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("-1")}});
+    runCheck();
+    EXPECT_TRUE(delegate->protection().audit().isOpen());
+    wired = false;
+    runCheck();
+    EXPECT_FALSE(delegate->protection().audit().isOpen());
+    EXPECT_EQ(sink.exposures().size(), 1u);
+    EXPECT_EQ(delegate->protection().audit().today().exposures, 2);
+
+    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("-1")},
+                             {"AuditToJournal", plist::Value::boolean(true)}});
+    wired = true;
+    runCheck();
+    EXPECT_EQ(sink.exposures().size(), 1u);  // still open
+    wired = false;
+    runCheck();
+    exposures = sink.exposures();
+    ASSERT_EQ(exposures.size(), 2u);
+    EXPECT_EQ(exposures[1].first.endedBy, "wired link gone");
+    EXPECT_EQ(exposures[1].second.rule, "-1");
 }
 
 TEST(ExitPasswordHashTest, HashesVerifyOnlyTheirOwnPassword) {

@@ -397,5 +397,32 @@ TEST(AgentNotifications, RateLimitPerKindPreferencesAndFailures) {
     EXPECT_FALSE(none.post(NotificationKind::WiFiCut, "nobody", "listens"));
 }
 
+TEST_F(ProtectionFeaturesTest, TheAboutWindowShowsTodaysExposuresAndFollowsThemWhileOpen) {
+    setPref("selectedInterfaceOption", "-1");
+    launch();
+    delegate->openAboutPanel();
+    EXPECT_EQ(shell.appAuditText.stringValue(), "0 exposures today");
+
+    // No rule: both up for 1.5 s, until the wired link goes.
+    wired = wireless = true;
+    checkNow();
+    EXPECT_EQ(shell.appAuditText.stringValue(), "0 exposures today");  // still open
+    manual.advance(1500ms);
+    wired = false;
+    checkNow();
+    EXPECT_EQ(shell.appAuditText.stringValue(), "1 exposure today, longest 1.50 s");
+
+    // Closed, it is brought up to date when it opens again.
+    shell.aboutWindow.close();
+    wired = true;
+    checkNow();
+    manual.advance(250ms);
+    wired = false;
+    checkNow();
+    EXPECT_EQ(shell.appAuditText.stringValue(), "1 exposure today, longest 1.50 s");
+    delegate->openAboutPanel();
+    EXPECT_EQ(shell.appAuditText.stringValue(), "2 exposures today, longest 1.50 s");
+}
+
 }  // namespace
 }  // namespace ww::test

@@ -153,6 +153,7 @@ class QtFaceTest : public QObject {
     void settingsTabRulesWithoutAnItemShowNoRule();
     void settingsTabKeepsTheLoginItem();
     void lockedKeysDisableTheirControls();
+    void notificationBoxesWriteTheirKindAndLock();
     void menuGroupsSwitchOnTheRealActions();
     void iconSwitchesInOrderAndShowsTheAlternateWhileOpen();
     void iconsDifferInShapeNotOnlyColour();
@@ -440,6 +441,28 @@ void QtFaceTest::lockedKeysDisableTheirControls() {
     QCOMPARE(a.stored("enableWireless"), std::optional<std::string>("1"));
 }
 
+void QtFaceTest::notificationBoxesWriteTheirKindAndLock() {
+    Agent a({}, [](const std::string& key) { return key == "NotifyFlapDamping"; });
+    QWidget* settings = a.shell.settingsWindow();
+    a.delegate->showHideWindow();
+    auto* cut = a.find<QCheckBox>(settings, "notifyWiFiCut");
+    QVERIFY(cut->isEnabled());
+    QVERIFY(!cut->isChecked());
+    QTest::mouseClick(cut, Qt::LeftButton);
+    QVERIFY(cut->isChecked());
+    QVERIFY(UserDefaults(a.defaults->path()).boolForKey("NotifyWiFiCut"));
+    QVERIFY(!UserDefaults(a.defaults->path()).boolForKey("NotifyWarningState"));
+    QTest::mouseClick(cut, Qt::LeftButton);
+    QVERIFY(!UserDefaults(a.defaults->path()).boolForKey("NotifyWiFiCut"));
+
+    auto* damping = a.find<QCheckBox>(settings, "notifyFlapDamping");
+    QVERIFY(!damping->isEnabled());
+    QCOMPARE(a.find<QLabel>(settings, "notifyFlapDampingNote")->text(),
+             QStringLiteral("Set by your administrator"));
+    QTest::mouseClick(damping, Qt::LeftButton);
+    QVERIFY(!UserDefaults(a.defaults->path()).objectForKey("NotifyFlapDamping"));
+}
+
 void QtFaceTest::menuGroupsSwitchOnTheRealActions() {
     Agent a;
     const WirewatchAppDelegate::InfoItems& items = a.delegate->infoItems();
@@ -580,6 +603,14 @@ void QtFaceTest::aboutWindowShowsVersionAndOpensMail() {
     QVERIFY(about->isVisible());
     QCOMPARE(a.find<QLabel>(about, "appVersion")->text(), QStringLiteral("Version 1.4 (27)"));
     QVERIFY(a.find<QLabel>(about, "appCopyRightText")->text().contains("2031"));
+    QCOMPARE(a.find<QLabel>(about, "appAuditText")->text(), QStringLiteral("0 exposures today"));
+    // An exposure the rule ended: the window, shown again, counts it.
+    ExposureAudit& audit = a.delegate->protection().audit();
+    auto now = std::chrono::steady_clock::now();
+    audit.observe(true, true, now, now);
+    audit.actedOn("Wi-Fi disconnected by the rule");
+    a.delegate->openAboutPanel();
+    QVERIFY(a.find<QLabel>(about, "appAuditText")->text().startsWith("1 exposure today, longest "));
     QVERIFY(!a.find<QLabel>(about, "appIcon")->pixmap().isNull());
     QTest::mouseClick(a.find<QPushButton>(about, "supportEmailButton"), Qt::LeftButton);
     QDesktopServices::unsetUrlHandler("mailto");

@@ -204,6 +204,56 @@ TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
     EXPECT_FALSE(shell.loadOnStartup.isEnabled());
 }
 
+TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolicy) {
+    struct Box {
+        HeadlessButton& button;
+        const char* key;
+    };
+    const Box boxes[] = {{shell.notifyWiFiCut, "NotifyWiFiCut"},
+                         {shell.notifyWarningState, "NotifyWarningState"},
+                         {shell.notifyHotspotDisabled, "NotifyHotspotDisabled"},
+                         {shell.notifyFlapDamping, "NotifyFlapDamping"}};
+    load();
+    for (const Box& b : boxes) {
+        SCOPED_TRACE(b.key);
+        EXPECT_EQ(b.button.state(), 0);
+        EXPECT_FALSE(UserDefaults(store.path()).objectForKey(b.key));  // nothing written on load
+        // Each box writes its own key, and only that one.
+        b.button.setState(1);
+        b.button.performClick();
+        for (const Box& other : boxes) {
+            EXPECT_EQ(UserDefaults(store.path()).boolForKey(other.key), &other == &b) << other.key;
+        }
+        auto stored = UserDefaults(store.path()).objectForKey(b.key);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->type(), plist::Value::Type::Boolean);
+        b.button.setState(0);
+        b.button.performClick();
+        EXPECT_FALSE(UserDefaults(store.path()).boolForKey(b.key));
+    }
+
+    // Stored on, shown on; the policy's value wins and locks the box.
+    store.setObject(plist::Value::boolean(true), "NotifyWarningState");
+    store.setObject(plist::Value::boolean(true), "NotifyWiFiCut");
+    store.synchronize();
+    std::string policyPath = dir.file("policy.plist");
+    plist::Value policy = plist::Value::dictionary();
+    policy.set("NotifyWiFiCut", plist::Value::boolean(true));
+    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
+        policyPath, [](const std::string&) {}, ::getuid()));
+    isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    load();
+    EXPECT_EQ(shell.notifyWarningState.state(), 1);
+    EXPECT_TRUE(shell.notifyWarningState.isEnabled());
+    EXPECT_EQ(shell.notifyWiFiCut.state(), 1);
+    EXPECT_FALSE(shell.notifyWiFiCut.isEnabled());
+    EXPECT_EQ(shell.notifyWiFiCut.note(), "Set by your administrator");
+    shell.notifyWiFiCut.setState(0);
+    shell.notifyWiFiCut.performClick();  // a disabled box ignores the user
+    EXPECT_TRUE(UserDefaults(store.path()).boolForKey("NotifyWiFiCut"));
+}
+
 // The tab over the real autostart folder: our entry comes and goes, other
 // programs' entries stay byte for byte.
 TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
