@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -82,16 +83,13 @@ inline void endChild(pid_t& pid, int sig = SIGTERM) {
     if (pid <= 0) return;
     ::kill(pid, sig);
     ::kill(pid, SIGCONT);  // a stopped child takes its signal only once it runs
+    // A pidfd becomes readable when the child ends: wait on that, not a clock.
     int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    pollfd p{pidfd, POLLIN, 0};
+    if (pidfd < 0 || ::poll(&p, 1, 1000) <= 0) ::kill(pid, SIGKILL);
+    if (pidfd >= 0) ::close(pidfd);
+    ::waitpid(pid, &status, 0);
     pid = -1;
 }
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 namespace ww::linuxwifi {
 
@@ -74,6 +75,22 @@ int readBasic(sd_bus_message* m, char type, T& v) {
     return sd_bus_message_read_basic(m, type, &v);
 }
 
+// One integer of D-Bus type `type`, read as T and kept in the signed or the
+// unsigned member by T's signedness.
+template <typename T>
+int readInteger(sd_bus_message* m, char type, DBusValue& out) {
+    T v = 0;
+    int r = readBasic(m, type, v);
+    if constexpr (std::is_signed_v<T>) {
+        out.kind = DBusValue::Kind::Int;
+        out.integer = v;
+    } else {
+        out.kind = DBusValue::Kind::UInt;
+        out.unsignedInteger = v;
+    }
+    return r;
+}
+
 }  // namespace
 
 int readDBusValue(sd_bus_message* m, DBusValue& out) {
@@ -83,13 +100,8 @@ int readDBusValue(sd_bus_message* m, DBusValue& out) {
     if (r <= 0) return r < 0 ? r : -EBADMSG;
     out = DBusValue{};
     switch (type) {
-        case SD_BUS_TYPE_BYTE: {
-            std::uint8_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::UInt;
-            out.unsignedInteger = v;
-            return r;
-        }
+        case SD_BUS_TYPE_BYTE:
+            return readInteger<std::uint8_t>(m, type, out);
         case SD_BUS_TYPE_BOOLEAN: {
             int v = 0;
             r = readBasic(m, type, v);
@@ -97,49 +109,19 @@ int readDBusValue(sd_bus_message* m, DBusValue& out) {
             out.boolean = v != 0;
             return r;
         }
-        case SD_BUS_TYPE_INT16: {
-            std::int16_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::Int;
-            out.integer = v;
-            return r;
-        }
-        case SD_BUS_TYPE_UINT16: {
-            std::uint16_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::UInt;
-            out.unsignedInteger = v;
-            return r;
-        }
+        case SD_BUS_TYPE_INT16:
+            return readInteger<std::int16_t>(m, type, out);
+        case SD_BUS_TYPE_UINT16:
+            return readInteger<std::uint16_t>(m, type, out);
         case SD_BUS_TYPE_INT32:
-        case SD_BUS_TYPE_UNIX_FD: {
-            std::int32_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::Int;
-            out.integer = v;
-            return r;
-        }
-        case SD_BUS_TYPE_UINT32: {
-            std::uint32_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::UInt;
-            out.unsignedInteger = v;
-            return r;
-        }
-        case SD_BUS_TYPE_INT64: {
-            std::int64_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::Int;
-            out.integer = v;
-            return r;
-        }
-        case SD_BUS_TYPE_UINT64: {
-            std::uint64_t v = 0;
-            r = readBasic(m, type, v);
-            out.kind = DBusValue::Kind::UInt;
-            out.unsignedInteger = v;
-            return r;
-        }
+        case SD_BUS_TYPE_UNIX_FD:
+            return readInteger<std::int32_t>(m, type, out);
+        case SD_BUS_TYPE_UINT32:
+            return readInteger<std::uint32_t>(m, type, out);
+        case SD_BUS_TYPE_INT64:
+            return readInteger<std::int64_t>(m, type, out);
+        case SD_BUS_TYPE_UINT64:
+            return readInteger<std::uint64_t>(m, type, out);
         case SD_BUS_TYPE_DOUBLE: {
             double v = 0;
             r = readBasic(m, type, v);
