@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "discovery/WWUtils.h"
+#include "settings/ManagedExitPassword.h"
 
 namespace ww {
 
@@ -22,15 +22,6 @@ Clock::WallTime fromPlistDate(double d) {
 
 }  // namespace
 
-bool isExitPasswordSet(UserDefaults& store) {
-    return WWUtils::hasValue(store.stringForKey("EXIT_PASSWORD"));
-}
-
-bool isExitPassword(UserDefaults& store, const std::string& typed) {
-    auto stored = store.stringForKey("EXIT_PASSWORD");
-    return WWUtils::hasValue(stored) && *stored == typed;
-}
-
 std::string localClockTime(Clock::WallTime t) {
     std::time_t secs = std::chrono::system_clock::to_time_t(t);
     std::tm tm{};
@@ -40,14 +31,16 @@ std::string localClockTime(Clock::WallTime t) {
     return buf;
 }
 
-bool ProtectionPause::needsPassword() const { return isExitPasswordSet(m_store); }
+// The same gate as quitting: the administrator's password when the policy
+// sets one, else the user's.
+bool ProtectionPause::needsPassword() const { return exitpassword::isExitGuarded(m_store); }
 
 ProtectionPause::Result ProtectionPause::pause(std::chrono::seconds duration,
                                                const std::optional<std::string>& password) {
     if (isRuleLocked()) return Result::LockedByPolicy;
     if (needsPassword()) {
         if (!password) return Result::PasswordNeeded;
-        if (!isExitPassword(m_store, *password)) return Result::WrongPassword;
+        if (!exitpassword::opensExitGate(m_store, *password)) return Result::WrongPassword;
     }
     m_store.setObject(plist::Value::date(toPlistDate(m_clock.wallNow() + duration)), kKey);
     m_store.synchronize();

@@ -54,11 +54,6 @@ class ProtectionPause {
     std::function<bool()> m_ruleLocked;
 };
 
-// The exit password as the quit gate checks it: set when the stored text is
-// non-empty; a typed text matches when it is exactly the stored one.
-bool isExitPasswordSet(UserDefaults& store);
-bool isExitPassword(UserDefaults& store, const std::string& typed);
-
 // "14:35" in local time.
 std::string localClockTime(Clock::WallTime t);
 

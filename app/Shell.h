@@ -14,7 +14,7 @@ namespace ww {
 // but the main-thread ones are called on the main thread.
 
 class MenuItem {
-public:
+  public:
     virtual ~MenuItem() = default;
     virtual void setHidden(bool hidden) = 0;
     virtual bool isHidden() const = 0;
@@ -22,21 +22,32 @@ public:
     // application colour `colorName`, or the label colour when it is empty.
     virtual void setAttributedTitle(const std::string& text, const std::string& colorName) = 0;
     virtual std::string title() const = 0;
+    // Items with an action start enabled; a disabled item ignores the user.
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool isEnabled() const = 0;
+    // A check mark beside the title (the choice in force among its siblings).
+    virtual void setChecked(bool checked) = 0;
+    virtual bool isChecked() const = 0;
 };
 
 class Menu {
-public:
+  public:
     virtual ~Menu() = default;
     // An item whose action runs on the main thread when chosen. Items with an
     // action are enabled; without one they are drawn disabled.
     virtual MenuItem* addItem(const std::string& title, std::function<void()> action) = 0;
     virtual void addSeparator() = 0;
+    // An item that opens a submenu; the submenu belongs to this menu and lives
+    // until removeAllItems or the menu's end.
+    virtual Menu* addSubmenu(const std::string& title) = 0;
+    // Empties the menu, submenus included (for lists that are rebuilt).
+    virtual void removeAllItems() = 0;
     // The menu delegate's "will open": runs on the main thread before the menu shows.
     virtual void setWillOpenHandler(std::function<void()> handler) = 0;
 };
 
 class StatusItem {
-public:
+  public:
     virtual ~StatusItem() = default;
     virtual void setMenu(Menu* menu) = 0;
     // Images by resource name ("ww-menubar.tif"), marked as template images.
@@ -47,7 +58,7 @@ public:
 };
 
 class Window {
-public:
+  public:
     virtual ~Window() = default;
     virtual void makeKeyAndOrderFront() = 0;
     virtual void close() = 0;
@@ -57,7 +68,7 @@ public:
 
 // What buttons, check boxes and pop-up buttons share.
 class Control {
-public:
+  public:
     virtual ~Control() = default;
     virtual void setEnabled(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
@@ -71,7 +82,7 @@ public:
 
 // A push button or a check box.
 class Button : public Control {
-public:
+  public:
     virtual std::int64_t tag() const = 0;
     virtual void setTag(std::int64_t tag) = 0;
     virtual std::string title() const = 0;
@@ -83,7 +94,7 @@ public:
 
 // A pop-up button: a list of titled items, each with a tag, one selected.
 class PopUpButton : public Control {
-public:
+  public:
     virtual int numberOfItems() const = 0;
     // The selected item's index, or -1 when none is selected.
     virtual int indexOfSelectedItem() const = 0;
@@ -94,7 +105,7 @@ public:
 };
 
 class TextField {
-public:
+  public:
     virtual ~TextField() = default;
     virtual std::string stringValue() const = 0;
     virtual void setStringValue(const std::string& text) = 0;
@@ -106,7 +117,7 @@ public:
 enum class TerminateReply { Cancel, Now };
 
 class ApplicationDelegate {
-public:
+  public:
     virtual ~ApplicationDelegate() = default;
     virtual TerminateReply applicationShouldTerminate() = 0;
 };
@@ -137,6 +148,9 @@ struct WindowResources {
     Button* notifyWarningState = nullptr;
     Button* notifyHotspotDisabled = nullptr;
     Button* notifyFlapDamping = nullptr;
+    // The window that asks for the exit password before protection is paused.
+    Window* pausePasswordWindow = nullptr;
+    TextField* pausePasswordField = nullptr;
     // The About window: the version and rights lines (read-only fields) and the
     // support e-mail link.
     TextField* appVersion = nullptr;
@@ -147,7 +161,7 @@ struct WindowResources {
 };
 
 class Shell {
-public:
+  public:
     virtual ~Shell() = default;
 
     // An item in the system status bar for the life of the process (length -1:

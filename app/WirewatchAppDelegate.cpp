@@ -75,9 +75,9 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
                 } else if (!result.ok()) {
                     e.error = "error " + std::to_string(result.code);
                 }
-                e.message = e.ok ? "Personal hotspot shared over USB shut off"
-                                 : "Personal hotspot shared over USB could not be shut off: " +
-                                       *e.error;
+                e.message =
+                    e.ok ? "Personal hotspot shared over USB shut off"
+                         : "Personal hotspot shared over USB could not be shut off: " + *e.error;
                 emitEvent(std::move(e));
                 if (result.ok()) {
                     m_protection->notifications().post(
@@ -93,8 +93,21 @@ WirewatchAppDelegate::WirewatchAppDelegate(Shell& shell, UserDefaults& defaults,
     loadStatusMenu();
     WindowResources& r = m_shell.resources();
     if (r.exitPasswordWindow && r.exitPasswordField) {
-        m_exitPasswordWindow =
-            std::make_unique<ExitPasswordWindow>(*r.exitPasswordWindow, *r.exitPasswordField, m_store);
+        m_exitPasswordWindow = std::make_unique<ExitPasswordWindow>(*r.exitPasswordWindow,
+                                                                    *r.exitPasswordField, m_store);
+    }
+    if (r.pausePasswordWindow && r.pausePasswordField) {
+        m_pausePasswordWindow = std::make_unique<ExitPasswordWindow>(
+            *r.pausePasswordWindow, *r.pausePasswordField, m_store);
+        m_pausePasswordWindow->setExtendedDelegate([this] {
+            TextField& field = m_pausePasswordWindow->passwordField();
+            std::string typed = field.stringValue();
+            // Left empty, so that the next pause asks afresh.
+            field.setStringValue("");
+            m_pausePasswordWindow->window().close();
+            if (m_pendingPause.count() > 0) pauseProtection(m_pendingPause, typed);
+            m_pendingPause = std::chrono::seconds(0);
+        });
     }
     m_shell.setApplicationDelegate(this);
 }
@@ -141,6 +154,15 @@ void WirewatchAppDelegate::loadStatusMenu() {
     for (MenuItem* wired : {m_items.ipAddress, m_items.macAddress, m_items.interfaceName}) {
         wired->setHidden(true);
     }
+    menu.addSeparator();
+    m_interfacesMenu = menu.addSubmenu("Interfaces");
+    m_interfacesMenu->addItem("No check has run yet", nullptr);
+    using namespace std::chrono_literals;
+    m_pauseItems[0] =
+        menu.addItem("Pause protection for 15 minutes", [this] { pauseFromMenu(15min); });
+    m_pauseItems[1] = menu.addItem("Pause protection for 1 hour", [this] { pauseFromMenu(1h); });
+    m_resumeItem = menu.addItem("Resume", [this] { resumeProtection(); });
+    m_resumeItem->setHidden(true);
     menu.addSeparator();
     menu.addItem("Settings…", [this] { showHideWindow(); });
     menu.addItem("About Wirewatch", [this] { openAboutPanel(); });
@@ -225,8 +247,9 @@ void WirewatchAppDelegate::setupUserPreferences() {
     if (defaults) {
         m_store.registerDefaults(*defaults->dictionaryValue());
     } else {
-        std::fprintf(stderr, "Wirewatch: the Defaults resource %s could not be read (%s); using "
-                             "the built-in defaults.\n",
+        std::fprintf(stderr,
+                     "Wirewatch: the Defaults resource %s could not be read (%s); using "
+                     "the built-in defaults.\n",
                      m_config.defaultsResourcePath.c_str(), why.c_str());
         m_store.registerDefaults(builtInDefaults());
     }
@@ -242,7 +265,8 @@ void WirewatchAppDelegate::setupDDLogger() {
         manager->setMaximumNumberOfLogFiles(7);
         DDLog::addLogger(m_fileLogger);
     }
-    WWLogInfo("---------------------------------------------------------------------------------------");
+    WWLogInfo(
+        "---------------------------------------------------------------------------------------");
     WWLogInfo("Starting Wirewatch Version %@.%@", m_config.shortVersion, m_config.buildVersion);
     WWLogInfo("OS Version %@", WWUtils::GetOSVersionString());
 }
@@ -346,7 +370,8 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     }
     // The rule and where it came from, in one read.
     SettingSource source = SettingSource::None;
-    std::optional<plist::Value> ruleValue = m_store.objectForKey("selectedInterfaceOption", &source);
+    std::optional<plist::Value> ruleValue =
+        m_store.objectForKey("selectedInterfaceOption", &source);
     std::int64_t rule = ruleValue ? integerValueOf(*ruleValue) : 0;
     {
         std::lock_guard lock(m_eventsMutex);
@@ -392,7 +417,9 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
     std::optional<std::string> error;
 
     auto disconnectWiFi = [&] {
-        WWLogErrorIn(kCheckFn, "AppDelegate: disconnecting wireless as wired is connected, rule is configured to do so.. ");
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: disconnecting wireless as wired is connected, rule is "
+                     "configured to do so.. ");
         if (m_isChanged) {
             powerChange(iface, true, &error, "before disconnecting it");
             m_isChanged = false;
@@ -418,45 +445,64 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
     };
 
     if (wired && wireless) {
-        WWLogErrorIn(kCheckFn, "AppDelegate: both wireless and wired are connected on system, applying rule....");
+        WWLogErrorIn(
+            kCheckFn,
+            "AppDelegate: both wireless and wired are connected on system, applying rule....");
         m_shouldShowWiFiInfo = true;
         if (rule == 0) {
             disconnectWiFi();
             showRuleIcon(kNormalIcon, nullptr);
         } else if (rule == 1) {
             m_isChanged = true;
-            WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
+            WWLogErrorIn(kCheckFn,
+                         "AppDelegate: disabling wireless as wired is connected, rule is "
+                         "configured to do so.. ");
             powerOffWiFi();
             showRuleIcon(kNormalIcon, nullptr);
         } else {
-            WWLogErrorIn(kCheckFn, "AppDelegate: both wired & wireless are connected, and no rule is configured...");
-            showRuleIcon(kWarningIcon, "a wired link and Wi-Fi are both up and no rule is configured");
+            WWLogErrorIn(
+                kCheckFn,
+                "AppDelegate: both wired & wireless are connected, and no rule is configured...");
+            showRuleIcon(kWarningIcon,
+                         "a wired link and Wi-Fi are both up and no rule is configured");
         }
     } else if (wired) {
-        WWLogErrorIn(kCheckFn, "AppDelegate: only wired are connected on system, applying rule....");
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: only wired are connected on system, applying rule....");
         if (rule == 0) {
             disconnectWiFi();
             m_shouldShowWiFiInfo = false;
             showRuleIcon(kNormalIcon, nullptr);
         } else if (rule == 1) {
-            WWLogErrorIn(kCheckFn, "AppDelegate: disabling wireless as wired is connected, rule is configured to do so.. ");
+            WWLogErrorIn(kCheckFn,
+                         "AppDelegate: disabling wireless as wired is connected, rule is "
+                         "configured to do so.. ");
             m_isChanged = true;
             powerOffWiFi();
             m_shouldShowWiFiInfo = false;
             showRuleIcon(kNormalIcon, nullptr);
         } else {
-            WWLogErrorIn(kCheckFn, "AppDelegate: only connected via wired and no rule is configured...");
+            WWLogErrorIn(kCheckFn,
+                         "AppDelegate: only connected via wired and no rule is configured...");
             m_shouldShowWiFiInfo = false;
             showRuleIcon(kWarningIcon, "a wired link is up and no rule is configured");
         }
     } else if (wireless) {
-        WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
-        WWLogErrorIn(kCheckFn, "AppDelegate: system is connected via wifi only so no rule will be executed......");
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: system is not connected via wired may be wifi or hotspot, "
+                     "applying rule....");
+        WWLogErrorIn(
+            kCheckFn,
+            "AppDelegate: system is connected via wifi only so no rule will be executed......");
         m_shouldShowWiFiInfo = true;
         showRuleIcon(kNormalIcon, nullptr);
     } else {
-        WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wired may be wifi or hotspot, applying rule....");
-        WWLogErrorIn(kCheckFn, "AppDelegate: system is not connected via wireless and checking if wireless needs to be enabled..");
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: system is not connected via wired may be wifi or hotspot, "
+                     "applying rule....");
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: system is not connected via wireless and checking if wireless "
+                     "needs to be enabled..");
         if (m_store.integerForKey("enableWireless") == 1) {
             // Flap damping may hold Wi-Fi off; it never holds it on.
             if (m_protection->mayRestore()) {
@@ -470,7 +516,9 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
             m_shouldShowWiFiInfo = true;
             showRuleIcon(kNormalIcon, nullptr);
         } else if (m_store.integerForKey("enableWireless") == 0) {
-            WWLogInfoIn(kCheckFn, "AppDelegate: no connectivity to internet and user havent' selected to enable wireless so nothing to do..");
+            WWLogInfoIn(kCheckFn,
+                        "AppDelegate: no connectivity to internet and user havent' selected to "
+                        "enable wireless so nothing to do..");
             m_shouldShowWiFiInfo = true;
             showRuleIcon(kWarningIcon, "nothing is connected and Wi-Fi is not to be switched on");
         }
@@ -488,9 +536,9 @@ bool WirewatchAppDelegate::powerChange(const CWInterfacePtr& iface, bool on,
     e.ok = ok;
     e.changed = ok && before != on;
     if (!ok) e.error = error && *error ? **error : std::string("the interface gave no reason");
-    e.message = ok ? std::string("Wi-Fi switched ") + (on ? "on " : "off ") + why
-                   : std::string("Wi-Fi could not be switched ") + (on ? "on" : "off") + ": " +
-                         *e.error;
+    e.message =
+        ok ? std::string("Wi-Fi switched ") + (on ? "on " : "off ") + why
+           : std::string("Wi-Fi could not be switched ") + (on ? "on" : "off") + ": " + *e.error;
     emitEvent(std::move(e));
     return ok;
 }
@@ -543,7 +591,8 @@ void WirewatchAppDelegate::emitEvent(AgentEvent event) {
             audit = event.changed;
             if (audit) m_lastAuditedFailure.clear();
         } else {
-            std::string key = std::string(agentEventName(event.kind)) + "|" + event.error.value_or("");
+            std::string key =
+                std::string(agentEventName(event.kind)) + "|" + event.error.value_or("");
             audit = key != m_lastAuditedFailure;
             m_lastAuditedFailure = key;
         }
@@ -595,7 +644,8 @@ CheckReport WirewatchAppDelegate::checkReport() {
         r.actions = m_checkActions;
         r.wifi = m_wifiReport;
     }
-    r.enableWireless = {m_store.integerForKey("enableWireless"), m_store.sourceForKey("enableWireless")};
+    r.enableWireless = {m_store.integerForKey("enableWireless"),
+                        m_store.sourceForKey("enableWireless")};
     r.hotspotShutOff = m_store.boolForKey("DisableUSBConnectedPersonalHotspot");
     r.hotspotShutOffSource = m_store.sourceForKey("DisableUSBConnectedPersonalHotspot");
     r.showsWiFi = m_shouldShowWiFiInfo;
@@ -603,10 +653,10 @@ CheckReport WirewatchAppDelegate::checkReport() {
     r.wired.displayName = m_state.unknonInterfaceName.get();
     r.wired.ipAddress = lineValue(m_state.unknownInterfaceIP.get(), "IP address: ");
     r.wired.macAddress = lineValue(m_state.ethernetMacAddress.get(), "MAC address: ");
-    for (MenuItem* item : {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
-                           m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode,
-                           m_items.txRate, m_items.ipAddress, m_items.macAddress,
-                           m_items.interfaceName}) {
+    for (MenuItem* item :
+         {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
+          m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode, m_items.txRate,
+          m_items.ipAddress, m_items.macAddress, m_items.interfaceName}) {
         if (!item->isHidden()) r.menu.push_back(item->title());
     }
     if (std::shared_ptr<ManagedPolicy> policy = m_store.managedPolicy()) {
@@ -631,15 +681,16 @@ void WirewatchAppDelegate::setMenubarStatusImageTo(const std::string& baseName) 
 }
 
 void WirewatchAppDelegate::menuWillOpen() {
+    updateBeyondItems();
     m_shell.mainThread().post([this] {
         if (!m_isRunning) checkInterfaceStatus();
     });
 }
 
 void WirewatchAppDelegate::showHideMenuItems(bool hideWifiItems) {
-    for (MenuItem* item : {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
-                           m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode,
-                           m_items.txRate}) {
+    for (MenuItem* item :
+         {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
+          m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode, m_items.txRate}) {
         item->setHidden(hideWifiItems);
     }
     for (MenuItem* item : {m_items.ipAddress, m_items.macAddress, m_items.interfaceName}) {
@@ -680,6 +731,7 @@ void WirewatchAppDelegate::updateInterfaceInfo() {
     }
     m_isRunning = false;
     m_store.synchronize();
+    updateBeyondItems();
     // An About window left open keeps today's figures current.
     if (Window* about = m_shell.resources().aboutWindow; about && about->isVisible()) {
         showAuditLine();
@@ -735,12 +787,105 @@ ProtectionPause::Result WirewatchAppDelegate::pauseProtection(
     std::chrono::seconds duration, const std::optional<std::string>& password) {
     auto result = m_protection->pause().pause(duration, password);
     if (result == ProtectionPause::Result::Done) scheduledCheck();
+    updateBeyondItems();
     return result;
 }
 
 void WirewatchAppDelegate::resumeProtection() {
     m_protection->pause().resume();
     scheduledCheck();
+    updateBeyondItems();
+}
+
+void WirewatchAppDelegate::pauseFromMenu(std::chrono::seconds duration) {
+    ProtectionPause& pause = m_protection->pause();
+    if (pause.isRuleLocked()) {
+        // The item is disabled then; a policy that arrived since it was drawn
+        // still wins.
+        updateBeyondItems();
+        return;
+    }
+    if (pause.needsPassword() && m_pausePasswordWindow) {
+        m_pendingPause = duration;
+        m_pausePasswordWindow->passwordField().setStringValue("");
+        m_shell.activateIgnoringOtherApps();
+        m_pausePasswordWindow->window().makeKeyAndOrderFront();
+        return;
+    }
+    pauseProtection(duration, std::nullopt);
+}
+
+bool WirewatchAppDelegate::setInterfaceOverride(const std::string& name, InterfaceOverride choice) {
+    constexpr const char* kKey = "InterfaceOverrides";
+    if (m_store.isManaged(kKey)) return false;
+    // Only the user's own dictionary is edited; entries it holds that this
+    // agent does not understand are kept as they are.
+    plist::Value overrides = plist::Value::dictionary();
+    if (auto stored = m_store.objectForKey(kKey); stored && stored->isDictionary()) {
+        overrides = *stored;
+    }
+    plist::Value::Dictionary& entries = *overrides.dictionaryValue();
+    if (choice == InterfaceOverride::Automatic) {
+        entries.erase(name);
+    } else {
+        entries[name] = plist::Value::string(interfaceOverrideName(choice));
+    }
+    if (entries.empty()) {
+        m_store.removeObjectForKey(kKey);
+    } else {
+        m_store.setObject(overrides, kKey);
+    }
+    m_store.synchronize();
+    WWLogInfo("Interface %@ set to %@ from the menu", text::singleLine(name),
+              interfaceOverrideName(choice));
+    scheduledCheck();
+    return true;
+}
+
+void WirewatchAppDelegate::updateBeyondItems() {
+    ProtectionPause& pause = m_protection->pause();
+    const bool locked = pause.isRuleLocked();
+    for (MenuItem* item : m_pauseItems) {
+        if (item) item->setEnabled(!locked);
+    }
+    if (m_resumeItem) m_resumeItem->setHidden(!pause.isPaused());
+
+    if (!m_interfacesMenu) return;
+    InterfaceReports reports = m_state.interfaceReports();
+    const bool overridesLocked = m_store.isManaged("InterfaceOverrides");
+    std::vector<std::string> shown;
+    for (const InterfaceReport& r : reports) {
+        shown.push_back(inspectorLine(r) + '\n' + interfaceOverrideName(r.override));
+    }
+    shown.push_back(overridesLocked ? "locked" : "open");
+    if (shown == m_interfacesShown) return;
+    m_interfacesShown = shown;
+
+    Menu& menu = *m_interfacesMenu;
+    menu.removeAllItems();
+    if (reports.empty()) {
+        menu.addItem("No interfaces seen", nullptr);
+        return;
+    }
+    for (const InterfaceReport& r : reports) {
+        Menu* choices = menu.addSubmenu(inspectorLine(r));
+        static constexpr std::pair<const char*, InterfaceOverride> kChoices[] = {
+            {"Count as wired", InterfaceOverride::Wired},
+            {"Ignore", InterfaceOverride::Ignore},
+            {"Automatic", InterfaceOverride::Automatic},
+        };
+        for (const auto& [title, choice] : kChoices) {
+            MenuItem* item = choices->addItem(title, [this, name = r.name, choice = choice] {
+                setInterfaceOverride(name, choice);
+            });
+            item->setChecked(r.override == choice);
+            item->setEnabled(!overridesLocked);
+        }
+    }
+    if (overridesLocked) {
+        menu.addSeparator();
+        menu.addItem("Set by your organisation's policy", nullptr);
+    }
 }
 
 void WirewatchAppDelegate::applicationWillTerminate() { m_protection->audit().agentStopping(); }
@@ -803,10 +948,10 @@ void WirewatchAppDelegate::updateWiredItems() {
 
 std::string WirewatchAppDelegate::menuReport() const {
     std::string out = "icon: " + m_iconBaseName + "\n";
-    for (MenuItem* item : {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
-                           m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode,
-                           m_items.txRate, m_items.ipAddress, m_items.macAddress,
-                           m_items.interfaceName}) {
+    for (MenuItem* item :
+         {m_items.ssid, m_items.bssid, m_items.rssi, m_items.noise, m_items.channel,
+          m_items.mcsIndex, m_items.security, m_items.opMode, m_items.phyMode, m_items.txRate,
+          m_items.ipAddress, m_items.macAddress, m_items.interfaceName}) {
         // One line per item, whatever a network calls itself: scripts read this.
         if (!item->isHidden()) out += text::singleLine(item->title()) + "\n";
     }

@@ -21,6 +21,7 @@
 #include "app/UserDefaults.h"
 #include "app/WiFiInterface.h"
 #include "discovery/CommandTable.h"
+#include "discovery/InterfaceInspector.h"
 #include "discovery/NetworkState.h"
 #include "platform/dispatch/Timer.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -75,7 +76,7 @@ struct AgentConfig {
 // The application delegate: owns the run from launch to exit, the status item
 // and its menu, the check cycle and the state shared between its steps.
 class WirewatchAppDelegate : public ApplicationDelegate {
-public:
+  public:
     static constexpr const char* kNormalIcon = "ww-menubar";
     static constexpr const char* kWarningIcon = "ww-warning-menubar";
 
@@ -138,7 +139,9 @@ public:
     std::vector<AgentEvent> lastCheckActions() const;
 
     // Runs on the main thread at the end of every details refresh.
-    void setCheckFinishedHandler(std::function<void()> handler) { m_checkFinished = std::move(handler); }
+    void setCheckFinishedHandler(std::function<void()> handler) {
+        m_checkFinished = std::move(handler);
+    }
 
     // Waits until the running check has finished and then ends the check
     // thread (shutdown; the next check starts it again); false when the check
@@ -151,6 +154,17 @@ public:
     ProtectionPause::Result pauseProtection(std::chrono::seconds duration,
                                             const std::optional<std::string>& password);
     void resumeProtection();
+    // The menu's pause items: pauses at once, or asks for the exit password
+    // first when one is set (the pause follows the moment it is typed).
+    void pauseFromMenu(std::chrono::seconds duration);
+    // The inspector submenu's choices: stores the user's word on one
+    // interface ("InterfaceOverrides"; Automatic removes it) and checks at
+    // once. False, and nothing stored, while the policy holds the key.
+    bool setInterfaceOverride(const std::string& name, InterfaceOverride choice);
+    // The "Interfaces" submenu and the pause items follow the last check, the
+    // policy and the pause.
+    void updateBeyondItems();
+    Menu* interfacesMenu() const { return m_interfacesMenu; }
     ProtectionFeatures& protection() { return *m_protection; }
     // The agent is about to exit: an open exposure ends now.
     void applicationWillTerminate();
@@ -203,6 +217,15 @@ public:
     std::string m_iconBaseName;
     std::shared_ptr<DDFileLogger> m_fileLogger;
     std::unique_ptr<ExitPasswordWindow> m_exitPasswordWindow;
+    // The same gate in front of a pause; the pause chosen waits here.
+    std::unique_ptr<ExitPasswordWindow> m_pausePasswordWindow;
+    std::chrono::seconds m_pendingPause{0};
+    Menu* m_interfacesMenu = nullptr;
+    // What the submenu shows now; rebuilt only when this changes, so that an
+    // open submenu is not torn down under the pointer at every check.
+    std::vector<std::string> m_interfacesShown;
+    MenuItem* m_pauseItems[2] = {nullptr, nullptr};
+    MenuItem* m_resumeItem = nullptr;
     // Kept only to stop it when the delegate goes away: its blocks call us.
     std::shared_ptr<Reachability> m_reachability;
     NotificationCenter::Token m_usbObserver = 0;

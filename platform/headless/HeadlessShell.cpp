@@ -12,13 +12,37 @@ MenuItem* HeadlessMenu::addItem(const std::string& title, std::function<void()> 
     return m_owned.back().get();
 }
 
+Menu* HeadlessMenu::addSubmenu(const std::string& title) {
+    m_submenus.push_back(std::make_unique<HeadlessMenu>());
+    HeadlessMenu* submenu = m_submenus.back().get();
+    m_owned.push_back(std::make_unique<HeadlessMenuItem>(title, [] {}));
+    m_owned.back()->setSubmenu(submenu);
+    m_items.push_back(m_owned.back().get());
+    return submenu;
+}
+
+void HeadlessMenu::removeAllItems() {
+    m_items.clear();
+    m_owned.clear();
+    m_submenus.clear();
+}
+
 std::vector<HeadlessMenuItem*> HeadlessMenu::items() const { return m_items; }
+
+HeadlessMenuItem* HeadlessMenu::item(const std::string& title) const {
+    for (HeadlessMenuItem* i : m_items) {
+        if (i && i->title() == title) return i;
+    }
+    return nullptr;
+}
 
 HeadlessShell::HeadlessShell(dispatch::RunLoop& loop) : m_loop(loop), m_mainThread(loop) {
     m_resources.window = &settingsWindow;
     m_resources.aboutWindow = &aboutWindow;
     m_resources.exitPasswordWindow = &exitPasswordWindow;
     m_resources.exitPasswordField = &exitPasswordField;
+    m_resources.pausePasswordWindow = &pausePasswordWindow;
+    m_resources.pausePasswordField = &pausePasswordField;
     m_resources.setupPasswordWindow = &setupPasswordWindow;
     m_resources.changePasswordWindow = &changePasswordWindow;
     m_resources.setupNewPasswordTextField = &setupNewPasswordTextField;
@@ -59,10 +83,9 @@ void HeadlessShell::terminate() {
 
 void HeadlessShell::addRepeatingTimer(double seconds, std::function<void()> action) {
     m_timerIntervals.push_back(seconds);
-    m_loop.addRepeatingTimer(
-        std::chrono::duration_cast<dispatch::RunLoop::Clock::duration>(
-            std::chrono::duration<double>(seconds)),
-        std::move(action));
+    m_loop.addRepeatingTimer(std::chrono::duration_cast<dispatch::RunLoop::Clock::duration>(
+                                 std::chrono::duration<double>(seconds)),
+                             std::move(action));
 }
 
 }  // namespace ww

@@ -10,12 +10,14 @@
 
 namespace ww {
 
+class HeadlessMenu;
+
 // Controls that keep their state as plain values, for the headless agent,
 // its --once report and tests.
 class HeadlessMenuItem : public MenuItem {
-public:
+  public:
     HeadlessMenuItem(std::string title, std::function<void()> action)
-        : m_title(std::move(title)), m_action(std::move(action)) {}
+        : m_title(std::move(title)), m_action(std::move(action)), m_enabled(bool(m_action)) {}
     void setHidden(bool hidden) override { m_hidden = hidden; }
     bool isHidden() const override { return m_hidden; }
     void setAttributedTitle(const std::string& text, const std::string& colorName) override {
@@ -23,24 +25,38 @@ public:
         m_colorName = colorName;
     }
     std::string title() const override { return m_title; }
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    bool isEnabled() const override { return m_enabled; }
+    void setChecked(bool checked) override { m_checked = checked; }
+    bool isChecked() const override { return m_checked; }
     const std::string& colorName() const { return m_colorName; }
-    bool isEnabled() const { return static_cast<bool>(m_action); }
+    // Simulates the user choosing the item: a disabled or hidden one cannot be.
     void choose() {
-        if (m_action) m_action();
+        if (m_enabled && !m_hidden && m_action) m_action();
     }
+    // The submenu the item opens; none for a plain item.
+    HeadlessMenu* submenu() const { return m_submenu; }
+    void setSubmenu(HeadlessMenu* submenu) { m_submenu = submenu; }
 
-private:
+  private:
     std::string m_title;
     std::function<void()> m_action;
     std::string m_colorName;
+    bool m_enabled;
+    bool m_checked = false;
     bool m_hidden = false;
+    HeadlessMenu* m_submenu = nullptr;
 };
 
 class HeadlessMenu : public Menu {
-public:
+  public:
     MenuItem* addItem(const std::string& title, std::function<void()> action) override;
     void addSeparator() override { m_items.push_back(nullptr); }
-    void setWillOpenHandler(std::function<void()> handler) override { m_willOpen = std::move(handler); }
+    Menu* addSubmenu(const std::string& title) override;
+    void removeAllItems() override;
+    void setWillOpenHandler(std::function<void()> handler) override {
+        m_willOpen = std::move(handler);
+    }
 
     // Simulates the user opening the menu.
     void open() {
@@ -48,15 +64,18 @@ public:
     }
     // Items in order; separators are null.
     std::vector<HeadlessMenuItem*> items() const;
+    // The first item with this title, or null.
+    HeadlessMenuItem* item(const std::string& title) const;
 
-private:
+  private:
     std::vector<std::unique_ptr<HeadlessMenuItem>> m_owned;
+    std::vector<std::unique_ptr<HeadlessMenu>> m_submenus;
     std::vector<HeadlessMenuItem*> m_items;
     std::function<void()> m_willOpen;
 };
 
 class HeadlessStatusItem : public StatusItem {
-public:
+  public:
     void setMenu(Menu* menu) override { m_menu = menu; }
     void setImage(const std::string& name) override { m_image = name; }
     void setAlternateImage(const std::string& name) override { m_alternateImage = name; }
@@ -69,14 +88,14 @@ public:
     const std::string& toolTip() const { return m_toolTip; }
     bool highlightMode() const { return m_highlight; }
 
-private:
+  private:
     Menu* m_menu = nullptr;
     std::string m_image, m_alternateImage, m_toolTip;
     bool m_highlight = false;
 };
 
 class HeadlessWindow : public Window {
-public:
+  public:
     void makeKeyAndOrderFront() override {
         m_visible = true;
         ++m_frontCount;
@@ -87,7 +106,7 @@ public:
     int level() const { return m_level; }
     int frontCount() const { return m_frontCount; }
 
-private:
+  private:
     bool m_visible = false;
     int m_level = 0;
     int m_frontCount = 0;
@@ -96,7 +115,7 @@ private:
 // Enabled state, note and action, as every headless control keeps them.
 template <typename Base>
 class HeadlessControl : public Base {
-public:
+  public:
     void setEnabled(bool enabled) override { m_enabled = enabled; }
     bool isEnabled() const override { return m_enabled; }
     void setNote(const std::string& note) override { m_note = note; }
@@ -108,14 +127,14 @@ public:
         if (m_enabled && m_action) m_action();
     }
 
-private:
+  private:
     bool m_enabled = true;
     std::string m_note;
     std::function<void()> m_action;
 };
 
 class HeadlessButton : public HeadlessControl<Button> {
-public:
+  public:
     explicit HeadlessButton(std::string title) : m_title(std::move(title)) {}
     std::int64_t tag() const override { return m_tag; }
     void setTag(std::int64_t tag) override { m_tag = tag; }
@@ -124,14 +143,14 @@ public:
     int state() const override { return m_state; }
     void setState(int state) override { m_state = state; }
 
-private:
+  private:
     std::int64_t m_tag = 0;
     std::string m_title;
     int m_state = 0;
 };
 
 class HeadlessPopUpButton : public HeadlessControl<PopUpButton> {
-public:
+  public:
     void addItem(std::string title, std::int64_t tag) {
         m_items.push_back({std::move(title), tag});
         if (m_selected < 0) m_selected = 0;
@@ -150,13 +169,13 @@ public:
         performClick();
     }
 
-private:
+  private:
     std::vector<std::pair<std::string, std::int64_t>> m_items;
     int m_selected = -1;
 };
 
 class HeadlessTextField : public TextField {
-public:
+  public:
     std::string stringValue() const override { return m_text; }
     void setStringValue(const std::string& text) override { m_text = text; }
     void setTextDidChangeHandler(std::function<void()> handler) override {
@@ -168,7 +187,7 @@ public:
         if (m_didChange) m_didChange();
     }
 
-private:
+  private:
     std::string m_text;
     std::function<void()> m_didChange;
 };
@@ -181,7 +200,7 @@ struct HeadlessAlert {
 
 // The headless shell runs on the dispatch run loop of the thread that calls run().
 class HeadlessShell : public Shell {
-public:
+  public:
     explicit HeadlessShell(dispatch::RunLoop& loop = dispatch::RunLoop::main());
 
     std::unique_ptr<StatusItem> createStatusItem(double length) override;
@@ -207,10 +226,10 @@ public:
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
     const std::vector<double>& timerIntervals() const { return m_timerIntervals; }
 
-    HeadlessWindow settingsWindow, aboutWindow, exitPasswordWindow, setupPasswordWindow,
-        changePasswordWindow;
-    HeadlessTextField exitPasswordField, setupNewPasswordTextField, oldPasswordTextField,
-        newPasswordTextField, confirmNewPasswordTextField;
+    HeadlessWindow settingsWindow, aboutWindow, exitPasswordWindow, pausePasswordWindow,
+        setupPasswordWindow, changePasswordWindow;
+    HeadlessTextField exitPasswordField, pausePasswordField, setupNewPasswordTextField,
+        oldPasswordTextField, newPasswordTextField, confirmNewPasswordTextField;
     HeadlessButton setupPasswordButton{"Setup Exit Password"};
     HeadlessButton saveNewPasswordButton{"Save"}, saveChangedPasswordButton{"Save"},
         resetPasswordButton{"Clear Password"};
@@ -224,9 +243,9 @@ public:
     HeadlessTextField appVersion, appCopyRightText, appAuditText;
     HeadlessButton supportEmailButton{"Support"};
 
-private:
+  private:
     class LoopMainThread : public dispatch::MainThread {
-    public:
+      public:
         explicit LoopMainThread(dispatch::RunLoop& loop) : m_loop(loop) {}
         void post(std::function<void()> task) override { m_loop.post(std::move(task)); }
         bool postAndWait(const std::function<void()>& task) override {
@@ -234,7 +253,7 @@ private:
         }
         bool isMainThread() const override { return m_loop.isLoopThread(); }
 
-    private:
+      private:
         dispatch::RunLoop& m_loop;
     };
 

@@ -99,6 +99,11 @@ std::string QtMenuItem::title() const {
     return toStdString(text);
 }
 
+void QtMenuItem::setChecked(bool checked) {
+    m_action->setCheckable(true);
+    m_action->setChecked(checked);
+}
+
 QtMenu::QtMenu() : m_menu(std::make_unique<QMenu>()) {
     m_menu->setObjectName(QStringLiteral("statusMenu"));
     auto* style = new MenuColorStyle();
@@ -121,6 +126,23 @@ MenuItem* QtMenu::addItem(const std::string& title, std::function<void()> action
         }
     }));
     return m_items.back().get();
+}
+
+Menu* QtMenu::addSubmenu(const std::string& title) {
+    m_submenus.push_back(std::make_unique<QtMenu>());
+    QtMenu* submenu = m_submenus.back().get();
+    submenu->m_menu->setObjectName(QString());
+    submenu->m_menu->setTitle(toQString(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    QAction* a = m_menu->addMenu(submenu->m_menu.get());
+    m_items.push_back(std::make_unique<QtMenuItem>(a, nullptr));
+    return submenu;
+}
+
+void QtMenu::removeAllItems() {
+    // The menu owns its actions; the items only point at them.
+    m_menu->clear();
+    m_items.clear();
+    m_submenus.clear();
 }
 
 void QtMenu::keepOnScreen() {

@@ -38,6 +38,10 @@ class QtMenuItem : public MenuItem {
     bool isHidden() const override { return !m_action->isVisible(); }
     void setAttributedTitle(const std::string& text, const std::string& colorName) override;
     std::string title() const override;
+    void setEnabled(bool enabled) override { m_action->setEnabled(enabled); }
+    bool isEnabled() const override { return m_action->isEnabled(); }
+    void setChecked(bool checked) override;
+    bool isChecked() const override { return m_action->isChecked(); }
     QAction* action() const { return m_action; }
 
     // The property that carries an item's colour name to the menu's style.
@@ -53,6 +57,8 @@ class QtMenu : public Menu {
     QtMenu();
     MenuItem* addItem(const std::string& title, std::function<void()> action) override;
     void addSeparator() override { m_menu->addSeparator(); }
+    Menu* addSubmenu(const std::string& title) override;
+    void removeAllItems() override;
     void setWillOpenHandler(std::function<void()> handler) override {
         m_willOpen = std::move(handler);
     }
@@ -66,6 +72,7 @@ class QtMenu : public Menu {
 
     std::unique_ptr<QMenu> m_menu;
     std::vector<std::unique_ptr<QtMenuItem>> m_items;
+    std::vector<std::unique_ptr<QtMenu>> m_submenus;
     std::function<void()> m_willOpen;
 };
 

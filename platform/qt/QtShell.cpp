@@ -9,6 +9,7 @@
 #include "ui_AboutWindow.h"
 #include "ui_ChangePasswordWindow.h"
 #include "ui_ExitPasswordWindow.h"
+#include "ui_PausePasswordWindow.h"
 #include "ui_SettingsWindow.h"
 #include "ui_SetupPasswordWindow.h"
 
@@ -99,6 +100,12 @@ void QtShell::loadWindows() {
     m_exitUi->setupUi(dialog(m_exitWidget));
     m_resources.exitPasswordField = field(m_exitUi->passwordField);
 
+    // The window that asks for the exit password before a pause.
+    m_resources.pausePasswordWindow = window(m_pauseWidget, true);
+    m_pauseUi = std::make_unique<Ui::PausePasswordWindow>();
+    m_pauseUi->setupUi(dialog(m_pauseWidget));
+    m_resources.pausePasswordField = field(m_pauseUi->passwordField);
+
     // The About window.
     m_resources.aboutWindow = window(m_aboutWidget, true);
     m_aboutUi = std::make_unique<Ui::AboutWindow>();
@@ -110,7 +117,7 @@ void QtShell::loadWindows() {
     m_resources.supportEmailButton = button(m_aboutUi->supportEmailButton);
 
     for (QWidget* w : {m_settingsWidget.get(), m_setupWidget.get(), m_changeWidget.get(),
-                       m_exitWidget.get(), m_aboutWidget.get()}) {
+                       m_exitWidget.get(), m_pauseWidget.get(), m_aboutWidget.get()}) {
         w->setWindowIcon(QIcon(QStringLiteral(":/icons/wirewatch.svg")));
     }
 }

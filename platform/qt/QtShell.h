@@ -17,6 +17,7 @@ class SettingsWindow;
 class SetupPasswordWindow;
 class ChangePasswordWindow;
 class ExitPasswordWindow;
+class PausePasswordWindow;
 class AboutWindow;
 }  // namespace Ui
 
@@ -63,6 +64,7 @@ class QtShell : public Shell {
     QWidget* setupPasswordWindow() const { return m_setupWidget.get(); }
     QWidget* changePasswordWindow() const { return m_changeWidget.get(); }
     QWidget* exitPasswordWindow() const { return m_exitWidget.get(); }
+    QWidget* pausePasswordWindow() const { return m_pauseWidget.get(); }
     QWidget* aboutWindow() const { return m_aboutWidget.get(); }
 
   private:
@@ -79,11 +81,12 @@ class QtShell : public Shell {
     std::vector<std::unique_ptr<QTimer>> m_timers;
 
     std::unique_ptr<QWidget> m_settingsWidget, m_setupWidget, m_changeWidget, m_exitWidget,
-        m_aboutWidget;
+        m_pauseWidget, m_aboutWidget;
     std::unique_ptr<Ui::SettingsWindow> m_settingsUi;
     std::unique_ptr<Ui::SetupPasswordWindow> m_setupUi;
     std::unique_ptr<Ui::ChangePasswordWindow> m_changeUi;
     std::unique_ptr<Ui::ExitPasswordWindow> m_exitUi;
+    std::unique_ptr<Ui::PausePasswordWindow> m_pauseUi;
     std::unique_ptr<Ui::AboutWindow> m_aboutUi;
     std::vector<std::unique_ptr<Window>> m_windows;
     std::vector<std::unique_ptr<TextField>> m_fields;
