@@ -216,6 +216,7 @@ void WirewatchAppDelegate::applicationDidFinishLaunching() {
         r.setupPasswordButton->setTitle("Change Exit Password");
     }
     if (r.exitPasswordWindow) r.exitPasswordWindow->setLevel(25);
+    if (r.pausePasswordWindow) r.pausePasswordWindow->setLevel(25);
     if (m_exitPasswordWindow) {
         m_exitPasswordWindow->setExtendedDelegate([this] { userDidEnteredCorrectPassword(); });
     }
@@ -884,7 +885,7 @@ void WirewatchAppDelegate::updateBeyondItems() {
     }
     if (overridesLocked) {
         menu.addSeparator();
-        menu.addItem("Set by your organisation's policy", nullptr);
+        menu.addItem("Set by your administrator", nullptr);
     }
 }
 

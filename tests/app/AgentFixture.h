@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
@@ -20,12 +21,13 @@ namespace ww::test {
 // A delegate on a headless shell with its own run loop (the test thread is its
 // main thread), a simulated Wi-Fi file, and an inventory the test controls.
 class AgentFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         simPath = dir.file("wifi.plist");
         writeFile(simPath, plist::toXml(simWifi(true, true)));
-        defaults = std::make_unique<UserDefaults>(dir.file("prefs/preferences.plist"),
-                                                  [this](const std::string& l) { console.push_back(l); });
+        defaults =
+            std::make_unique<UserDefaults>(dir.file("prefs/preferences.plist"),
+                                           [this](const std::string& l) { console.push_back(l); });
         wifiClient = sim::makeSimWiFiClient(simPath);
     }
 
@@ -49,15 +51,22 @@ protected:
         c.logsDirectory = logsDirectory;
         c.usbRegistry = usbRegistry;
         c.auditSink = auditSink;
-        c.inventory = [this](NetworkState& s) {
-            ++inventories;
-            if (inventory) {
-                inventory(s);
-                return;
-            }
-            if (wired) s.viaEthernet = true;
-            if (wireless) s.viaWifi = true;
-        };
+        if (realCommands) {
+            // The real inventory over these command lines; the Wi-Fi line stays.
+            c.commands.ifconfig = realCommands->ifconfig;
+            c.commands.systemProfiler = realCommands->systemProfiler;
+            c.commands.networksetup = realCommands->networksetup;
+        } else {
+            c.inventory = [this](NetworkState& s) {
+                ++inventories;
+                if (inventory) {
+                    inventory(s);
+                    return;
+                }
+                if (wired) s.viaEthernet = true;
+                if (wireless) s.viaWifi = true;
+            };
+        }
         delegate = std::make_unique<WirewatchAppDelegate>(shell, *defaults, *wifiClient, c);
         delegate->awakeFromNib();
         delegate->applicationDidFinishLaunching();
@@ -94,6 +103,8 @@ protected:
     std::unique_ptr<WirewatchAppDelegate> delegate;
     std::atomic<int> inventories{0};
     std::function<void(NetworkState&)> inventory;
+    // When set, the agent's own inventory runs these tools instead.
+    std::optional<CommandTable> realCommands;
     bool wired = false;
     bool wireless = false;
     std::string reachabilityHost;

@@ -55,6 +55,7 @@ struct Agent {
         config.commands.airport = "printf '     agrCtlRSSI: -55\\n            MCS: 9\\n'";
         config.inventory = [this](NetworkState& s) {
             ++inventories;
+            s.setInterfaceReports(reports);
             s.viaEthernet = wired.load();
             s.viaWifi = wireless.load();
             if (wired) {
@@ -118,6 +119,8 @@ struct Agent {
     std::vector<Alert> alerts;
     std::atomic<bool> wired{false}, wireless{true};
     std::atomic<int> inventories{0};
+    // What the inventory reports of each interface (set between checks).
+    InterfaceReports reports;
     std::unique_ptr<WirewatchAppDelegate> delegate;
     std::unique_ptr<WindowResourcesLoader> loader;
 };
@@ -155,6 +158,7 @@ class QtFaceTest : public QObject {
     void lockedKeysDisableTheirControls();
     void notificationBoxesWriteTheirKindAndLock();
     void menuGroupsSwitchOnTheRealActions();
+    void interfacesSubmenuAndPauseOnTheRealActions();
     void iconSwitchesInOrderAndShowsTheAlternateWhileOpen();
     void iconsDifferInShapeNotOnlyColour();
     void timerFiresWhileTheMenuIsOpen();
@@ -501,6 +505,73 @@ void QtFaceTest::menuGroupsSwitchOnTheRealActions() {
     QColor dark = qt::namedColor("values-color", QPalette(QColor(30, 30, 30)));
     QVERIFY(light.lightness() < 128);
     QVERIFY(dark.lightness() > 128);
+}
+
+void QtFaceTest::interfacesSubmenuAndPauseOnTheRealActions() {
+    Agent a;
+    InterfaceReport docker{"docker0", std::nullopt, std::string("172.17.0.1"),
+                           InterfaceClass::NotCounted, "virtual: not a hardware port"};
+    InterfaceReport dock{"en5", std::string("USB 10/100/1000 LAN & Dock"),
+                         std::string("198.51.100.7"), InterfaceClass::Wired, "hardware port"};
+    a.reports = {docker, dock};
+    QVERIFY(a.runCheck());
+    QMenu* interfaces = a.menuAction("Interfaces")->menu();
+    QVERIFY(interfaces);
+    auto lineActions = [&] {
+        std::vector<QAction*> out;
+        for (QAction* action : interfaces->actions()) out.push_back(action);
+        return out;
+    };
+    QCOMPARE(lineActions().size(), size_t(2));
+    // "&" is shown as written.
+    QCOMPARE(lineActions()[1]->text().replace(QStringLiteral("&&"), QStringLiteral("&")),
+             qt::toQString(inspectorLine(dock)));
+    auto choice = [&](int line, const QString& title) -> QAction* {
+        QMenu* choices = lineActions()[static_cast<size_t>(line)]->menu();
+        if (!choices) return nullptr;
+        for (QAction* action : choices->actions()) {
+            if (action->text() == title) return action;
+        }
+        return nullptr;
+    };
+    QVERIFY(choice(0, "Automatic")->isCheckable());
+    QVERIFY(choice(0, "Automatic")->isChecked());
+    QVERIFY(!choice(0, "Count as wired")->isChecked());
+
+    choice(0, "Count as wired")->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return !a.delegate->isRunning() && a.inventories >= 2; }, 20000));
+    QVERIFY(a.delegate->waitForCheckThread(std::chrono::seconds(10)));
+    auto stored = UserDefaults(a.defaults->path()).objectForKey("InterfaceOverrides");
+    QVERIFY(stored && stored->isDictionary());
+    QCOMPARE(*stored->find("docker0")->stringValue(), std::string("wired"));
+    // The inventory's next report is what the submenu shows.
+    a.reports[0].override = InterfaceOverride::Wired;
+    QVERIFY(a.runCheck());
+    QVERIFY(choice(0, "Count as wired")->isChecked());
+    QVERIFY(!choice(0, "Automatic")->isChecked());
+
+    // Pausing asks for the exit password in a window of its own.
+    a.setPassword("abc");
+    QAction* resume = a.menuAction("Resume");
+    QVERIFY(!resume->isVisible());
+    a.menuAction("Pause protection for 15 minutes")->trigger();
+    QWidget* window = a.shell.pausePasswordWindow();
+    QVERIFY(window->isVisible());
+    QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Pause Protection"));
+    auto* field = a.find<QLineEdit>(window, "passwordField");
+    type(field, "ab");
+    QVERIFY(!a.delegate->protection().pause().isPaused());
+    type(field, "c");
+    QVERIFY(a.delegate->protection().pause().isPaused());
+    QVERIFY(!window->isVisible());
+    QVERIFY(field->text().isEmpty());
+    QVERIFY(resume->isVisible());
+    QVERIFY(!a.shell.terminated());
+    QVERIFY(QTest::qWaitFor([&] { return !a.delegate->isRunning(); }, 20000));
+    resume->trigger();
+    QVERIFY(!a.delegate->protection().pause().isPaused());
+    QVERIFY(!resume->isVisible());
 }
 
 void QtFaceTest::iconSwitchesInOrderAndShowsTheAlternateWhileOpen() {
