@@ -837,6 +837,9 @@ bool WirewatchAppDelegate::setInterfaceOverride(const std::string& name, Interfa
         m_store.setObject(overrides, kKey);
     }
     m_store.synchronize();
+    // Drawn afresh after the check, also when the choice was the one in force
+    // (a toolkit may have toggled its mark).
+    m_interfacesShown.clear();
     WWLogInfo("Interface %@ set to %@ from the menu", text::singleLine(name),
               interfaceOverrideName(choice));
     scheduledCheck();

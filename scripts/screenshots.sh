@@ -54,10 +54,10 @@ close_menu() {
     wait_for "menu to close" 30 x11_menu_closed
 }
 
-# choose_from_menu N: the Nth item counted from the bottom (1 is "Quit Wirewatch").
-# The menu takes the keyboard a moment after it shows: the first Up is repeated
-# until an item is seen highlighted.
-choose_from_menu() {
+# go_to_menu_item N: opens the menu and highlights the Nth item counted from
+# the bottom (1 is "Quit Wirewatch"). The menu takes the keyboard a moment
+# after it shows: the first Up is repeated until an item is seen highlighted.
+go_to_menu_item() {
     open_menu
     wait_for "settled menu" 30 settled_menu
     local menu i tries
@@ -70,8 +70,50 @@ choose_from_menu() {
         highlighted && break
     done
     for ((i = 1; i < $1; i++)); do xdotool key Up; done
+}
+
+choose_from_menu() {
+    go_to_menu_item "$1"
     xdotool key Return
     wait_for "menu to close" 30 x11_menu_closed
+}
+
+# The agent's open menus (a menu and its open submenus), one id per line.
+open_menus() {
+    local id info
+    for id in $(xwininfo -root -children 2>/dev/null | awk '/\("wirewatch" "Wirewatch"\)/ { print $1 }'); do
+        info=$(xwininfo -id "$id" 2>/dev/null) || continue
+        echo "$info" | grep -q "Map State: IsViewable" || continue
+        echo "$info" | grep -q "Override Redirect State: yes" || continue
+        [ "$(echo "$info" | awk '/Width:/ { print $2 }')" -gt 100 ] && echo "$id"
+    done
+}
+
+# snap_open_menus COUNT FILE: once COUNT menus are open and hold still, the
+# screen around all of them.
+snap_open_menus() {
+    local count=$1 file=$2
+    menus_open() { [ "$(open_menus | wc -l)" -ge "$count" ]; }
+    wait_for "$count open menus" 30 menus_open
+    crop_menus() {
+        local id x y w h left=100000 top=100000 right=0 bottom=0
+        for id in $(open_menus); do
+            eval "$(xwininfo -id "$id" | awk '/Absolute upper-left X/ {print "x=" $4} /Absolute upper-left Y/ {print "y=" $4}
+                /Width:/ {print "w=" $2} /Height:/ {print "h=" $2}')"
+            [ "$x" -lt "$left" ] && left=$x
+            [ "$y" -lt "$top" ] && top=$y
+            [ $((x + w)) -gt "$right" ] && right=$((x + w))
+            [ $((y + h)) -gt "$bottom" ] && bottom=$((y + h))
+        done
+        left=$((left - 16)); [ "$left" -lt 0 ] && left=0
+        right=$((right + 16)); bottom=$((bottom + 16))
+        import -window root "png:$x11_work/root.png"
+        convert "$x11_work/root.png" -crop "$((right - left))x${bottom}+${left}+0" +repage "$1"
+    }
+    steady() { crop_menus "$x11_work/menus-a.png" && crop_menus "$x11_work/menus-b.png" &&
+        x11_same "$x11_work/menus-a.png" "$x11_work/menus-b.png"; }
+    wait_for "menus that hold still" 30 steady
+    cp "$x11_work/menus-b.png" "$file" && echo "$file"
 }
 
 snap_window() {
@@ -145,3 +187,23 @@ snap_window "Quit Wirewatch" "$out/exit-password.png"
 focus_window "Quit Wirewatch"
 xdotool type --delay 20 "secret"
 wait_for "the agent to quit after the password" 30 bash -c "! kill -0 $x11_agent 2>/dev/null"
+
+# The inspector submenu on a Linux desk (USB Ethernet, Wi-Fi, a phone's USB
+# hotspot, Docker, a VPN), where the user has told the agent to ignore Docker's
+# bridge: Interfaces (6th from the bottom), then docker0 (6th line). Wi-Fi is
+# shown as the agent leaves it with the cable in: disconnected, no address.
+x11_fixtures="$WW_SOURCE/tests/fixtures/discovery/linux-desk"
+x11_prefs='<key>InterfaceOverrides</key><dict><key>docker0</key><string>ignore</string></dict>'
+rm -f "$x11_work"/logs/log-*
+x11_network all
+sed -i '/^wlp2s0:/,/^enx/{/inet 203/d;s/status: active/status: inactive/}' "$x11_work/ifconfig.txt"
+x11_start_agent 0
+wait_for "docked icon" 60 x11_icon_window
+icon=$(x11_icon_window)
+go_to_menu_item 6
+xdotool key Right
+snap_open_menus 2 "$x11_work/interfaces-only.png" >/dev/null
+for ((i = 1; i < 6; i++)); do xdotool key Down; done
+xdotool key Right
+snap_open_menus 3 "$out/menu-interfaces.png"
+xdotool key Escape Escape Escape

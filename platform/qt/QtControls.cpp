@@ -100,11 +100,13 @@ std::string QtMenuItem::title() const {
 }
 
 void QtMenuItem::setChecked(bool checked) {
+    if (m_choices && !m_action->actionGroup()) m_action->setActionGroup(m_choices);
     m_action->setCheckable(true);
     m_action->setChecked(checked);
 }
 
-QtMenu::QtMenu() : m_menu(std::make_unique<QMenu>()) {
+QtMenu::QtMenu() : m_menu(std::make_unique<QMenu>()), m_choices(new QActionGroup(m_menu.get())) {
+    m_choices->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     m_menu->setObjectName(QStringLiteral("statusMenu"));
     auto* style = new MenuColorStyle();
     style->setParent(m_menu.get());
@@ -119,12 +121,15 @@ MenuItem* QtMenu::addItem(const std::string& title, std::function<void()> action
     a->setEnabled(static_cast<bool>(action));
     if (action)
         QObject::connect(a, &QAction::triggered, [action = std::move(action)] { action(); });
-    m_items.push_back(std::make_unique<QtMenuItem>(a, [this] {
-        if (m_menu->isVisible()) {
-            QMetaObject::invokeMethod(
-                m_menu.get(), [this] { keepOnScreen(); }, Qt::QueuedConnection);
-        }
-    }));
+    m_items.push_back(std::make_unique<QtMenuItem>(
+        a,
+        [this] {
+            if (m_menu->isVisible()) {
+                QMetaObject::invokeMethod(
+                    m_menu.get(), [this] { keepOnScreen(); }, Qt::QueuedConnection);
+            }
+        },
+        m_choices));
     return m_items.back().get();
 }
 

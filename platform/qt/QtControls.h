@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QActionGroup>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,8 +33,8 @@ QIcon statusImage(const std::string& resourceName);
 
 class QtMenuItem : public MenuItem {
   public:
-    QtMenuItem(QAction* action, std::function<void()> changed)
-        : m_action(action), m_changed(std::move(changed)) {}
+    QtMenuItem(QAction* action, std::function<void()> changed, QActionGroup* choices = nullptr)
+        : m_action(action), m_changed(std::move(changed)), m_choices(choices) {}
     void setHidden(bool hidden) override { m_action->setVisible(!hidden); }
     bool isHidden() const override { return !m_action->isVisible(); }
     void setAttributedTitle(const std::string& text, const std::string& colorName) override;
@@ -50,6 +51,7 @@ class QtMenuItem : public MenuItem {
   private:
     QAction* m_action;
     std::function<void()> m_changed;
+    QActionGroup* m_choices;
 };
 
 class QtMenu : public Menu {
@@ -73,6 +75,8 @@ class QtMenu : public Menu {
     std::unique_ptr<QMenu> m_menu;
     std::vector<std::unique_ptr<QtMenuItem>> m_items;
     std::vector<std::unique_ptr<QtMenu>> m_submenus;
+    // The menu's checked items are choices among one another: drawn as radio buttons.
+    QActionGroup* m_choices;
     std::function<void()> m_willOpen;
 };
 

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "app/ManagedPolicy.h"
 #include "settings/ManagedExitPassword.h"
 #include "tests/app/AgentFixture.h"
@@ -38,6 +40,28 @@ struct PolicyBench {
     UserDefaults prefs{dir.file("prefs.plist"), [](const std::string&) {}};
     PolicyBench() { prefs.setManagedPolicy(policy); }
 };
+
+// The example shipped with the package is a policy the agent takes as it
+// stands: every key known, every value of the right kind.
+TEST(ManagedPolicyTest, TheShippedExampleIsAValidPolicy) {
+    PolicyBench b;
+    std::string example = readFile(std::string(WW_SOURCE_ROOT) + "/docs/policy.plist");
+    ASSERT_FALSE(example.empty());
+    writeFile(b.policyPath, example, 0644);
+    plist::Value::Dictionary keys = b.policy->current();
+    ASSERT_EQ(b.console.size(), 1u);
+    EXPECT_NE(b.console[0].find(" applies: AuditToJournal, "), std::string::npos) << b.console[0];
+    EXPECT_EQ(keys.size(), 9u);
+    for (const auto& [key, value] : keys) {
+        EXPECT_NE(std::find(ManagedPolicy::knownKeys().begin(), ManagedPolicy::knownKeys().end(),
+                            key),
+                  ManagedPolicy::knownKeys().end())
+            << key;
+    }
+    EXPECT_TRUE(b.prefs.isManaged("InterfaceOverrides"));
+    EXPECT_EQ(b.prefs.integerForKey("FlapLimit"), 4);
+    EXPECT_TRUE(exitpassword::opensExitGate(b.prefs, "admin-secret"));
+}
 
 TEST(ManagedPolicyTest, EveryPolicyKeyWinsOverThePreferencesUntilItIsLifted) {
     struct Case {

@@ -535,6 +535,9 @@ void QtFaceTest::interfacesSubmenuAndPauseOnTheRealActions() {
         return nullptr;
     };
     QVERIFY(choice(0, "Automatic")->isCheckable());
+    // Drawn as one choice among three (radio buttons).
+    QVERIFY(choice(0, "Automatic")->actionGroup());
+    QCOMPARE(choice(0, "Automatic")->actionGroup(), choice(0, "Ignore")->actionGroup());
     QVERIFY(choice(0, "Automatic")->isChecked());
     QVERIFY(!choice(0, "Count as wired")->isChecked());
 

@@ -77,11 +77,14 @@ x11_panel_window() {
     xwininfo -root -tree 2>/dev/null | awk '/\("panel" "trayer"\)/ { print $1; found = 1; exit } END { exit !found }'
 }
 
-# Fixture tools printing captured macOS output; ifconfig prints $x11_work/ifconfig.txt.
-# x11_network wifi|both picks the interfaces that ifconfig shows.
+# Fixture tools printing captured output (x11_fixtures: the folder, captured
+# macOS output by default); ifconfig prints $x11_work/ifconfig.txt.
+# x11_network wifi|wired|both picks the interfaces that ifconfig shows; all
+# shows the fixture's whole ifconfig output.
 x11_network() {
-    local all="$WW_SOURCE/tests/app/fixtures/ifconfig.txt"
+    local all="${x11_fixtures:-$WW_SOURCE/tests/app/fixtures}/ifconfig.txt"
     case "$1" in
+        all) cp "$all" "$x11_work/ifconfig.new" ;;
         wifi) sed '/^en5:/,$d' "$all" >"$x11_work/ifconfig.new" ;;
         wired) sed '/^en0:/,/^en5:/{/^en5:/!d}' "$all" >"$x11_work/ifconfig.new" ;;
         both) cp "$all" "$x11_work/ifconfig.new" ;;
@@ -91,14 +94,15 @@ x11_network() {
 
 # x11_start_agent RULE [EXIT_PASSWORD]: the agent with fixture tools, simulated Wi-Fi
 # and its own preferences, logs and autostart folder; x11_agent_env may hold extra
-# arguments for env(1) ("-u DISPLAY", "DISPLAY=:9").
+# arguments for env(1) ("-u DISPLAY", "DISPLAY=:9"), x11_prefs extra preference
+# entries (property-list XML inside the dictionary).
 x11_start_agent() {
     local rule=$1 password=${2-}
-    local tools="$x11_work/tools"
+    local tools="$x11_work/tools" fixtures=${x11_fixtures:-$WW_SOURCE/tests/app/fixtures}
     mkdir -p "$tools" "$x11_work/home" "$x11_work/logs"
     printf '#!/bin/sh\ncat "%s"\n' "$x11_work/ifconfig.txt" >"$tools/ifconfig"
-    printf '#!/bin/sh\ncat "%s"\n' "$WW_SOURCE/tests/app/fixtures/networksetup.txt" >"$tools/networksetup"
-    printf '#!/bin/sh\ncat "%s"\n' "$WW_SOURCE/tests/app/fixtures/system_profiler.xml" >"$tools/system_profiler"
+    printf '#!/bin/sh\ncat "%s"\n' "$fixtures/networksetup.txt" >"$tools/networksetup"
+    printf '#!/bin/sh\ncat "%s"\n' "$fixtures/system_profiler.xml" >"$tools/system_profiler"
     chmod +x "$tools/ifconfig" "$tools/networksetup" "$tools/system_profiler"
     ln -sf "$WW_BUILD/libexec/wirewatch/airport" "$tools/airport"
     [ -f "$x11_work/ifconfig.txt" ] || x11_network wifi
@@ -118,6 +122,7 @@ PLIST
         printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>\n'
         printf '<key>selectedInterfaceOption</key><string>%s</string>\n' "$rule"
         [ -n "$password" ] && printf '<key>EXIT_PASSWORD</key><string>%s</string>\n' "$password"
+        printf '%s\n' "${x11_prefs-}"
         printf '</dict></plist>\n'
     } >"$x11_work/prefs.plist"
     # shellcheck disable=SC2086 # x11_agent_env: extra env(1) arguments, word by word
