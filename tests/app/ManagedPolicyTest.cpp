@@ -53,9 +53,9 @@ TEST(ManagedPolicyTest, TheShippedExampleIsAValidPolicy) {
     EXPECT_NE(b.console[0].find(" applies: AuditToJournal, "), std::string::npos) << b.console[0];
     EXPECT_EQ(keys.size(), 9u);
     for (const auto& [key, value] : keys) {
-        EXPECT_NE(std::find(ManagedPolicy::knownKeys().begin(), ManagedPolicy::knownKeys().end(),
-                            key),
-                  ManagedPolicy::knownKeys().end())
+        EXPECT_NE(
+            std::find(ManagedPolicy::knownKeys().begin(), ManagedPolicy::knownKeys().end(), key),
+            ManagedPolicy::knownKeys().end())
             << key;
     }
     EXPECT_TRUE(b.prefs.isManaged("InterfaceOverrides"));
@@ -343,6 +343,26 @@ TEST_F(PolicyAgentTest, TheAdministratorsPasswordGuardsQuittingAndTheUsersCannot
         shell.exitPasswordField.type(password.substr(0, n));
         EXPECT_EQ(shell.terminated(), n == password.size()) << n;
     }
+}
+
+// Pausing goes through the same gate as quitting: with the administrator's
+// hash in force, only that password pauses, even without a password of the
+// user's own.
+TEST_F(PolicyAgentTest, TheAdministratorsPasswordIsTheOneThatPauses) {
+    writePolicy(policyPath, {{"ExitPasswordHash", plist::Value::string(quickHash("admin-pw"))}});
+    launch();
+    using namespace std::chrono_literals;
+    ProtectionPause& pause = delegate->protection().pause();
+    EXPECT_TRUE(pause.needsPassword());
+    delegate->pauseFromMenu(15min);
+    EXPECT_TRUE(shell.pausePasswordWindow.isVisible());
+    EXPECT_FALSE(pause.isPaused());
+    EXPECT_EQ(pause.pause(15min, std::string("admin-pwX")), ProtectionPause::Result::WrongPassword);
+    shell.pausePasswordField.type("admin-pw");
+    EXPECT_TRUE(pause.isPaused());
+    EXPECT_FALSE(shell.pausePasswordWindow.isVisible());
+    EXPECT_FALSE(shell.terminated()) << "the pause window is no way out";
+    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 20s));
 }
 
 TEST_F(PolicyAgentTest, TextTypedPastTheAdministratorsPasswordDoesNotOpenTheGate) {
