@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
+#include <string>
 
 namespace ww {
 
@@ -18,5 +20,16 @@ class Clock {
     // The process's real clock.
     static Clock& system();
 };
+
+// A wall-clock moment in local time, as strftime writes it with `format`
+// (short formats only: "%H:%M", "%Y-%m-%d").
+inline std::string localTimeText(Clock::WallTime t, const char* format) {
+    std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    char buf[32];
+    std::size_t n = std::strftime(buf, sizeof buf, format, &tm);
+    return std::string(buf, n);
+}
 
 }  // namespace ww

@@ -122,14 +122,7 @@ std::string exposureSummaryJson(const ExposureDay& day) {
     return j.dump(2) + "\n";
 }
 
-std::string ExposureAudit::localDate(Clock::WallTime t) {
-    std::time_t secs = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
-    return buf;
-}
+std::string ExposureAudit::localDate(Clock::WallTime t) { return localTimeText(t, "%Y-%m-%d"); }
 
 std::vector<ExposureDay> ExposureAudit::readFile(const std::string& path) {
     std::vector<ExposureDay> days;

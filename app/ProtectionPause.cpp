@@ -1,7 +1,5 @@
 #include "app/ProtectionPause.h"
 
-#include <ctime>
-
 #include "settings/ManagedExitPassword.h"
 
 namespace ww {
@@ -22,14 +20,7 @@ Clock::WallTime fromPlistDate(double d) {
 
 }  // namespace
 
-std::string localClockTime(Clock::WallTime t) {
-    std::time_t secs = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%H:%M", &tm);
-    return buf;
-}
+std::string localClockTime(Clock::WallTime t) { return localTimeText(t, "%H:%M"); }
 
 // The same gate as quitting: the administrator's password when the policy
 // sets one, else the user's.

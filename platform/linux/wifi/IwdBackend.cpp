@@ -4,8 +4,6 @@
 // network and StationDiagnostic.GetDiagnostics(); nl80211 fills the rest
 // (noise, the width, and whatever the diagnostics leave out).
 
-#include <net/if.h>
-
 #include <algorithm>
 #include <map>
 
@@ -126,7 +124,7 @@ class IwdDevice : public WiFiDevice {
             fromKernel |= kLinkPhyMode | kLinkMcs;
         if ((fields & kLinkBssid) && !haveBssid && networkPath) fromKernel |= kLinkBssid;
         if (fromKernel) {
-            WiFiLink kernel = readKernel(fromKernel);
+            WiFiLink kernel = m_nl->readLink(m_name, fromKernel);
             link.noise = kernel.noise;
             if (fromKernel & kLinkChannel) {
                 if (!link.channel)
@@ -206,12 +204,6 @@ class IwdDevice : public WiFiDevice {
         if (!network || network->empty() || *network == "/") return std::nullopt;
         if (state && *state != "connected" && *state != "roaming") return std::nullopt;
         return network;
-    }
-
-    WiFiLink readKernel(unsigned fields) {
-        unsigned index = ::if_nametoindex(m_name.c_str());
-        if (index == 0) return {};
-        return linkFromNl80211(m_nl->read(index, fields));
     }
 
     std::shared_ptr<SystemBus> m_bus;

@@ -30,11 +30,7 @@ class KernelDevice : public WiFiDevice {
 
     WiFiLink read(unsigned fields) override {
         WiFiLink link;
-        if (fields != kLinkPower) {
-            if (unsigned index = ::if_nametoindex(m_name.c_str())) {
-                link = linkFromNl80211(m_nl->read(index, fields));
-            }
-        }
+        if (fields != kLinkPower) link = m_nl->readLink(m_name, fields);
         if (fields & kLinkPower) {
             auto s = m_rfkill.switchOfDevice(m_name);
             link.power = s && !s->soft && !s->hard;

@@ -4,8 +4,6 @@
 // values from the active access point, and what NetworkManager does not know
 // (signal, noise, PHY mode, MCS; the width before 1.46) from nl80211.
 
-#include <net/if.h>
-
 #include <algorithm>
 
 #include "platform/linux/wifi/Nl80211.h"
@@ -74,7 +72,7 @@ class NmDevice : public WiFiDevice {
         if ((fields & fromKernel) || needWidth) {
             unsigned want = fields & fromKernel;
             if (needWidth) want |= kLinkChannel;
-            WiFiLink kernel = readKernel(want);
+            WiFiLink kernel = m_nl->readLink(m_name, want);
             link.rssi = kernel.rssi;
             link.noise = kernel.noise;
             link.mcs = kernel.mcs;
@@ -147,12 +145,6 @@ class NmDevice : public WiFiDevice {
             link.channel = channel;
         }
         link.maxRate = u32Of(*props, "MaxBitrate") / 1000.0;
-    }
-
-    WiFiLink readKernel(unsigned fields) {
-        unsigned index = ::if_nametoindex(m_name.c_str());
-        if (index == 0) return {};
-        return linkFromNl80211(m_nl->read(index, fields));
     }
 
     std::shared_ptr<SystemBus> m_bus;

@@ -1,6 +1,7 @@
 #include "platform/linux/wifi/Nl80211.h"
 
 #include <linux/nl80211.h>
+#include <net/if.h>
 #include <netlink/genl/ctrl.h>
 #include <netlink/genl/genl.h>
 #include <netlink/netlink.h>
@@ -220,6 +221,12 @@ std::optional<Nl80211Survey> parseSurveyMessage(const nlmsghdr* message) {
     }
     out.inUse = s[NL80211_SURVEY_INFO_IN_USE] != nullptr;
     return out;
+}
+
+WiFiLink Nl80211::readLink(const std::string& ifname, unsigned fields) {
+    unsigned index = ::if_nametoindex(ifname.c_str());
+    if (index == 0) return {};
+    return linkFromNl80211(read(index, fields));
 }
 
 WiFiLink linkFromNl80211(const Nl80211Snapshot& snap) {

@@ -86,6 +86,9 @@ class Nl80211 {
     // Reads what `fields` needs for the interface; absent parts stay absent
     // (no nl80211 in the kernel, not a wireless interface, not associated).
     Nl80211Snapshot read(std::uint32_t ifindex, unsigned fields);
+    // The link values of the interface named (linkFromNl80211 of a read);
+    // empty when there is no such device.
+    WiFiLink readLink(const std::string& ifname, unsigned fields);
     // NL80211_CMD_DISCONNECT (needs CAP_NET_ADMIN). False and why on failure;
     // a device that is not connected counts as done.
     bool disconnect(std::uint32_t ifindex, std::string& error);

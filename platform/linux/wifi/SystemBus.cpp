@@ -91,6 +91,8 @@ int readInteger(sd_bus_message* m, char type, DBusValue& out) {
     return r;
 }
 
+int readDBusItems(sd_bus_message* m, DBusValue& out);
+
 }  // namespace
 
 int readDBusValue(sd_bus_message* m, DBusValue& out) {
@@ -168,32 +170,36 @@ int readDBusValue(sd_bus_message* m, DBusValue& out) {
                     if ((r = sd_bus_message_exit_container(m)) < 0) return r;
                 }
                 if (r < 0) return r;
-            } else {
-                out.kind = DBusValue::Kind::Array;
-                while ((r = sd_bus_message_at_end(m, 0)) == 0) {
-                    DBusValue item;
-                    if ((r = readDBusValue(m, item)) < 0) return r;
-                    out.items.push_back(std::move(item));
-                }
-                if (r < 0) return r;
+            } else if ((r = readDBusItems(m, out)) < 0) {
+                return r;
             }
             return sd_bus_message_exit_container(m);
         }
         case SD_BUS_TYPE_STRUCT: {
             if ((r = sd_bus_message_enter_container(m, type, contents)) < 0) return r;
-            out.kind = DBusValue::Kind::Array;
-            while ((r = sd_bus_message_at_end(m, 0)) == 0) {
-                DBusValue item;
-                if ((r = readDBusValue(m, item)) < 0) return r;
-                out.items.push_back(std::move(item));
-            }
-            if (r < 0) return r;
+            if ((r = readDBusItems(m, out)) < 0) return r;
             return sd_bus_message_exit_container(m);
         }
         default:
             return sd_bus_message_skip(m, nullptr);
     }
 }
+
+namespace {
+
+// The members of an array or struct the message is inside, in order.
+int readDBusItems(sd_bus_message* m, DBusValue& out) {
+    out.kind = DBusValue::Kind::Array;
+    int r;
+    while ((r = sd_bus_message_at_end(m, 0)) == 0) {
+        DBusValue item;
+        if ((r = readDBusValue(m, item)) < 0) return r;
+        out.items.push_back(std::move(item));
+    }
+    return r;
+}
+
+}  // namespace
 
 // ---- the connection ------------------------------------------------------------------------
 
