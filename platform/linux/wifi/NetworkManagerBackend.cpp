@@ -163,18 +163,9 @@ class NetworkManagerBackend : public WiFiBackend {
 
     BackendLookup lookUp() override {
         BackendLookup out;
+        auto bus = m_holder->busWith(kService, out.why);
+        if (!bus) return out;
         DBusError error;
-        auto bus = m_holder->bus(error);
-        if (!bus) {
-            out.why = "no system bus (" + error.text() + ")";
-            return out;
-        }
-        auto owned = bus->nameHasOwner(kService, error);
-        if (!owned || !*owned) {
-            out.why = owned ? std::string(kService) + " is not on the system bus"
-                            : "the system bus does not answer (" + error.text() + ")";
-            return out;
-        }
         auto devices = bus->getProperty(kService, kManagerPath, kManager, "Devices", error);
         if (!devices) {
             out.why = "NetworkManager gives no devices (" + error.text() + ")";

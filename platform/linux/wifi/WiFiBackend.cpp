@@ -34,6 +34,22 @@ std::shared_ptr<SystemBus> BusHolder::bus(DBusError& error) {
     return m_bus;
 }
 
+std::shared_ptr<SystemBus> BusHolder::busWith(const char* service, std::string& why) {
+    DBusError error;
+    auto b = bus(error);
+    if (!b) {
+        why = "no system bus (" + error.text() + ")";
+        return nullptr;
+    }
+    auto owned = b->nameHasOwner(service, error);
+    if (!owned || !*owned) {
+        why = owned ? std::string(service) + " is not on the system bus"
+                    : "the system bus does not answer (" + error.text() + ")";
+        return nullptr;
+    }
+    return b;
+}
+
 // ---- one named backend -----------------------------------------------------------------------
 
 NamedWiFiClient::NamedWiFiClient(std::unique_ptr<WiFiBackend> backend, bool log)

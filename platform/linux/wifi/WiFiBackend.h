@@ -36,6 +36,9 @@ class BusHolder {
     BusHolder(std::string address, std::chrono::milliseconds callTimeout)
         : m_address(std::move(address)), m_timeout(callTimeout) {}
     std::shared_ptr<SystemBus> bus(DBusError& error);
+    // The bus, once `service` is seen on it; else nothing, with why in `why`
+    // ("no system bus (...)", "X is not on the system bus", ...).
+    std::shared_ptr<SystemBus> busWith(const char* service, std::string& why);
 
   private:
     std::mutex m_mutex;
