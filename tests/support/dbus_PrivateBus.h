@@ -26,7 +26,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/common_TestSupport.h"
@@ -162,6 +161,38 @@ class BusCaller {
         int owned = 0;
         if (!reply || sd_bus_message_read(reply.get(), "b", &owned) < 0) return std::nullopt;
         return owned != 0;
+    }
+
+    // Waits until `name` has an owner, woken by the bus's NameOwnerChanged
+    // signal; false when `pidfd` (the would-be owner) ends first or the
+    // deadline passes.
+    bool waitForOwner(const std::string& name, int pidfd,
+                      std::chrono::steady_clock::time_point deadline) {
+        if (!m_bus) return false;
+        std::string rule =
+            "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" + name +
+            "'";
+        sd_bus_slot* slot = nullptr;
+        if (sd_bus_add_match(m_bus, &slot, rule.c_str(), nullptr, nullptr) < 0) return false;
+        // Asked after the match is in place, so that no change falls between;
+        // asked again after anything the bus brought.
+        bool owned = false;
+        for (;;) {
+            if ((owned = nameHasOwner(name).value_or(false))) break;
+            int r = sd_bus_process(m_bus, nullptr);
+            if (r < 0) break;
+            if (r > 0) continue;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd fds[2] = {
+                {sd_bus_get_fd(m_bus), static_cast<short>(sd_bus_get_events(m_bus)), 0},
+                {pidfd, POLLIN, 0}};
+            if (::poll(fds, pidfd >= 0 ? 2 : 1, static_cast<int>(left.count())) < 0) break;
+            if (pidfd >= 0 && (fds[1].revents & POLLIN)) break;
+        }
+        sd_bus_slot_unref(slot);
+        return owned;
     }
 
   private:
@@ -319,20 +350,15 @@ class DBusMock {
             return false;
         }
         BusCaller caller(m_bus.address());
-        auto deadline = std::chrono::steady_clock::now() + m_options.limit;
-        for (;;) {
-            if (caller.nameHasOwner(m_options.busName).value_or(false)) return true;
-            int status;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid ||
-                std::chrono::steady_clock::now() > deadline) {
-                m_pid = -1;
-                m_why = "dbusmock did not come up (python3-dbusmock missing?): " +
-                        readFile(m_logPath + ".out");
-                stop();
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
+        bool up = caller.waitForOwner(m_options.busName, pidfd,
+                                      std::chrono::steady_clock::now() + m_options.limit);
+        if (pidfd >= 0) ::close(pidfd);
+        if (up) return true;
+        m_why =
+            "dbusmock did not come up (python3-dbusmock missing?): " + readFile(m_logPath + ".out");
+        stop();
+        return false;
     }
     // Ends the service (SIGTERM, or the signal given) and waits for it.
     void stop(int sig = SIGTERM) { dbus_detail::endChild(m_pid, sig); }
