@@ -182,6 +182,12 @@ xdotool key Escape
 choose_from_menu 2  # About Wirewatch
 snap_window "About Wirewatch" "$out/about.png"
 
+choose_from_menu 5  # Pause protection for 15 minutes: the password is asked for
+snap_window "Pause Protection" "$out/pause-password.png"
+focus_window "Pause Protection"
+xdotool type --delay 20 "secret"
+wait_for "the pause window to close" 30 bash -c "! xdotool search --onlyvisible --name '^Pause Protection\$' >/dev/null 2>&1"
+
 choose_from_menu 1  # Quit Wirewatch: the password is asked for
 snap_window "Quit Wirewatch" "$out/exit-password.png"
 focus_window "Quit Wirewatch"
