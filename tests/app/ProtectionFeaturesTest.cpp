@@ -253,32 +253,6 @@ TEST_F(ProtectionFeaturesTest, PauseHoldsTheRulesAcrossARestartAndEndsByItself) 
     EXPECT_EQ(linesContaining("protection resumed"), 1);
 }
 
-TEST_F(ProtectionFeaturesTest, PauseAsksForTheExitPasswordAndYieldsToALockedRule) {
-    setPref("EXIT_PASSWORD", "s3cret");
-    launch();
-    ProtectionPause& pause = delegate->protection().pause();
-    EXPECT_TRUE(pause.needsPassword());
-    EXPECT_EQ(delegate->pauseProtection(1h, std::nullopt), ProtectionPause::Result::PasswordNeeded);
-    EXPECT_EQ(delegate->pauseProtection(1h, std::string("S3cret")),
-              ProtectionPause::Result::WrongPassword);
-    EXPECT_FALSE(pause.isPaused());
-
-    pause.setRuleLocked([] { return true; });
-    EXPECT_EQ(delegate->pauseProtection(1h, std::string("s3cret")),
-              ProtectionPause::Result::LockedByPolicy);
-    EXPECT_FALSE(pause.isPaused());
-
-    pause.setRuleLocked({});
-    EXPECT_EQ(delegate->pauseProtection(1h, std::string("s3cret")), ProtectionPause::Result::Done);
-    EXPECT_TRUE(pause.isPaused());
-    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 20s));
-    ASSERT_TRUE(delegate->waitForCheckThread(10s));
-    // Resuming needs no password.
-    delegate->resumeProtection();
-    EXPECT_FALSE(pause.isPaused());
-    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 20s));
-}
-
 TEST_F(ProtectionFeaturesTest, NotificationsOfAKindAtMostOncePerMinuteAndOnlyWhenSwitchedOn) {
     setPref("NotifyWiFiCut", "1");
     setPref("NotifyWarningState", "1");

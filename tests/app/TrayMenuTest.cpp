@@ -244,6 +244,10 @@ TEST_F(TrayMenuTest, PausingFromTheMenuAsksForTheExitPasswordWhenOneIsSet) {
     EXPECT_EQ(shell.statusItem()->toolTip(),
               "Wirewatch: protection paused until " + localClockTime(*pause.pausedUntil()));
     EXPECT_FALSE(resume->isHidden());
+    // Resuming needs no password.
+    chooseAndWait(resume);
+    EXPECT_FALSE(pause.isPaused());
+    EXPECT_FALSE(shell.pausePasswordWindow.isVisible());
 }
 
 }  // namespace
