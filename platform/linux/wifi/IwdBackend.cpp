@@ -235,11 +235,7 @@ class IwdBackend : public WiFiBackend {
             out.why = "iwd lists no objects (" + error.text() + ")";
             return out;
         }
-        struct Found {
-            std::string path, name;
-            bool connected;
-        };
-        std::vector<Found> devices;
+        std::vector<DeviceCandidate> devices;
         for (const auto& [path, interfaces] : objects->entries) {
             const DBusValue* device = interfaces.find(kDevice);
             if (!device) continue;
@@ -249,18 +245,15 @@ class IwdBackend : public WiFiBackend {
             if (const DBusValue* station = interfaces.find(kStation)) {
                 connected = stringOf(*station, "State").value_or("") == "connected";
             }
-            devices.push_back(Found{path, *name, connected});
+            devices.push_back(DeviceCandidate{path, *name, connected});
         }
-        if (devices.empty()) {
+        const DeviceCandidate* chosen = preferredDevice(devices);
+        if (!chosen) {
             out.why = "iwd has no Wi-Fi device";
             return out;
         }
-        std::sort(devices.begin(), devices.end(), [](const Found& a, const Found& b) {
-            if (a.connected != b.connected) return a.connected;
-            return a.name < b.name;
-        });
-        out.device = std::make_shared<IwdDevice>(bus, m_nl, m_remembered, devices.front().path,
-                                                 devices.front().name);
+        out.device =
+            std::make_shared<IwdDevice>(bus, m_nl, m_remembered, chosen->path, chosen->name);
         return out;
     }
 

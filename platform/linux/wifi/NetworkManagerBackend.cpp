@@ -171,11 +171,7 @@ class NetworkManagerBackend : public WiFiBackend {
             out.why = "NetworkManager gives no devices (" + error.text() + ")";
             return out;
         }
-        struct Found {
-            std::string path, name;
-            bool active;
-        };
-        std::vector<Found> wifi;
+        std::vector<DeviceCandidate> wifi;
         for (const DBusValue& item : devices->items) {
             auto path = item.asString();
             if (!path) continue;
@@ -190,18 +186,15 @@ class NetworkManagerBackend : public WiFiBackend {
             auto connection = stringOf(*props, "ActiveConnection");
             bool active = u32Of(*props, "State") == kStateActivated ||
                           (connection && !connection->empty() && *connection != "/");
-            wifi.push_back(Found{*path, *name, active});
+            wifi.push_back(DeviceCandidate{*path, *name, active});
         }
-        if (wifi.empty()) {
+        const DeviceCandidate* chosen = preferredDevice(wifi);
+        if (!chosen) {
             out.why = "NetworkManager manages no Wi-Fi device";
             return out;
         }
-        std::sort(wifi.begin(), wifi.end(), [](const Found& a, const Found& b) {
-            if (a.active != b.active) return a.active;
-            return a.name < b.name;
-        });
         out.available = true;
-        out.device = std::make_shared<NmDevice>(bus, m_nl, wifi.front().path, wifi.front().name);
+        out.device = std::make_shared<NmDevice>(bus, m_nl, chosen->path, chosen->name);
         return out;
     }
 

@@ -1,5 +1,6 @@
 #include "platform/linux/wifi/WiFiBackend.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "logging/DDLog.h"
@@ -48,6 +49,16 @@ std::shared_ptr<SystemBus> BusHolder::busWith(const char* service, std::string& 
         return nullptr;
     }
     return b;
+}
+
+const DeviceCandidate* preferredDevice(std::vector<DeviceCandidate>& candidates) {
+    if (candidates.empty()) return nullptr;
+    std::sort(candidates.begin(), candidates.end(),
+              [](const DeviceCandidate& a, const DeviceCandidate& b) {
+                  if (a.connected != b.connected) return a.connected;
+                  return a.name < b.name;
+              });
+    return &candidates.front();
 }
 
 // ---- one named backend -----------------------------------------------------------------------

@@ -56,6 +56,16 @@ struct BackendLookup {
     std::string why;
 };
 
+// A Wi-Fi device a daemon offers: its object path, interface name, and
+// whether it is on a network.
+struct DeviceCandidate {
+    std::string path, name;
+    bool connected = false;
+};
+// The device the agent acts on: a connected one first, then by name (so the
+// choice stays the same from one check to the next). Null when none.
+const DeviceCandidate* preferredDevice(std::vector<DeviceCandidate>& candidates);
+
 class WiFiBackend {
   public:
     virtual ~WiFiBackend() = default;
