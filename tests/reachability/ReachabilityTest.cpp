@@ -329,6 +329,9 @@ TEST_F(ReachabilityTest, BlockMayStopItsOwnMonitor) {
     ASSERT_TRUE(state->fire(0));
     ASSERT_TRUE(stopped.waitForCount(1));
     EXPECT_TRUE(stopped.events()[0]);
+    // The unreachable change is announced too, after the block: the observer
+    // must not go while that announcement may still reach it.
+    ASSERT_TRUE(notifications.log().waitForCount(2));
     // Once the block and the notification are done, nothing holds it.
     EXPECT_TRUE(test::waitUntil([&] {
         TestMainThread::install().drain();
