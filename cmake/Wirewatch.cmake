@@ -48,6 +48,9 @@ function(ww_gtest name)
             set_property(GLOBAL APPEND PROPERTY WW_CONCURRENCY_TESTS ${name})
         endif()
     endif()
+    # A GTEST_SKIP counts as skipped, not passed, so that CI can tell a test that
+    # did not run from one that passed.
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "WW_BUILD_DIR=${PROJECT_BINARY_DIR}" ${props})
+                         PROPERTIES ENVIRONMENT "WW_BUILD_DIR=${PROJECT_BINARY_DIR}"
+                                    SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]" ${props})
 endfunction()

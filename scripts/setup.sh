@@ -10,7 +10,7 @@ PACKAGES="
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   libplist-dev
   attr iproute2 util-linux procps
-  libsystemd-dev libnl-3-dev libnl-genl-3-dev dbus python3-dbusmock
+  libsystemd-dev libnl-3-dev libnl-genl-3-dev dbus python3-dbusmock libglib2.0-bin
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev fonts-dejavu-core
   xvfb xauth trayer x11-utils x11-xserver-utils xdotool imagemagick
   nlohmann-json3-dev libsodium-dev
