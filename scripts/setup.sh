@@ -15,7 +15,7 @@ PACKAGES="
   xvfb xauth trayer x11-utils x11-xserver-utils xdotool imagemagick
   nlohmann-json3-dev libsodium-dev
   dpkg-dev lintian desktop-file-utils systemd man-db
-  linux-perf heaptrack valgrind
+  linux-perf heaptrack valgrind cloc
 "
 
 missing=""
