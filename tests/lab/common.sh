@@ -50,6 +50,7 @@ holds_for() {
 not() { ! "$@"; }
 
 finish() {
+    cp /run/lab/*.log /run/lab/*.conf "$OUT/" 2>/dev/null
     if [ -s "$OUT/failed" ]; then echo 1 >"$OUT/status"; else echo 0 >"$OUT/status"; fi
     sync
     echo o >/proc/sysrq-trigger
@@ -155,8 +156,10 @@ EOF
         ;;
     nm)
         /lib/systemd/systemd-udevd --daemon
-        udevadm trigger --action=add
-        udevadm settle -t 30
+        # Only what NetworkManager asks udev about: a full trigger takes minutes of TCG.
+        udevadm trigger --action=add --subsystem-match=net --subsystem-match=ieee80211 \
+            --subsystem-match=rfkill
+        udevadm settle -t 60
         mkdir -p /etc/NetworkManager/conf.d /var/lib/NetworkManager
         rm -f /etc/NetworkManager/system-connections/* 2>/dev/null
         # root-only: an unprivileged agent is refused, as over SSH.
@@ -164,8 +167,8 @@ EOF
             "[keyfile]" "unmanaged-devices=interface-name:eth0" \
             >/etc/NetworkManager/conf.d/lab.conf
         NetworkManager --no-daemon >/run/lab/nm.log 2>&1 &
-        wait_for 60 nmcli -t general status || say "NetworkManager did not answer"
-        wait_for 60 sh -c "nmcli -t -f DEVICE,STATE device | grep -q '^$STA:disconnected'" ||
+        wait_for 120 nmcli -t general status || say "NetworkManager did not answer"
+        wait_for 180 sh -c "nmcli -t -f DEVICE,STATE device | grep -q '^$STA:disconnected'" ||
             say "NetworkManager does not manage $STA: $(nmcli -t device)"
         nmcli con add type wifi ifname "$STA" con-name "$NM_CON" ssid "$(ssid_of wpa2)" \
             wifi-sec.key-mgmt wpa-psk wifi-sec.psk "$PSK" \

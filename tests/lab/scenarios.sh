@@ -12,8 +12,8 @@ say "stack $STACK_NAME, guest up after $(cat "$OUT/boot-seconds") s"
 
 ap_start wpa2 || { fail setup "hostapd did not start"; finish; }
 stack_start "$STACK_NAME"
-if ! wait_for 60 associated; then
-    fail setup "$STACK_NAME did not join $(ssid_of wpa2) within 60 s"
+if ! wait_for 120 associated; then
+    fail setup "$STACK_NAME did not join $(ssid_of wpa2) within 120 s"
     finish
 fi
 [ -x "$WW" ] || { fail setup "no agent at $WW"; finish; }
