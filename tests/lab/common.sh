@@ -193,6 +193,16 @@ EOF
 # Joins again by hand after a scenario left the station off its network.
 stack_rejoin() {
     associated && return 0
+    # A scenario that failed may have left the radio off.
+    if radio_off; then
+        case $STACK in
+        kernel) rfkill unblock "$(cat "/sys/class/ieee80211/$(sta_phy)/"rfkill*/index)" ;;
+        nm) nmcli radio wifi on ;;
+        iwd) busctl set-property net.connman.iwd "$(iwd_device)" net.connman.iwd.Device Powered b true ;;
+        esac
+        ip link set "$STA" up 2>/dev/null
+        sleep 2
+    fi
     case $STACK in
     kernel) wpa_cli -i "$STA" -p /run/wpa_supplicant reconnect >/dev/null ;;
     nm) nmcli con up "$NM_CON" >/dev/null 2>&1 & ;;
