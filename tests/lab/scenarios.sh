@@ -81,7 +81,8 @@ rule0() {
         agent_stop
         return
     fi
-    # Just after a check, so that only the trigger can act within the tick.
+    # Just after a check: the five-second tick alone would take about 5 s; a
+    # loaded TCG guest needs up to about 3 s for the triggered check.
     t0=$(now)
     wired_up
     if ! wait_for 15 not associated; then
@@ -90,7 +91,7 @@ rule0() {
     else
         td=$(disconnect_after "$t0")
         took=$(elapsed "$t0" "${td:-$(now)}")
-        if [ "$(echo "$took" | awk '{ print ($1 < 2.5) }')" = 1 ]; then
+        if [ "$(echo "$took" | awk '{ print ($1 < 4) }')" = 1 ]; then
             pass reachability "disconnect ${took} s after the address"
         else
             fail reachability "disconnect ${took} s after the address (the check tick is 5 s)"
