@@ -152,6 +152,8 @@ once_json() {
     name=$1 user=$2
     stack_rejoin || { fail "$name" "could not rejoin before the scenario"; return; }
     agent_prepare 0 "$user"
+    # The association must hold before the check, or its end proves nothing.
+    holds_for 3 associated || { fail "$name" "the station did not stay associated before the check"; return; }
     wired_up
     json=$(agent_run --once --json 2>>"$AGENT/stderr")
     echo "$json" >"$AGENT/once.json"
