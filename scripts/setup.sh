@@ -16,6 +16,8 @@ PACKAGES="
   nlohmann-json3-dev libsodium-dev
   dpkg-dev lintian desktop-file-utils systemd man-db
   linux-perf heaptrack valgrind cloc
+  qemu-system-x86 busybox-static kmod cpio hostapd wpasupplicant iwd network-manager iw udev rfkill
+  wireless-regdb
 "
 
 missing=""

@@ -113,42 +113,6 @@ TEST_F(IwdBackendTest, WithoutDiagnosticsTheNetworksType) {
     EXPECT_FALSE(iface->wlanChannel());
 }
 
-TEST_F(IwdBackendTest, DisconnectThenPowerOnJoinsTheSameNetworkAgain) {
-    ASSERT_NO_FATAL_FAILURE(startIwd(kConnectedWithDiagnostics));
-    auto iface = client->interface();
-    ASSERT_TRUE(iface);
-    iface->disassociate();
-    EXPECT_EQ(calls(kDevice0, "Disconnect"), 1);
-    EXPECT_EQ(stationState(kDevice0), "disconnected");
-    EXPECT_FALSE(iface->ssid());
-    // Not connected: a second disconnect has nothing to leave.
-    client->interface()->disassociate();
-    EXPECT_EQ(calls(kDevice0, "Disconnect"), 1);
-
-    // The next check finds nothing connected and switches Wi-Fi on: iwd
-    // would not rejoin by itself after a disconnect, so the agent asks.
-    std::optional<std::string> error;
-    EXPECT_TRUE(client->interface()->setPower(true, &error)) << error.value_or("");
-    EXPECT_EQ(calls(kLabNetwork, "Connect"), 1);
-    EXPECT_EQ(stationState(kDevice0), "connected");
-    EXPECT_EQ(client->interface()->ssid(), std::optional<std::string>("Lab"));
-    // Only once: the network is forgotten after the join.
-    EXPECT_TRUE(client->interface()->setPower(true, &error));
-    EXPECT_EQ(calls(kLabNetwork, "Connect"), 1);
-}
-
-TEST_F(IwdBackendTest, PowerIsTheDevicesPowered) {
-    ASSERT_NO_FATAL_FAILURE(startIwd(kConnectedWithDiagnostics));
-    std::optional<std::string> error;
-    ASSERT_TRUE(client->interface()->setPower(false, &error)) << error.value_or("");
-    EXPECT_EQ(powered(kDevice0), false);
-    EXPECT_FALSE(client->interface()->powerOn());
-    EXPECT_EQ(calls(kLabNetwork, "Connect"), 0);
-    ASSERT_TRUE(client->interface()->setPower(true, &error)) << error.value_or("");
-    EXPECT_EQ(powered(kDevice0), true);
-    EXPECT_EQ(calls(kLabNetwork, "Connect"), 0) << "not disconnected by the agent: iwd rejoins";
-}
-
 TEST_F(IwdBackendTest, TheDefaultDeviceAndTheAutomaticChoice) {
     ASSERT_NO_FATAL_FAILURE(startIwd(R"([
         {"name": "wlan1", "state": "disconnected"},
