@@ -185,17 +185,5 @@ TEST(HardwarePortMerge, RealisticMacBookOutputs) {
               }));
 }
 
-TEST(HardwarePortMerge, ExecuteRunsTheCommand) {
-    test::LogCapture log;
-    InterfaceTable ifconfig{{"en5", record("en5", "")}};
-    CommandTable commands;
-    commands.networksetup = "printf 'Hardware Port: LAN\\nDevice: en5\\n'; echo warn >&2";
-    auto connected = executeAndParseNetworksetupCommand(commands, ifconfig, {});
-    EXPECT_EQ(connected.size(), 1u);
-    auto lines = log.linesContaining("error is");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].function, "executeAndParseNetworksetupCommand");
-}
-
 }  // namespace
 }  // namespace ww
