@@ -307,21 +307,5 @@ TEST_F(LogCoreTest, MessagesCarryTheCallersFunctionFlagAndThread) {
     for (auto stamp : stamps) EXPECT_GE(stamp, before);
 }
 
-TEST_F(LogCoreTest, LoggingQueueIsLabelledAndMarked) {
-    EXPECT_EQ(DDLog::loggingQueue()->label(), "wirewatch.logging");
-    auto logger = std::make_shared<RecordingLogger>();
-    bool onLogging = true, onOwn = true;
-    EXPECT_FALSE(logger->isOnGlobalLoggingQueue());
-    DDLog::loggingQueue()->sync([&] {
-        onLogging = logger->isOnGlobalLoggingQueue();
-        onOwn = logger->isOnInternalLoggerQueue();
-    });
-    EXPECT_TRUE(onLogging);
-    EXPECT_FALSE(onOwn);
-    logger->loggerQueue()->sync([&] { onOwn = logger->isOnInternalLoggerQueue(); });
-    EXPECT_TRUE(onOwn);
-    EXPECT_EQ(logger->loggerQueue()->label(), "test.recording");
-}
-
 }  // namespace
 }  // namespace ww::test
