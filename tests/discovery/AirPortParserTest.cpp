@@ -29,11 +29,6 @@ TEST(AirPortParser, FindsTheLastMcsLine) {
     }
 }
 
-TEST(AirPortParser, RealisticOutput) {
-    EXPECT_EQ(parseAirPortMCS(test::readFixture("airport-I.txt")), "9");
-    EXPECT_EQ(parseAirPortMCS(test::readFixture("airport-off.txt")), std::nullopt);
-}
-
 TEST(ExecuteAirPortCommand, KeepsThePreviousValueWhenNoMcsLineComes) {
     NetworkState state;
     CommandTable commands;

@@ -10,25 +10,6 @@
 namespace ww {
 namespace {
 
-TEST(CommandTable, MacOSLinesAreExact) {
-    auto c = CommandTable::macOS();
-    EXPECT_EQ(c.ifconfig, "/sbin/ifconfig");
-    EXPECT_EQ(c.systemProfiler, "system_profiler -xml SPNetworkDataType  -detailLevel mini");
-    EXPECT_EQ(c.networksetup, "networksetup -listallhardwareports");
-    EXPECT_EQ(c.airport,
-              "/System/Library/PrivateFrameworks/Apple80211.framework/Versions/Current/Resources/"
-              "airport  /usr/sbin/airport -I");
-}
-
-TEST(CommandTable, ToolsDirectoryLines) {
-    auto c = CommandTable::forToolsDirectory("/opt/ww/libexec");
-    EXPECT_EQ(c.ifconfig, "'/opt/ww/libexec'/ifconfig");
-    EXPECT_EQ(c.systemProfiler,
-              "'/opt/ww/libexec'/system_profiler -xml SPNetworkDataType  -detailLevel mini");
-    EXPECT_EQ(c.networksetup, "'/opt/ww/libexec'/networksetup -listallhardwareports");
-    EXPECT_EQ(c.airport, "'/opt/ww/libexec'/airport -I");
-}
-
 TEST(CommandTable, ShellQuoteKeepsAnyTextOneWord) {
     for (std::string text : {"", "plain", "two words", "it's", "''", "$(touch pwned)", "`id`",
                              "a\\b", "semi;colon", "new\nline", "*?[]", "~user", "$HOME"}) {
@@ -37,7 +18,8 @@ TEST(CommandTable, ShellQuoteKeepsAnyTextOneWord) {
     }
 }
 
-// A folder whose name would run something if it were pasted unquoted.
+// A folder whose name would run something if it were pasted unquoted: each
+// line runs its tool with the arguments of the platform's line.
 TEST(CommandTable, HostileToolsDirectoryRunsOnlyTheTool) {
     test::TempDir base;
     const std::string marker = base.path() + "/pwned";

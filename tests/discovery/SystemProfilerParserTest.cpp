@@ -125,16 +125,6 @@ TEST(SystemProfilerParser, NulBytesNeverAbort) {
     }
 }
 
-TEST(SystemProfilerParser, RealisticMacBookOutput) {
-    std::string error;
-    auto table =
-        parseSystemProfilerOutput(test::readFixture("system_profiler-macbook.xml"), &error);
-    EXPECT_TRUE(error.empty()) << error;
-    EXPECT_EQ(keys(table), (std::vector<std::string>{"bridge0", "en0", "en5", "en6"}));
-    EXPECT_EQ(*table.at("en0").find("type")->stringValue(), "AirPort");
-    EXPECT_EQ(table.at("en5").find("spnetwork_service_order")->integerValue(), 0);
-}
-
 TEST(SystemProfilerParser, ExecuteLogsTheParseErrorOnce) {
     CommandTable commands;
     commands.systemProfiler = "echo garbage";

@@ -283,153 +283,28 @@ TEST_F(LogCoreTest, FormatterChangesTakeEffectAfterTheMessagesAlreadyQueued) {
     EXPECT_EQ(logger->logFormatter(), nullptr);
 }
 
-TEST_F(LogCoreTest, MessagesCarryTheCallersSourceThreadAndQueue) {
+TEST_F(LogCoreTest, MessagesCarryTheCallersFunctionFlagAndThread) {
     auto logger = std::make_shared<RecordingLogger>();
     std::vector<std::string> seen;  // written on the logger's queue, read after a flush
     std::vector<DDLogMessage::Clock::time_point> stamps;
     logger->onMessage([&](const DDLogMessage& m) {
-        seen.push_back(format("%d %d %d %s %s:%d [%@] tid %u thread '%@' queue %@", m.logLevel(),
-                              m.logFlag(), m.logContext(), m.file(), m.function(), m.lineNumber(),
-                              m.logMsg(), m.machThreadID(), m.threadName(), m.queueLabel()));
+        seen.push_back(
+            format("%d %s [%@] tid %u", m.logFlag(), m.function(), m.logMsg(), m.machThreadID()));
         stamps.push_back(m.timestamp());
     });
     DDLog::addLogger(logger);
     auto before = DDLogMessage::Clock::now();
     DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "f", __LINE__, nullptr, nullptr);
     WWLogError("AppDelegate: %@ %d", "error", 7);
-    const int errorLine = __LINE__ - 1;
     WWLogInfoIn("setupDDLogger", "info %s", "line");
-    const int infoLine = __LINE__ - 1;
-    auto queue = dispatch::SerialQueue::create("test.caller.queue");
-    std::uint32_t workerTid = 0;
-    int queueLine = 0;
-    std::thread named([&] {
-        process::setCurrentThreadName("ww-named");
-        workerTid = process::currentThreadId();
-        queue->sync([&] {
-            WWLogInfoIn("q", "on a queue");
-            queueLine = __LINE__ - 1;
-        });
-    });
-    named.join();
     DDLog::flushLog();
     const auto tid = process::currentThreadId();
-    const std::string thread = process::currentThreadName();
     // The null format queued nothing.
     EXPECT_EQ(seen, (std::vector<std::string>{
-                        format("15 1 0 %s %s:%d [AppDelegate: error 7] tid %u thread '%@' "
-                               "queue (null)",
-                               __FILE__, __func__, errorLine, tid, thread),
-                        format("15 4 0 %s setupDDLogger:%d [info line] tid %u thread '%@' "
-                               "queue (null)",
-                               __FILE__, infoLine, tid, thread),
-                        format("15 4 0 %s q:%d [on a queue] tid %u thread 'ww-named' "
-                               "queue test.caller.queue",
-                               __FILE__, queueLine, workerTid),
+                        format("1 %s [AppDelegate: error 7] tid %u", __func__, tid),
+                        format("4 setupDDLogger [info line] tid %u", tid),
                     }));
     for (auto stamp : stamps) EXPECT_GE(stamp, before);
-}
-
-TEST(DDLogMessageTest, FileAndFunctionAreBorrowedUnlessCopyingIsAsked) {
-    std::string file = "/src/app/WirewatchAppDelegate.mm";
-    std::string function = "setupDDLogger";
-    DDLogMessage borrowed("t", 15, 1, 0, file.c_str(), function.c_str(), 3, nullptr, 0);
-    EXPECT_EQ(borrowed.file(), file.c_str());
-    EXPECT_EQ(borrowed.function(), function.c_str());
-    DDLogMessage copied("t", 15, 1, 0, file.c_str(), function.c_str(), 3, nullptr,
-                        DDLogMessageCopyFile | DDLogMessageCopyFunction);
-    EXPECT_NE(copied.file(), file.c_str());
-    EXPECT_STREQ(copied.file(), file.c_str());
-    EXPECT_STREQ(copied.function(), function.c_str());
-    EXPECT_EQ(copied.fileName(), std::optional<std::string_view>("WirewatchAppDelegate"));
-    EXPECT_EQ(copied.methodName(), std::optional<std::string>("setupDDLogger"));
-    DDLogMessage none("t", 15, 1, 0, nullptr, nullptr, 0, nullptr, 3);
-    EXPECT_EQ(none.file(), nullptr);
-    EXPECT_FALSE(none.fileName().has_value());
-    EXPECT_FALSE(none.methodName().has_value());
-}
-
-TEST(DDLogMessageTest, ThreadIdIsLowerCaseHexWithoutPadding) {
-    for (auto [tid, text] : {std::pair<std::uint32_t, const char*>{0x1A03, "1a03"},
-                             {0, "0"},
-                             {0xFFFFFFFF, "ffffffff"},
-                             {0x10, "10"}}) {
-        DDLogMessage m("t", 15, 1, 0, nullptr, nullptr, 0, nullptr, 0);
-        m.overrideForTesting(m.timestamp(), tid);
-        EXPECT_EQ(m.threadID(), text);
-    }
-}
-
-TEST(DDLogMessageTest, ExtractFileNameWithoutExtensionAndStrCopy) {
-    struct Case {
-        const char* path;
-        std::optional<std::string> name;
-    } cases[] = {
-        {"/Users/dev/src/report.txt", "report"},
-        {"file", "file"},
-        {"dir/archive.tar.gz", "archive.tar"},
-        {"dir.d/file", "file"},
-        {"/a/b/", ""},
-        {".profile", ""},
-        {"dir/.git.d/x", "x"},
-        {"noext.", "noext"},
-        {nullptr, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path ? c.path : "(null)");
-        EXPECT_EQ(DDExtractFileNameWithoutExtension(c.path, false), c.name);
-        EXPECT_EQ(DDExtractFileNameWithoutExtension(c.path, true), c.name);
-    }
-    // Without copying, the result is a view into the caller's bytes.
-    const char* path = "/x/y/report.txt";
-    auto view = extractFileNameView(path);
-    ASSERT_TRUE(view.has_value());
-    EXPECT_EQ(view->data(), path + 5);
-
-    EXPECT_EQ(dd_str_copy(nullptr), nullptr);
-    for (const char* source : {"wirewatch.logging", ""}) {
-        char* copy = dd_str_copy(source);
-        ASSERT_NE(copy, nullptr);
-        EXPECT_NE(copy, source);
-        EXPECT_STREQ(copy, source);
-        std::free(copy);
-    }
-}
-
-TEST(DDLogClassLevelsTest, OnlyClassesWithGetterAndSetterCount) {
-    std::int32_t level = 7;
-    DDLog::registerClass(
-        "WWTestRegistered", [&] { return level; }, [&](std::int32_t l) { level = l; });
-    DDLog::registerClass(
-        "WWTestHalf", [] { return 3; }, nullptr);
-    EXPECT_TRUE(DDLog::isRegisteredClass("WWTestRegistered"));
-    EXPECT_FALSE(DDLog::isRegisteredClass("WWTestHalf"));
-    EXPECT_FALSE(DDLog::isRegisteredClass("WWTestUnknown"));
-    auto names = DDLog::registeredClassNames();
-    EXPECT_NE(std::find(names.begin(), names.end(), "WWTestRegistered"), names.end());
-    EXPECT_EQ(std::find(names.begin(), names.end(), "WWTestHalf"), names.end());
-    EXPECT_EQ(DDLog::logLevelForClass("WWTestRegistered"), 7);
-    EXPECT_EQ(DDLog::logLevelForClass("WWTestUnknown"), -1);
-    DDLog::setLogLevel(15, "WWTestRegistered");
-    DDLog::setLogLevel(1, "WWTestHalf");  // ignored
-    EXPECT_EQ(level, 15);
-    EXPECT_EQ(DDLog::logLevelForClass("WWTestRegistered"), 15);
-}
-
-TEST_F(LogCoreTest, LoggingQueueIsLabelledAndMarked) {
-    EXPECT_EQ(DDLog::loggingQueue()->label(), "wirewatch.logging");
-    auto logger = std::make_shared<RecordingLogger>();
-    bool onLogging = true, onOwn = true;
-    EXPECT_FALSE(logger->isOnGlobalLoggingQueue());
-    DDLog::loggingQueue()->sync([&] {
-        onLogging = logger->isOnGlobalLoggingQueue();
-        onOwn = logger->isOnInternalLoggerQueue();
-    });
-    EXPECT_TRUE(onLogging);
-    EXPECT_FALSE(onOwn);
-    logger->loggerQueue()->sync([&] { onOwn = logger->isOnInternalLoggerQueue(); });
-    EXPECT_TRUE(onOwn);
-    EXPECT_EQ(logger->loggerQueue()->label(), "test.recording");
 }
 
 }  // namespace

@@ -173,18 +173,14 @@ class FakeService : public ReachabilityService {
         if (refuse) return nullptr;
         return std::make_unique<FakeTarget>(nextState());
     }
-    std::unique_ptr<ReachabilityTarget> createWithAddress(
-        const sockaddr_storage& address) override {
-        addresses.push_back(address);
-        if (refuse) return nullptr;
-        return std::make_unique<FakeTarget>(nextState());
+    std::unique_ptr<ReachabilityTarget> createWithAddress(const sockaddr_storage&) override {
+        return nullptr;  // the agent watches a host name
     }
 
     // The state given to the next target made.
     std::shared_ptr<FakeTargetState> next = std::make_shared<FakeTargetState>();
     bool refuse = false;
     std::vector<std::string> names;
-    std::vector<sockaddr_storage> addresses;
 
   private:
     std::shared_ptr<FakeTargetState> nextState() {

@@ -82,19 +82,11 @@ TEST_F(HotspotDisablingTest, TetheringPhoneIsSwitchedToItsFirstConfiguration) {
     EXPECT_EQ(tree.configurationValue(phone), "2\n");
     EXPECT_EQ(standardOutput(), "");
 
-    const plist::Value phoneRecord = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1");
-    const plist::Value stickRecord = usbDeviceRecord("Cruzer Blade", {0x0781, 0x5567}, "sdb");
-    const std::vector<test::CapturedLine> lines = log.lines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].text, "deviceDetected:" + arrayOf({phoneRecord, stickRecord}).description());
-    EXPECT_EQ(lines[1].text, "inteface  = " + eth1->toString() +
-                                 " and info=" + arrayOf({phoneRecord}).description());
-    EXPECT_EQ(lines[2].text, "AppDelegate:usbDeviceDetected disabling (" + eth1->toString() +
-                                 ") and thisInterfaceInfo=" + phoneRecord.description());
-    for (const auto& l : lines) {
-        EXPECT_EQ(l.function, "usbDeviceDetected");
-        EXPECT_EQ(l.flag, DDLogFlagInfo);
-    }
+    const std::vector<std::string> texts = log.texts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(
+        texts[2].rfind("AppDelegate:usbDeviceDetected disabling (" + eth1->toString() + ")", 0), 0u)
+        << texts[2];
 }
 
 TEST_F(HotspotDisablingTest, OnlyMatchingHotspotRecordsDisable) {
@@ -104,11 +96,7 @@ TEST_F(HotspotDisablingTest, OnlyMatchingHotspotRecordsDisable) {
     EXPECT_EQ(writer.writes().size(), 1u);
     const std::vector<std::string> texts = log.texts();
     ASSERT_EQ(texts.size(), 5u);
-    EXPECT_EQ(texts[1],
-              "inteface  = " + eth7->toString() + " and info=" + arrayOf({}).description());
-    EXPECT_EQ(texts[2].rfind("inteface  = ", 0), 0u);
     EXPECT_EQ(texts[3].rfind("AppDelegate:usbDeviceDetected disabling (", 0), 0u);
-    EXPECT_EQ(texts[4].rfind("inteface  = ", 0), 0u);
     // Matching is exact: case counts.
     runCheck({hotspot("ETH1")});
     EXPECT_EQ(writer.writes().size(), 1u);
@@ -126,18 +114,6 @@ TEST_F(HotspotDisablingTest, EmptyListsStopAfterTheFirstLine) {
     EXPECT_EQ(texts[1], "deviceDetected:" + arrayOf({}).description());
 }
 
-TEST_F(HotspotDisablingTest, TwoIdenticalPhonesOnlyTheTetheringOneIsTouched) {
-    // The first phone found (bus 1, port 1) shares nothing; the second tethers.
-    const std::string idle = tree.addDevice("usb1", 1, test::iPhoneSpec());
-    const std::string second = tree.addDevice("usb2", 2, test::iPhoneSpec());
-    tree.addNetworkInterface(second, 2, "eth2");
-    runCheck({hotspot("eth2")});
-    ASSERT_EQ(writer.writes().size(), 1u);
-    EXPECT_EQ(tree.configurationValue(second), "2\n");
-    EXPECT_EQ(tree.configurationValue(idle), "3\n");
-    EXPECT_EQ(tree.configurationValue(phone), "3\n");
-}
-
 TEST_F(HotspotDisablingTest, FirstOfSeveralRecordsWithTheSameBsdName) {
     const plist::Value first = usbDeviceRecord("iPhone", {0x05ac, 0x12a8}, "eth1");
     const plist::Value second = usbDeviceRecord("Other", {0x1234, 0x5678}, "eth1");
@@ -148,10 +124,6 @@ TEST_F(HotspotDisablingTest, FirstOfSeveralRecordsWithTheSameBsdName) {
                       registry, console);
     ASSERT_EQ(writer.writes().size(), 1u);
     EXPECT_EQ(writer.writes()[0].path, phoneTarget());
-    const std::vector<std::string> texts = log.texts();
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], "inteface  = " + eth1->toString() +
-                            " and info=" + arrayOf({first, second}).description());
 }
 
 TEST_F(HotspotDisablingTest, BadNotificationsAreIgnored) {
@@ -236,20 +208,13 @@ TEST_F(HotspotDisablingTest, OutcomesOfTheDisabling) {
     }
 }
 
-TEST_F(HotspotDisablingTest, DryRunLogsTheWriteAndWritesNothing) {
+// What a dry run says is checked through the program; what it cannot read is
+// still reported as without a dry run.
+TEST_F(HotspotDisablingTest, DryRunWritesNothingAndReportsWhatItCannotRead) {
     DryRunUsbRegistry dryRun(registry);
     runCheck({hotspot("eth1")}, dryRun);
     EXPECT_TRUE(writer.writes().empty());
     EXPECT_EQ(tree.configurationValue(phone), "3\n");
-    EXPECT_EQ(standardOutput(), "");
-    const std::vector<test::CapturedLine> lines = log.lines();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[3].text, "dry run: would write 2 to " + phoneTarget() +
-                                 " (device \"iPhone\" vid = 0x05ac pid = 0x12a8 bsdName = eth1)");
-    EXPECT_EQ(lines[3].function, "disableConnectedUSBHotspotForVendorID");
-    EXPECT_EQ(lines[3].flag, DDLogFlagInfo);
-
-    // What cannot be read is still reported as without dry run.
     tree.writeFile(tree.deviceDirectory(phone) + "/descriptors", "");
     WWUtils::disableConnectedUSBHotspotForVendorID(dryRun, 0x05ac, 0x12a8, "eth1", console);
     EXPECT_EQ(standardOutput(), "Could not set active configuration (error: 5)\n");
