@@ -425,17 +425,20 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
             powerChange(iface, true, &error, "before disconnecting it");
             m_isChanged = false;
         }
-        wifi::disassociate(iface);
+        const bool ok = wifi::disassociate(iface, &error);
         if (iface) {
             AgentEvent e;
             e.kind = AgentEventKind::WifiDisconnected;
             e.interface = m_state.wifiInterfaceName.get().value_or("");
             // Only a Wi-Fi that the inventory saw connected had a network to leave.
-            e.changed = wireless;
-            e.message = "Wi-Fi disconnected from its network because a wired link is up";
+            e.ok = ok;
+            e.changed = ok && wireless;
+            if (!ok) e.error = error.value_or("the interface gave no reason");
+            e.message = ok ? "Wi-Fi disconnected from its network because a wired link is up"
+                           : "Wi-Fi could not be disconnected: " + *e.error;
             emitEvent(std::move(e));
         }
-        m_protection->didCut(false, iface != nullptr, wireless);
+        m_protection->didCut(false, ok, wireless);
     };
     auto powerOffWiFi = [&] {
         bool ok = powerChange(iface, false, &error, "because a wired link is up");

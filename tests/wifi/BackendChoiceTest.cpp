@@ -239,7 +239,8 @@ TEST_F(BackendChoiceTest, TheAgentsViewOfADevice) {
     device->refusal = "NetworkManager refused to switch Wi-Fi off: denied";
     EXPECT_FALSE(iface.setPower(false, &error));
     EXPECT_EQ(error, device->refusal);
-    iface.disassociate();
+    EXPECT_FALSE(iface.disassociate(&error));
+    EXPECT_EQ(error, device->refusal);
     auto texts = capture.logger->texts();
     EXPECT_NE(std::find(texts.begin(), texts.end(),
                         "Wi-Fi: cannot disconnect: NetworkManager refused to switch Wi-Fi off: "
@@ -260,7 +261,7 @@ TEST_F(BackendChoiceTest, TheDryRunWrapsEveryBackend) {
     ASSERT_TRUE(iface);
     std::optional<std::string> error;
     EXPECT_TRUE(iface->setPower(false, &error));
-    iface->disassociate();
+    EXPECT_TRUE(iface->disassociate(&error));
     EXPECT_TRUE(device->operations.empty()) << "a dry run changes nothing";
     EXPECT_EQ(iface->ssid(), std::optional<std::string>("Lab")) << "reads pass through";
 }

@@ -117,17 +117,17 @@ TEST_F(IwdBackendTest, DisconnectThenPowerOnJoinsTheSameNetworkAgain) {
     ASSERT_NO_FATAL_FAILURE(startIwd(kConnectedWithDiagnostics));
     auto iface = client->interface();
     ASSERT_TRUE(iface);
-    iface->disassociate();
+    std::optional<std::string> error;
+    EXPECT_TRUE(iface->disassociate(&error)) << error.value_or("");
     EXPECT_EQ(calls(kDevice0, "Disconnect"), 1);
     EXPECT_EQ(stationState(kDevice0), "disconnected");
     EXPECT_FALSE(iface->ssid());
     // Not connected: a second disconnect has nothing to leave.
-    client->interface()->disassociate();
+    EXPECT_TRUE(client->interface()->disassociate(&error)) << error.value_or("");
     EXPECT_EQ(calls(kDevice0, "Disconnect"), 1);
 
     // The next check finds nothing connected and switches Wi-Fi on: iwd
     // would not rejoin by itself after a disconnect, so the agent asks.
-    std::optional<std::string> error;
     EXPECT_TRUE(client->interface()->setPower(true, &error)) << error.value_or("");
     EXPECT_EQ(calls(kLabNetwork, "Connect"), 1);
     EXPECT_EQ(stationState(kDevice0), "connected");

@@ -16,9 +16,12 @@ bool LinkInterface::setPower(bool on, std::optional<std::string>* error) {
     return false;
 }
 
-void LinkInterface::disassociate() {
+bool LinkInterface::disassociate(std::optional<std::string>* error) {
     std::string why;
-    if (!m_device->disassociate(why)) WWLogError("Wi-Fi: cannot disconnect: %@", why);
+    if (m_device->disassociate(why)) return true;
+    WWLogError("Wi-Fi: cannot disconnect: %@", why);
+    if (error) *error = why;
+    return false;
 }
 
 CWInterfacePtr LinuxWiFiClient::interface() {
