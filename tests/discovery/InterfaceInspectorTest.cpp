@@ -14,27 +14,34 @@ using plist::Value;
 
 // The captured tools of a Linux desk: a docked USB Ethernet adapter
 // (enx00e04c680001), built-in Ethernet without a cable (enp0s31f6), Wi-Fi
-// (wlp2s0), a tethering iPhone (usb0), a Docker bridge with an address
-// (docker0) and a VPN tunnel (tun0).
+// (wlp2s0), a tethering iPhone (usb0), a Docker bridge in use (docker0) and a
+// VPN tunnel (tun0).
 std::string deskFixture(const std::string& name) { return test::readFixture("linux-desk/" + name); }
 
-// The desk's ifconfig output cut down to the named interfaces.
-std::string ifconfigOf(const std::vector<std::string>& keep) {
+// The desk's ifconfig output cut down to the named interfaces; those in
+// `down` have lost their link (no cable, left the network) and kept their
+// addresses.
+std::string ifconfigOf(const std::vector<std::string>& keep,
+                       const std::vector<std::string>& down = {}) {
     std::string out;
-    bool keeping = false;
+    bool keeping = false, isDown = false;
     const std::string all = deskFixture("ifconfig.txt");
     for (std::string_view line : text::splitLines(all)) {
         if (text::contains(line, "flags=")) {
             std::string name(line.substr(0, line.find(':')));
             keeping = std::find(keep.begin(), keep.end(), name) != keep.end();
+            isDown = std::find(down.begin(), down.end(), name) != down.end();
         }
+        if (isDown && text::contains(line, "status: ")) line = "\tstatus: inactive";
         if (keeping) out += std::string(line) + "\n";
     }
     return out;
 }
 
-CommandTable deskTools(const std::vector<std::string>& keep) {
-    return {test::printing(ifconfigOf(keep)), test::printing(deskFixture("system_profiler.xml")),
+CommandTable deskTools(const std::vector<std::string>& keep,
+                       const std::vector<std::string>& down = {}) {
+    return {test::printing(ifconfigOf(keep, down)),
+            test::printing(deskFixture("system_profiler.xml")),
             test::printing(deskFixture("networksetup.txt")), "true"};
 }
 
@@ -54,6 +61,7 @@ struct OverrideCase {
     const char* reason;  // the report's reason starts so
     bool wired, wifi;
     bool logged;  // the override changed the result
+    std::vector<std::string> down = {};  // links down, addresses kept
 };
 
 TEST(InterfaceOverrides, FixtureInterfacesWithAndWithoutTheirOverride) {
@@ -160,6 +168,26 @@ TEST(InterfaceOverrides, FixtureInterfacesWithAndWithoutTheirOverride) {
          true,
          false},
         {"loopback", {"lo"}, "lo", O::Wired, C::NotCounted, "loopback", false, false, false},
+        {"a Wi-Fi that left its network keeps its address but is not connected",
+         {"wlp2s0", "enx00e04c680001"},
+         "wlp2s0",
+         O::Automatic,
+         C::NotCounted,
+         "inactive",
+         true,
+         false,
+         false,
+         {"wlp2s0"}},
+        {"a port without a cable keeps its address; no override counts it",
+         {"enx00e04c680001", "wlp2s0"},
+         "enx00e04c680001",
+         O::Wired,
+         C::NotCounted,
+         "inactive",
+         false,
+         true,
+         false,
+         {"enx00e04c680001"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -167,7 +195,7 @@ TEST(InterfaceOverrides, FixtureInterfacesWithAndWithoutTheirOverride) {
         NetworkState state;
         NetworkInventory::Hooks hooks;
         hooks.hotspotShutOffEnabled = [] { return true; };
-        NetworkInventory inventory(deskTools(c.interfaces), state, hooks);
+        NetworkInventory inventory(deskTools(c.interfaces, c.down), state, hooks);
         if (c.override != O::Automatic) inventory.setInterfaceOverrides({{c.target, c.override}});
         inventory.getAllNetworksDetails();
         EXPECT_EQ(state.viaEthernet, c.wired);
