@@ -147,7 +147,9 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
             // A refused step says so, with the platform's reason, and changed nothing.
             EXPECT_EQ(a["ok"], c.refusal == nullptr);
             EXPECT_EQ(a["error"], c.refusal ? nlohmann::json(c.refusal) : nlohmann::json());
-            if (c.refusal) EXPECT_FALSE(a["changed"].get<bool>());
+            if (c.refusal) {
+                EXPECT_FALSE(a["changed"].get<bool>());
+            }
             EXPECT_EQ(a["message"].get<std::string>().rfind("Dry run: ", 0) == 0,
                       std::string(c.extra) == "--dry-run");
         }
