@@ -27,8 +27,17 @@ bool LinkInterface::disassociate(std::optional<std::string>* error) {
 
 CWInterfacePtr LinuxWiFiClient::interface() {
     WiFiDevicePtr d = device();
+    {
+        std::lock_guard lock(m_lastMutex);
+        m_last = d;
+    }
     if (!d) return nullptr;
     return std::make_shared<LinkInterface>(std::move(d));
+}
+
+WiFiDevicePtr LinuxWiFiClient::lastDevice() const {
+    std::lock_guard lock(m_lastMutex);
+    return m_last;
 }
 
 // ---- the shared bus --------------------------------------------------------------------------

@@ -96,7 +96,16 @@ class LinuxWiFiClient : public WiFiClient {
     virtual WiFiDevicePtr device() = 0;
     // The backend in use ("nm", "iwd", "kernel", "none").
     std::string backendName() const override = 0;
+    // Looks (device()) and remembers what it found.
     CWInterfacePtr interface() override;
+    // The device the last interface() found, without looking again: the
+    // agent's own `airport -I` reads it, so that a check looks (and waits for
+    // a daemon that hangs) once.
+    WiFiDevicePtr lastDevice() const;
+
+  private:
+    mutable std::mutex m_lastMutex;
+    WiFiDevicePtr m_last;
 };
 
 // One backend, named on the command line: looked up at every check, never
