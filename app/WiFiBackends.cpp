@@ -12,8 +12,10 @@ bool wifi::setPower(const CWInterfacePtr& iface, bool on, std::optional<std::str
     return iface->setPower(on, error);
 }
 
-void wifi::disassociate(const CWInterfacePtr& iface) {
-    if (iface) iface->disassociate();
+bool wifi::disassociate(const CWInterfacePtr& iface, std::optional<std::string>* error) {
+    if (error) error->reset();
+    if (!iface) return false;
+    return iface->disassociate(error);
 }
 
 namespace {
@@ -34,8 +36,10 @@ public:
                   m_inner->powerOn() ? "on" : "off");
         return true;
     }
-    void disassociate() override {
+    bool disassociate(std::optional<std::string>* error) override {
+        if (error) error->reset();
         WWLogInfo("Dry run: would disconnect Wi-Fi from %@", m_inner->ssid());
+        return true;
     }
     bool powerOn() override { return m_inner->powerOn(); }
     std::int64_t interfaceMode() override { return m_inner->interfaceMode(); }

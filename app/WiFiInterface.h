@@ -24,8 +24,9 @@ public:
     // Returns when the power state has changed; on failure `error` (when given)
     // says why.
     virtual bool setPower(bool on, std::optional<std::string>* error) = 0;
-    // Leaves the current network; power stays on.
-    virtual void disassociate() = 0;
+    // Leaves the current network; power stays on. False when refused, and
+    // `error` (when given) says why.
+    virtual bool disassociate(std::optional<std::string>* error) = 0;
 
     virtual bool powerOn() = 0;
     virtual std::int64_t interfaceMode() = 0;
@@ -53,10 +54,11 @@ public:
 
 // Operations on a possibly absent interface, behaving as the platform does on
 // an absent object: power changes fail without an error, disassociation does
-// nothing, reads give false, 0 or nothing.
+// nothing (and reports failure, as nothing was left), reads give false, 0 or
+// nothing.
 namespace wifi {
 bool setPower(const CWInterfacePtr& iface, bool on, std::optional<std::string>* error);
-void disassociate(const CWInterfacePtr& iface);
+bool disassociate(const CWInterfacePtr& iface, std::optional<std::string>* error);
 }  // namespace wifi
 
 }  // namespace ww

@@ -402,6 +402,7 @@ void WirewatchAppDelegate::checkInterfaceStatusRequest() {
     }
     scheduleNextCheck();
     m_store.synchronize();
+    if (m_shouldShowWiFiInfo) readWiFiDetails();
     if (m_isRunning) {
         m_shell.mainThread().postAndWait([this] { updateInterfaceInfo(); });
     }
@@ -425,17 +426,20 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
             powerChange(iface, true, &error, "before disconnecting it");
             m_isChanged = false;
         }
-        wifi::disassociate(iface);
+        const bool ok = wifi::disassociate(iface, &error);
         if (iface) {
             AgentEvent e;
             e.kind = AgentEventKind::WifiDisconnected;
             e.interface = m_state.wifiInterfaceName.get().value_or("");
+            e.ok = ok;
             // Only a Wi-Fi that the inventory saw connected had a network to leave.
-            e.changed = wireless;
-            e.message = "Wi-Fi disconnected from its network because a wired link is up";
+            e.changed = ok && wireless;
+            if (!ok) e.error = error.value_or("the interface gave no reason");
+            e.message = ok ? "Wi-Fi disconnected from its network because a wired link is up"
+                           : "Wi-Fi could not be disconnected: " + *e.error;
             emitEvent(std::move(e));
         }
-        m_protection->didCut(false, iface != nullptr, wireless);
+        m_protection->didCut(false, ok, wireless);
     };
     auto powerOffWiFi = [&] {
         bool ok = powerChange(iface, false, &error, "because a wired link is up");
@@ -894,47 +898,59 @@ void WirewatchAppDelegate::updateBeyondItems() {
 
 void WirewatchAppDelegate::applicationWillTerminate() { m_protection->audit().agentStopping(); }
 
-void WirewatchAppDelegate::updateWiFiItems() {
+void WirewatchAppDelegate::readWiFiDetails() {
     executeAirPortCommand(m_config.commands, m_state);
-    showHideMenuItems(false);
     CWInterfacePtr iface = currentInterface();
-    const bool p = iface && iface->powerOn();
-    const std::int64_t mode = iface ? iface->interfaceMode() : 0;
-    // The report keeps each value as it was read for its item.
     WiFiReport w;
     w.present = static_cast<bool>(iface);
     w.interface = m_state.wifiInterfaceName.get();
-    w.power = p;
-    w.interfaceMode = mode;
+    w.power = iface && iface->powerOn();
+    w.interfaceMode = iface ? iface->interfaceMode() : 0;
+    if (w.interfaceMode != 0) {
+        w.security = iface->security();
+        w.phyMode = iface->activePHYMode();
+        w.ssid = iface->ssid();
+        w.channel = iface->wlanChannel();
+        w.bssid = iface->bssid();
+        w.transmitRate = iface->transmitRate();
+        w.rssi = iface->rssiValue();
+        w.noise = iface->noiseMeasurement();
+    }
+    w.mcsIndex = m_state.mcsInx.get();
+    m_wifiRead = std::move(w);
+}
+
+void WirewatchAppDelegate::updateWiFiItems() {
+    showHideMenuItems(false);
+    // The values were read by the check (readWiFiDetails); only names and
+    // texts are made here.
+    WiFiReport w = m_wifiRead;
+    const bool p = w.power;
+    const std::int64_t mode = w.interfaceMode;
     auto keep = [this, &w] {
         std::lock_guard lock(m_eventsMutex);
         m_wifiReport = w;
     };
-    if (mode == 0) return keep();
+    if (mode == 0) {
+        w.mcsIndex.reset();
+        return keep();
+    }
 
-    // Every value but the mode is read afresh just before its item is set.
     w.opModeName = WWUtils::stringForOpMode(mode, m_OSXVersion);
     setMenuItemText(menuTexts::opMode(p, w.opModeName), m_items.opMode);
-    w.security = iface->security();
     w.securityName = WWUtils::stringForSecurityMode(w.security, m_OSXVersion);
     setMenuItemText(menuTexts::security(p, w.securityName), m_items.security);
-    w.phyMode = iface->activePHYMode();
     w.phyModeName = WWUtils::stringForPHYMode(w.phyMode, m_OSXVersion);
     setMenuItemText(menuTexts::phyMode(p, w.phyModeName), m_items.phyMode);
-    w.ssid = iface->ssid();
     setMenuItemText(menuTexts::ssid(p, w.ssid), m_items.ssid);
-    w.channel = iface->wlanChannel();
     setMenuItemText(menuTexts::channel(p, w.channel), m_items.channel);
-    std::optional<std::string> bssid = iface->bssid();
+    std::optional<std::string> bssid = w.bssid;
+    w.bssid.reset();
     if (bssid) w.bssid = WWUtils::normalizeMAC(bssid);
     setMenuItemText(menuTexts::bssid(p, WWUtils::normalizeMAC(bssid)), m_items.bssid);
-    w.transmitRate = iface->transmitRate();
     setMenuItemText(menuTexts::transmitRate(p, w.transmitRate), m_items.txRate);
-    w.rssi = iface->rssiValue();
     setMenuItemText(menuTexts::rssi(p, w.rssi), m_items.rssi);
-    w.noise = iface->noiseMeasurement();
     setMenuItemText(menuTexts::noise(p, w.noise), m_items.noise);
-    w.mcsIndex = m_state.mcsInx.get();
     setMenuItemText(menuTexts::mcsIndex(p, w.mcsIndex), m_items.mcsIndex);
     keep();
 }

@@ -176,6 +176,9 @@ class WirewatchAppDelegate : public ApplicationDelegate {
     void applyRules(std::int64_t rule, bool wired, bool wireless);
     void applyPaused(bool wireless);
     void scheduleNextCheck();
+    // The Wi-Fi link values the menu is to show, read on the check's thread:
+    // a backend may wait on D-Bus or netlink, which must not hold the main thread.
+    void readWiFiDetails();
     void updateWiFiItems();
     void updateWiredItems();
     CWInterfacePtr currentInterface() const;
@@ -254,6 +257,7 @@ class WirewatchAppDelegate : public ApplicationDelegate {
     std::string m_ruleIcon = kNormalIcon;  // the icon the rules last chose
     SettingReport m_ruleReport;
     WiFiReport m_wifiReport;
+    WiFiReport m_wifiRead;  // written by the check before its hand-over, then read on main
     std::unique_ptr<ReportingUsbRegistry> m_reportingUsb;
     UsbRegistry* m_usbRegistry = nullptr;
 

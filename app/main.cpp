@@ -35,6 +35,7 @@
 #include "platform/linux/netlink/NetlinkReachabilityService.h"
 #include "platform/linux/notify/FreedesktopNotifier.h"
 #include "platform/linux/usb/SysfsUsbRegistry.h"
+#include "platform/linux/wifi/WiFiBackend.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
 #include "settings/ManagedExitPassword.h"
@@ -160,6 +161,13 @@ int main(int argc, char** argv) {
     std::string why;
     std::unique_ptr<WiFiClient> wifi = makeWiFiClient(wifiSpec, &why);
     if (!wifi) return badValue("--wifi " + wifiSpec + ": " + why);
+    // The built-in `airport -I` reads the device the check chose, rather than
+    // looking (and waiting for a daemon that hangs) a second time.
+    if (auto* linuxWiFi = dynamic_cast<linuxwifi::LinuxWiFiClient*>(wifi.get());
+        linuxWiFi && !o.toolsDir) {
+        commands =
+            tools::builtInToolsTable(toolsDir, [linuxWiFi] { return linuxWiFi->lastDevice(); });
+    }
     if (o.dryRun) wifi = makeDryRunWiFiClient(std::move(wifi));
 
     // SIGINT and SIGTERM end the run loop through a thread that waits for

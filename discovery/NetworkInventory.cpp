@@ -41,13 +41,21 @@ std::optional<std::string> portNameOf(const std::string& name,
     return std::nullopt;
 }
 
+// On Linux an address outlives its link (a static address on a port without
+// a cable, on a Wi-Fi that left its network), so a link the tool reports down
+// is not connected, whatever address it keeps. Tools that print no status
+// leave the decision to the address alone.
+bool linkIsDown(const std::string& status) { return status == "inactive"; }
+
 // How the tools' findings count an interface, before any override.
 void classifyAutomatically(InterfaceReport& report, const IfconfigBlock& block,
                            const InterfaceTable& connected) {
     if (block.loopback || block.address.starts_with("127")) {
         report.reason = "loopback";
     } else if (block.address.empty()) {
-        report.reason = block.status == "inactive" ? "no address, inactive" : "no address";
+        report.reason = linkIsDown(block.status) ? "no address, inactive" : "no address";
+    } else if (linkIsDown(block.status)) {
+        report.reason = "inactive: the link is down";
     } else if (auto it = connected.find(block.name); it != connected.end()) {
         if (isWireless(*it->second)) {
             report.classification = InterfaceClass::WiFi;
@@ -86,6 +94,9 @@ void NetworkInventory::getAllNetworksDetails() {
     // have an address) and count as wired whatever their type.
     const std::map<std::string, InterfaceOverride>& overrides = m_overrides;
     InterfaceTable counted = connectedInterfaces;
+    std::erase_if(counted, [](const auto& entry) {
+        return linkIsDown(entry.second->status.get().value_or(""));
+    });
     std::set<std::string> forcedWired;
     InterfaceReports reports;
     for (const IfconfigBlock& block : seen) {
@@ -103,7 +114,7 @@ void NetworkInventory::getAllNetworksDetails() {
             if (o->second == InterfaceOverride::Ignore) {
                 counted.erase(block.name);
                 report.classification = InterfaceClass::NotCounted;
-            } else if (usable != ifconfigInterfaces.end()) {
+            } else if (usable != ifconfigInterfaces.end() && !linkIsDown(block.status)) {
                 counted[block.name] = usable->second;
                 forcedWired.insert(block.name);
                 report.classification = automatic == InterfaceClass::USBHotspot

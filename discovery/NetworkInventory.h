@@ -30,7 +30,8 @@ public:
 
     // One pass; runs on the check's thread. Sets viaEthernet / viaWifi (never
     // clears them), may replace the hotspot list and the four wired texts, and
-    // replaces the interface reports. Overrides apply before anything counts.
+    // replaces the interface reports. Overrides apply before anything counts;
+    // a link the ifconfig tool reports inactive never counts.
     void getAllNetworksDetails();
 
 private:

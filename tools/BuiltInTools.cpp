@@ -33,14 +33,23 @@ void addTool(BuiltInCommands& commands, const std::string& line, const std::stri
 
 }  // namespace
 
-CommandTable builtInToolsTable(const std::string& toolsDir) {
+CommandTable builtInToolsTable(const std::string& toolsDir,
+                               std::function<ww::linuxwifi::WiFiDevicePtr()> wifiDevice) {
     CommandTable table = CommandTable::forToolsDirectory(toolsDir);
     const std::string dir = shellQuote(toolsDir);
     auto commands = std::make_shared<BuiltInCommands>();
     addTool(*commands, table.ifconfig, dir + "/ifconfig", ifconfigTool);
     addTool(*commands, table.systemProfiler, dir + "/system_profiler", systemProfilerTool);
     addTool(*commands, table.networksetup, dir + "/networksetup", networksetupTool);
-    addTool(*commands, table.airport, dir + "/airport", airportTool);
+    if (wifiDevice) {
+        commands->add(table.airport, [args = argumentsOf(table.airport, dir + "/airport"),
+                                      wifiDevice = std::move(wifiDevice)] {
+            ToolRun run = airportToolFor(args, wifiDevice);
+            return BuiltInOutput{std::move(run.output), std::move(run.error)};
+        });
+    } else {
+        addTool(*commands, table.airport, dir + "/airport", airportTool);
+    }
     table.builtIns = std::move(commands);
     return table;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "discovery/CommandTable.h"
+#include "platform/linux/wifi/WiFiDevice.h"
 
 namespace ww::tools {
 
@@ -10,6 +12,9 @@ namespace ww::tools {
 // CommandTable::forToolsDirectory) with each of the four lines answered
 // in-process by the stand-in's own code (ToolMains): the same bytes, read from
 // the same network namespace, sysfs, environment and files, and no process.
-CommandTable builtInToolsTable(const std::string& toolsDir);
+// With `wifiDevice`, the airport line reads that device (the agent's own
+// choice) rather than looking for one as the program does.
+CommandTable builtInToolsTable(const std::string& toolsDir,
+                               std::function<ww::linuxwifi::WiFiDevicePtr()> wifiDevice = nullptr);
 
 }  // namespace ww::tools

@@ -119,9 +119,8 @@ ToolRun systemProfilerTool(const std::vector<std::string>& arguments) {
 
 namespace {
 
-AirPortInfo infoOf(ww::linuxwifi::LinuxWiFiClient& client) {
+AirPortInfo infoOf(const ww::linuxwifi::WiFiDevicePtr& device) {
     AirPortInfo info;
-    ww::linuxwifi::WiFiDevicePtr device = client.device();
     if (!device) return info;
     ww::linuxwifi::WiFiLink link = device->read(ww::linuxwifi::kLinkAll);
     info.present = true;
@@ -164,7 +163,7 @@ ToolRun airportTool(const std::vector<std::string>& args) {
         auto client = ww::linuxwifi::makeLinuxWiFiClient(
             backend, ww::linuxwifi::linuxWiFiOptionsFromEnvironment(), error, false);
         if (!client) return failed(std::move(run), kTool, error, 2);
-        run.output = formatAirPortInfo(infoOf(*client));
+        run.output = formatAirPortInfo(infoOf(client->device()));
         return run;
     }
     if (!backend.starts_with("sim:")) {
@@ -177,6 +176,16 @@ ToolRun airportTool(const std::vector<std::string>& args) {
     auto state = ww::sim::SimWifiFile(backend.substr(4)).readState(&error);
     if (!state) return failed(std::move(run), kTool, error);
     run.output = formatAirPortInfo(*state);
+    return run;
+}
+
+ToolRun airportToolFor(const std::vector<std::string>& args,
+                       const std::function<ww::linuxwifi::WiFiDevicePtr()>& device) {
+    ToolRun run;
+    if (args.size() != 1 || (args[0] != "-I" && args[0] != "--getinfo")) {
+        return failed(std::move(run), "airport", "usage: airport -I");
+    }
+    run.output = formatAirPortInfo(infoOf(device()));
     return run;
 }
 

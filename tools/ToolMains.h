@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/linux/wifi/WiFiDevice.h"
 
 namespace ww::tools {
 
@@ -20,6 +23,10 @@ ToolRun ifconfigTool(const std::vector<std::string>& args);
 ToolRun networksetupTool(const std::vector<std::string>& args);
 ToolRun systemProfilerTool(const std::vector<std::string>& args);
 ToolRun airportTool(const std::vector<std::string>& args);
+// `airport -I` over a device the caller has already chosen (none: no output),
+// instead of looking for one as the program does.
+ToolRun airportToolFor(const std::vector<std::string>& args,
+                       const std::function<ww::linuxwifi::WiFiDevicePtr()>& device);
 
 // A program's main: runs `tool` on the command line's arguments, writes its
 // outputs to the standard streams and returns its status (1 when standard

@@ -63,6 +63,7 @@ SimWifiState SimWifiState::fromPlist(const plist::Value& d) {
     s.noiseMeasurement = intAt(d, "noiseMeasurement").value_or(0);
     s.mcs = textAt(d, "mcs");
     s.failPower = textAt(d, "failPower");
+    s.failDisconnect = textAt(d, "failDisconnect");
     s.device = textAt(d, "device");
     if (s.device && s.device->empty()) s.device.reset();
     s.joinNetwork = joinNetworkAt(d, "joinNetwork");

@@ -28,7 +28,8 @@ struct SimJoinNetwork {
 // "channelWidth" (integers; no "channelNumber" means no channel),
 // "transmitRate" (real), "rssiValue", "noiseMeasurement" (integers), "mcs"
 // (text, what `airport -I` prints after "MCS: "), "failPower" (text: every
-// power change fails with it), and "operations" (the log of changes).
+// power change fails with it), "failDisconnect" (text: every disconnect fails
+// with it), and "operations" (the log of changes).
 //
 // Two keys make the radio act on the machine:
 // - "device" (text): a network device that mirrors the radio. Power off sets
@@ -55,6 +56,7 @@ struct SimWifiState {
     std::int64_t noiseMeasurement = 0;
     std::optional<std::string> mcs;
     std::optional<std::string> failPower;
+    std::optional<std::string> failDisconnect;
     std::optional<std::string> device;
     std::optional<SimJoinNetwork> joinNetwork;
 

@@ -108,18 +108,29 @@ bool SimWifiInterface::setPower(bool on, std::optional<std::string>* error) {
     return true;
 }
 
-void SimWifiInterface::disassociate() {
+bool SimWifiInterface::disassociate(std::optional<std::string>* error) {
+    if (error) error->reset();
+    auto fail = [&](const std::string& why) {
+        if (error) *error = why;
+        return false;
+    };
     std::string why;
     auto current = m_file.readState(&why);
     if (!current) {
         WWLogError("Simulated Wi-Fi: cannot disconnect: %@", why);
-        return;
+        return fail(why);
     }
+    if (current->failDisconnect) {
+        WWLogError("Simulated Wi-Fi: cannot disconnect: %@", *current->failDisconnect);
+        return fail(*current->failDisconnect);
+    }
+    std::optional<std::string> deviceError;
     if (current->device) {
         const std::string& device = *current->device;
         auto control = openLinkControl(device, why);
         if (!control || !control->removeIpv4Addresses(device, why)) {
             WWLogError("Simulated Wi-Fi: cannot remove the device's addresses: %@", why);
+            deviceError = why;
         }
     }
     bool ok = m_file.update(
@@ -128,7 +139,13 @@ void SimWifiInterface::disassociate() {
             d.erase("bssid");
         },
         "disassociate", &why);
-    if (!ok) WWLogError("Simulated Wi-Fi: cannot disconnect: %@", why);
+    if (!ok) {
+        WWLogError("Simulated Wi-Fi: cannot disconnect: %@", why);
+        return fail(why);
+    }
+    // The radio left, but the device still holds its addresses.
+    if (deviceError) return fail(*deviceError);
+    return true;
 }
 
 bool SimWifiInterface::powerOn() { return state().power; }

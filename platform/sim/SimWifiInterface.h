@@ -18,13 +18,13 @@ namespace ww::sim {
 // operation its effect on the device is in place. A power change whose link
 // change fails changes nothing and reports the error; one whose address
 // change fails is recorded in the file and still reports the error. A failed
-// disassociation is logged.
+// disassociation is logged and reported the same way.
 class SimWifiInterface : public CWInterface {
 public:
     explicit SimWifiInterface(std::string path) : m_file(std::move(path)) {}
 
     bool setPower(bool on, std::optional<std::string>* error) override;
-    void disassociate() override;
+    bool disassociate(std::optional<std::string>* error) override;
     bool powerOn() override;
     std::int64_t interfaceMode() override;
     std::int64_t security() override;

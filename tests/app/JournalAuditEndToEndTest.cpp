@@ -192,20 +192,36 @@ TEST_F(JournalAuditEndToEndTest, EachEventIsOneStructuredEntry) {
 }
 
 TEST_F(JournalAuditEndToEndTest, ARefusedActionCarriesItsReasonByteForByte) {
-    plist::Value sim = simWifi(true, true);
-    sim.set("failPower", plist::Value::string("refused by\nthe radio"));
-    auto entries = runWithPolicy({{"AuditToJournal", plist::Value::boolean(true)},
-                                  {"selectedInterfaceOption", plist::Value::integer(1)}},
-                                 sim);
-    // The refused action ends no exposure: the agent stops with it still open.
-    ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
-    const Entry& e = entries[1];
-    EXPECT_EQ(e.at("WIREWATCH_EVENT"), "wifi-switched-off");
-    EXPECT_EQ(e.at("PRIORITY"), "3");
-    EXPECT_EQ(e.at("WIREWATCH_ERROR"), "refused by\nthe radio");  // sent in the binary form
-    EXPECT_EQ(e.at("MESSAGE"), "Wi-Fi could not be switched off: refused by\nthe radio");
-    EXPECT_EQ(entries[2].at("WIREWATCH_EVENT"), "exposure");
-    EXPECT_EQ(entries[2].at("WIREWATCH_EXPOSURE_ENDED_BY"), "agent stopped");
+    struct Case {
+        int rule;
+        const char* failKey;
+        const char* event;
+        const char* message;
+    };
+    const Case cases[] = {
+        {1, "failPower", "wifi-switched-off",
+         "Wi-Fi could not be switched off: refused by\nthe radio"},
+        {0, "failDisconnect", "wifi-disconnected",
+         "Wi-Fi could not be disconnected: refused by\nthe radio"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        plist::Value sim = simWifi(true, true);
+        sim.set(c.failKey, plist::Value::string("refused by\nthe radio"));
+        auto entries = runWithPolicy({{"AuditToJournal", plist::Value::boolean(true)},
+                                      {"selectedInterfaceOption", plist::Value::integer(c.rule)}},
+                                     sim);
+        // The refused action ends no exposure: the agent stops with it still open.
+        ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
+        const Entry& e = entries[1];
+        EXPECT_EQ(e.at("WIREWATCH_EVENT"), c.event);
+        EXPECT_EQ(e.at("PRIORITY"), "3");
+        EXPECT_EQ(e.at("WIREWATCH_ERROR"), "refused by\nthe radio");  // sent in the binary form
+        EXPECT_EQ(e.at("MESSAGE"), c.message);
+        EXPECT_EQ(entries[2].at("WIREWATCH_EVENT"), "exposure");
+        EXPECT_EQ(entries[2].at("WIREWATCH_EXPOSURE_ENDED_BY"), "agent stopped");
+        EXPECT_TRUE(simOperations(dir.file("wifi.plist")).empty());
+    }
 }
 
 TEST_F(JournalAuditEndToEndTest, NothingReachesTheJournalUnlessThePolicyAsks) {

@@ -67,6 +67,7 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         const char* logLine;
         const char* extra = "";
         std::vector<std::string> actions = {};  // as --json names them
+        const char* refusal = nullptr;          // every disconnect is refused with it
     };
     const std::vector<std::string> wiredDetails = {"IP address: 10.0.0.5",
                                                    "MAC address: A8:20:66:31:95:57",
@@ -75,6 +76,9 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
     const Case cases[] = {
         {"both, rule 0", true, true, true, "0", "1", "ww-menubar", unassociated(), {"disassociate"},
          kDisconnect, "", {"wifi-disconnected"}},
+        {"both, rule 0, refused", true, true, true, "0", "1", "ww-menubar", kWifiDetails, {},
+         "Simulated Wi-Fi: cannot disconnect: Operation not permitted", "", {"wifi-disconnected"},
+         "Operation not permitted"},
         {"both, rule 1", true, true, true, "1", "1", "ww-menubar", kWifiOffDetails, {"setPower:0"},
          kDisable, "", {"wifi-switched-off"}},
         {"both, no rule", true, true, true, "-1", "1", "ww-warning-menubar", kWifiDetails, {},
@@ -93,7 +97,9 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(dir.file("ifconfig.txt"), ifconfigWith(c.wifi, c.wired));
-        writeFile(simPath, plist::toXml(simWifi(c.radioOn, c.radioOn)));
+        plist::Value sim = simWifi(c.radioOn, c.radioOn);
+        if (c.refusal) sim.set("failDisconnect", plist::Value::string(c.refusal));
+        writeFile(simPath, plist::toXml(sim));
         std::string logsDir = dir.file(std::string("logs ") + c.name);
         ProgramRun r = runOnce(c.rule, c.enableWireless, logsDir, c.extra);
         ASSERT_EQ(r.status, 0) << r.err;
@@ -111,7 +117,7 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         EXPECT_NE(r.err.find("Starting Wirewatch Version 1.0.1"), std::string::npos);
 
         // The same check again, as JSON: one object that tells the same story.
-        writeFile(simPath, plist::toXml(simWifi(c.radioOn, c.radioOn)));
+        writeFile(simPath, plist::toXml(sim));
         r = runOnce(c.rule, c.enableWireless, logsDir, std::string("--json ") + c.extra);
         ASSERT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(r.out.back(), '\n');
@@ -138,7 +144,12 @@ TEST_F(OnceEndToEndTest, EachRowOfTheRulesThroughTheProgram) {
         std::vector<std::string> actions;
         for (const auto& a : j["actions"]) {
             actions.push_back(a["action"]);
-            EXPECT_TRUE(a["ok"].get<bool>());
+            // A refused step says so, with the platform's reason, and changed nothing.
+            EXPECT_EQ(a["ok"], c.refusal == nullptr);
+            EXPECT_EQ(a["error"], c.refusal ? nlohmann::json(c.refusal) : nlohmann::json());
+            if (c.refusal) {
+                EXPECT_FALSE(a["changed"].get<bool>());
+            }
             EXPECT_EQ(a["message"].get<std::string>().rfind("Dry run: ", 0) == 0,
                       std::string(c.extra) == "--dry-run");
         }

@@ -262,8 +262,20 @@ TEST_F(ProtectionFeaturesTest, NotificationsOfAKindAtMostOncePerMinuteAndOnlyWhe
         s.viaWifi = true;
     };
     wired = true;
+    // A refused disconnect cut nothing: no notification, the exposure stays
+    // open, and the next check tries again.
+    plist::Value refusing = simWifi(true, true);
+    refusing.set("failDisconnect", plist::Value::string("Operation not permitted"));
+    writeFile(simPath, plist::toXml(refusing));
     launch();
     checkNow();
+    EXPECT_TRUE(recorder.shown().empty());
+    EXPECT_TRUE(delegate->protection().audit().isOpen());
+    writeFile(simPath, plist::toXml(simWifi(true, true)));
+    checkNow();
+    EXPECT_FALSE(delegate->protection().audit().isOpen());
+    EXPECT_EQ(delegate->protection().audit().today().intervals.at(0).endedBy,
+              "Wi-Fi disconnected by the rule");
     manual.advance(30s);
     checkNow();
     EXPECT_EQ(recorder.shown().size(), 1u);

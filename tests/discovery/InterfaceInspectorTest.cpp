@@ -14,27 +14,34 @@ using plist::Value;
 
 // The captured tools of a Linux desk: a docked USB Ethernet adapter
 // (enx00e04c680001), built-in Ethernet without a cable (enp0s31f6), Wi-Fi
-// (wlp2s0), a tethering iPhone (usb0), a Docker bridge with an address
-// (docker0) and a VPN tunnel (tun0).
+// (wlp2s0), a tethering iPhone (usb0), a Docker bridge in use (docker0) and a
+// VPN tunnel (tun0).
 std::string deskFixture(const std::string& name) { return test::readFixture("linux-desk/" + name); }
 
-// The desk's ifconfig output cut down to the named interfaces.
-std::string ifconfigOf(const std::vector<std::string>& keep) {
+// The desk's ifconfig output cut down to the named interfaces; those in
+// `down` have lost their link (no cable, left the network) and kept their
+// addresses.
+std::string ifconfigOf(const std::vector<std::string>& keep,
+                       const std::vector<std::string>& down = {}) {
     std::string out;
-    bool keeping = false;
+    bool keeping = false, isDown = false;
     const std::string all = deskFixture("ifconfig.txt");
     for (std::string_view line : text::splitLines(all)) {
         if (text::contains(line, "flags=")) {
             std::string name(line.substr(0, line.find(':')));
             keeping = std::find(keep.begin(), keep.end(), name) != keep.end();
+            isDown = std::find(down.begin(), down.end(), name) != down.end();
         }
+        if (isDown && text::contains(line, "status: ")) line = "\tstatus: inactive";
         if (keeping) out += std::string(line) + "\n";
     }
     return out;
 }
 
-CommandTable deskTools(const std::vector<std::string>& keep) {
-    return {test::printing(ifconfigOf(keep)), test::printing(deskFixture("system_profiler.xml")),
+CommandTable deskTools(const std::vector<std::string>& keep,
+                       const std::vector<std::string>& down = {}) {
+    return {test::printing(ifconfigOf(keep, down)),
+            test::printing(deskFixture("system_profiler.xml")),
             test::printing(deskFixture("networksetup.txt")), "true"};
 }
 
@@ -94,6 +101,31 @@ TEST(InterfaceOverrides, FixtureInterfacesWithAndWithoutTheirOverride) {
                   std::string_view(reason).starts_with("overridden") ? 1u : 0u);
         // An ignored hotspot is not handed to the hotspot guard either.
         EXPECT_EQ(state.hotspotInterfacesToDelete().size(), expected == C::USBHotspot ? 1u : 0u);
+    }
+}
+
+// A link that is down keeps its address but is not connected: a Wi-Fi that left
+// its network, and a port without a cable that no wired override can count.
+TEST(InterfaceOverrides, ALinkThatIsDownIsNotConnectedWhateverItsAddress) {
+    const std::tuple<const char*, InterfaceOverride, bool, bool> cases[] = {
+        {"wlp2s0", InterfaceOverride::Automatic, true, false},
+        {"enx00e04c680001", InterfaceOverride::Wired, false, true},
+    };
+    for (const auto& [down, override, wired, wifi] : cases) {
+        SCOPED_TRACE(down);
+        NetworkState state;
+        NetworkInventory inventory(deskTools({"enx00e04c680001", "wlp2s0"}, {down}), state, {});
+        if (override != InterfaceOverride::Automatic) {
+            inventory.setInterfaceOverrides({{down, override}});
+        }
+        inventory.getAllNetworksDetails();
+        EXPECT_EQ(state.viaEthernet, wired);
+        EXPECT_EQ(state.viaWifi, wifi);
+        InterfaceReports reports = state.interfaceReports();
+        const InterfaceReport* r = reportFor(reports, down);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->classification, InterfaceClass::NotCounted);
+        EXPECT_TRUE(r->reason.starts_with("inactive")) << r->reason;
     }
 }
 

@@ -88,13 +88,23 @@ TEST_F(StandInToolsInNamespace, DeclaredVethEndsAreConnectedAndOthersIgnored) {
     EXPECT_FALSE(state->viaWifi);
     EXPECT_FALSE(state->ethernetInterfaceName.get().has_value());
 
-    // The status follows the carrier, which is not what makes an interface
-    // connected.
-    commands = toolsWith("wa0\tLAN\n");
+    // The status follows the carrier. A link that is down keeps its address
+    // on Linux, but is not connected: a wired port without a cable ...
+    commands = toolsWith("wa0\tLAN\tEthernet\nwc0\tWi-Fi\tAirPort\n");
     ASSERT_EQ(ns.ip("link set wa0-peer down"), 0);
     EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->status.get(), "inactive");
+    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->IPAdress.get(), "198.51.100.1");
     EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wc0")->status.get(), "active");
-    EXPECT_EQ(connectedThrough(commands).size(), 1u);
+    state = inventory(commands);
+    EXPECT_FALSE(state->viaEthernet) << "no carrier: not wired, whatever its address";
+    EXPECT_TRUE(state->viaWifi);
+    // ... and a Wi-Fi that has left its network.
+    ASSERT_EQ(ns.ip("link set wc0-peer down"), 0);
+    ASSERT_EQ(ns.ip("link set wa0-peer up"), 0);
+    state = inventory(commands);
+    EXPECT_TRUE(state->viaEthernet);
+    EXPECT_FALSE(state->viaWifi) << "no carrier: not on Wi-Fi, whatever its address";
+    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wc0")->IPAdress.get(), "203.0.113.1");
 }
 
 TEST_F(StandInToolsInNamespace, DefaultRouteMetricOrdersTwoWiredPorts) {

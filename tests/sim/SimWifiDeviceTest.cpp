@@ -211,11 +211,13 @@ class SimDeviceTest : public LinkNamespaceTest {
             },
             unprivileged);
     }
-    void disassociate(bool unprivileged = false) {
-        run(
+    // The error text, or "ok".
+    std::string disassociate(bool unprivileged = false) {
+        return run(
             [&] {
-                sim::SimWifiInterface(path).disassociate();
-                return std::string();
+                std::optional<std::string> error;
+                bool ok = sim::SimWifiInterface(path).disassociate(&error);
+                return ok ? std::string("ok") : error.value_or("failure without an error");
             },
             unprivileged);
     }
@@ -227,7 +229,7 @@ class SimDeviceTest : public LinkNamespaceTest {
 TEST_F(SimDeviceTest, DisassociateAndPowerFollowTheDeviceAndRejoin) {
     const std::vector<std::string> joined = {"198.51.100.2/24", "203.0.113.70/26"};
     // Disconnect: no addresses, the link stays up, still powered.
-    disassociate();
+    ASSERT_EQ(disassociate(), "ok");
     EXPECT_TRUE(ns.isUp(kWifiDevice));
     EXPECT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
     sim::SimWifiState s = state();
@@ -296,7 +298,7 @@ TEST_F(SimDeviceTest, ChangesTheKernelRefusesAreReported) {
     EXPECT_TRUE(simOperations(path).empty());
     {
         ScopedCapture capture;
-        disassociate(true);
+        EXPECT_EQ(disassociate(true), refused) << "the radio left, the device kept its addresses";
         EXPECT_EQ(capture.logger->texts(),
                   std::vector<std::string>{
                       "Simulated Wi-Fi: cannot remove the device's addresses: " + refused});
@@ -306,7 +308,7 @@ TEST_F(SimDeviceTest, ChangesTheKernelRefusesAreReported) {
 
     // Powered, up, not associated: switching on re-joins, and the kernel
     // refuses the address.
-    disassociate();
+    ASSERT_EQ(disassociate(), "ok");
     ASSERT_TRUE(ns.ipv4Addresses(kWifiDevice).empty());
     EXPECT_EQ(setPower(true, true), refused);
     EXPECT_TRUE(ns.isUp(kWifiDevice));

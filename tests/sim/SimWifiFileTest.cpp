@@ -126,7 +126,9 @@ TEST_F(SimWifiPowerTest, AnUnreadableFileIsLoggedOnDisconnect) {
     writeFile(path, "not a property list");
     sim::SimWifiInterface wifi(path);
     ScopedCapture capture;
-    wifi.disassociate();
+    std::optional<std::string> error;
+    EXPECT_FALSE(wifi.disassociate(&error));
+    EXPECT_TRUE(error && error->starts_with(path)) << error.value_or("no error");
     auto lines = capture.logger->texts();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("Simulated Wi-Fi: cannot disconnect: " + path, 0), 0u) << lines[0];

@@ -1,10 +1,17 @@
 // `--wifi auto` and the named backends over fake backends: the order of the
 // choice, falling back and choosing again when the chosen one goes, the log
-// lines, the agent's view of a device, and the dry run over it.
+// lines, the agent's view of a device, and the dry run over it; and the real
+// backends and program over a bus socket that never answers.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "app/WiFiBackends.h"
 #include "platform/linux/wifi/WiFiBackend.h"
@@ -239,7 +246,8 @@ TEST_F(BackendChoiceTest, TheAgentsViewOfADevice) {
     device->refusal = "NetworkManager refused to switch Wi-Fi off: denied";
     EXPECT_FALSE(iface.setPower(false, &error));
     EXPECT_EQ(error, device->refusal);
-    iface.disassociate();
+    EXPECT_FALSE(iface.disassociate(&error));
+    EXPECT_EQ(error, device->refusal);
     auto texts = capture.logger->texts();
     EXPECT_NE(std::find(texts.begin(), texts.end(),
                         "Wi-Fi: cannot disconnect: NetworkManager refused to switch Wi-Fi off: "
@@ -260,7 +268,7 @@ TEST_F(BackendChoiceTest, TheDryRunWrapsEveryBackend) {
     ASSERT_TRUE(iface);
     std::optional<std::string> error;
     EXPECT_TRUE(iface->setPower(false, &error));
-    iface->disassociate();
+    EXPECT_TRUE(iface->disassociate(&error));
     EXPECT_TRUE(device->operations.empty()) << "a dry run changes nothing";
     EXPECT_EQ(iface->ssid(), std::optional<std::string>("Lab")) << "reads pass through";
 }
@@ -306,6 +314,102 @@ TEST(KernelBackendTest, TheDefaultDevice) {
     add("wlx00c0ca", "phy80211", "up");
     found = backend->lookUp();
     EXPECT_EQ(found.device->name(), "wlx00c0ca") << "the one with an active connection";
+}
+
+// A bus socket whose connections the kernel accepts and nobody answers: a
+// system bus (or dbus-daemon) that hangs, as a client sees it.
+class SilentBus {
+  public:
+    explicit SilentBus(std::string path) : m_path(std::move(path)) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::memcpy(addr.sun_path, m_path.c_str(),
+                    std::min(m_path.size() + 1, sizeof addr.sun_path));
+        m_ok = m_fd >= 0 && m_path.size() < sizeof addr.sun_path &&
+               ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+               ::listen(m_fd, 64) == 0;
+    }
+    ~SilentBus() {
+        for (int c : m_held) ::close(c);
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    bool ok() const { return m_ok; }
+    std::string address() const { return "unix:path=" + m_path; }
+    // The connections made so far (each waited in the queue, unanswered).
+    int connections() {
+        for (int c; (c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            m_held.push_back(c);
+        }
+        return static_cast<int>(m_held.size());
+    }
+
+  private:
+    std::string m_path;
+    int m_fd = -1;
+    bool m_ok = false;
+    std::vector<int> m_held;
+};
+
+using Clock = std::chrono::steady_clock;
+
+// NetworkManager and iwd are looked for one after the other on the same bus:
+// a bus that never answers costs one call limit, once, and `auto` finds none.
+TEST(SilentBusTest, AutoWaitsForASilentBusOnceWithinTheLimit) {
+    test::TempDir dir;
+    test::ScopedCapture capture;
+    SilentBus silent(dir.file("bus"));
+    ASSERT_TRUE(silent.ok());
+    LinuxWiFiOptions options;
+    options.systemBusAddress = silent.address();
+    options.sysfsRoot = dir.file("empty-sys");
+    options.callTimeout = std::chrono::milliseconds(500);
+    std::string error;
+    auto client = makeLinuxWiFiClient("auto", options, error);
+    ASSERT_TRUE(client) << error;
+
+    auto start = Clock::now();
+    EXPECT_FALSE(client->interface());
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, options.callTimeout);
+    EXPECT_LT(took, std::chrono::seconds(5)) << "sd-bus's own limit is 90 s";
+    EXPECT_EQ(silent.connections(), 1) << "NetworkManager and iwd wait for the bus once";
+    EXPECT_EQ(client->backendName(), "none");
+    const std::string none =
+        "Wi-Fi backend: none (nm: no system bus (Connection timed out); iwd: no system bus "
+        "(Connection timed out); kernel: no wireless network device in " +
+        options.sysfsRoot + "/class/net)";
+    auto texts = capture.logger->texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), none), texts.end());
+}
+
+// The program, in a network namespace of its own (nothing connected, so the
+// menu shows the Wi-Fi details and its `airport -I` runs), against a system
+// bus that never answers: one wait of the shipped limit in all, where each
+// look used to wait sd-bus's 90 s.
+TEST(SilentBusTest, OneCheckOfTheProgramWaitsForASilentBusOnce) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root for a network namespace of its own";
+    test::TempDir dir;
+    SilentBus silent(dir.file("bus"));
+    ASSERT_TRUE(silent.ok());
+    const std::string cmd =
+        "unshare -n env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI HOME='" + dir.path() +
+        "' WIREWATCH_REACHABILITY_HOST= DBUS_SYSTEM_BUS_ADDRESS='" + silent.address() +
+        "' WIREWATCH_WIFI_SYSFS_ROOT='" + dir.file("empty-sys") + "' '" + test::buildDir() +
+        "/bin/wirewatch' --once --json --dry-run --prefs '" + dir.file("prefs.plist") +
+        "' --logs-dir '" + dir.file("logs") + "' >'" + dir.file("out") + "' 2>'" + dir.file("err") +
+        "'";
+    auto start = Clock::now();
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << test::readFile(dir.file("err"));
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, LinuxWiFiOptions{}.callTimeout);
+    EXPECT_LT(took, std::chrono::seconds(5)) << test::readFile(dir.file("err"));
+    EXPECT_EQ(silent.connections(), 1)
+        << "the check's look and the menu's airport -I share one wait";
+    auto j = nlohmann::json::parse(test::readFile(dir.file("out")), nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << test::readFile(dir.file("out"));
+    EXPECT_EQ(j["backend"], "none");
+    EXPECT_EQ(j["shown"], "wifi");
 }
 
 }  // namespace

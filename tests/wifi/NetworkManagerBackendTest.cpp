@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "platform/linux/wifi/WiFiBackend.h"
 #include "tests/app/AgentFixture.h"
@@ -300,6 +302,55 @@ TEST_F(NetworkManagerBackendTest, AHungServiceCostsOneCallLimitNotOnePerValue) {
     // Answering again: found again at the next check.
     ASSERT_NO_FATAL_FAILURE(runCheck());
     EXPECT_EQ(linuxClient->backendName(), "nm");
+}
+
+// Stands for the agent's client and stops NetworkManager right after the
+// check's look, so that the reads of the link details are what hangs.
+class HangsAfterTheLook : public WiFiClient {
+  public:
+    HangsAfterTheLook(WiFiClient& inner, std::function<void()> hang)
+        : m_inner(inner), m_hang(std::move(hang)) {}
+    CWInterfacePtr interface() override {
+        CWInterfacePtr found = m_inner.interface();
+        m_hang();
+        return found;
+    }
+    std::string backendName() const override { return m_inner.backendName(); }
+
+  private:
+    WiFiClient& m_inner;
+    std::function<void()> m_hang;
+};
+
+TEST_F(NetworkManagerBackendTest, TheMainThreadRunsOnWhileTheLinkDetailsHang) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    ASSERT_NO_FATAL_FAILURE(useClient("nm"));
+    std::unique_ptr<WiFiClient> real = std::move(wifiClient);
+    wifiClient = std::make_unique<HangsAfterTheLook>(*real, [this] { nm->mock().pause(); });
+    wireless = true;  // Wi-Fi only: no rule acts, the menu shows the link details
+    launch();
+
+    // A tick on the main thread every 20 ms while the check runs.
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    std::atomic<bool> stop{false};
+    std::thread ticker([&] {
+        while (!stop) {
+            loop.post([&ticks] { ticks.push_back(std::chrono::steady_clock::now()); });
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    runCheck();
+    auto took = std::chrono::steady_clock::now() - start;
+    stop = true;
+    ticker.join();
+    loop.runPending();
+    nm->mock().resume();
+
+    EXPECT_GE(took, options.callTimeout) << "the details did wait for NetworkManager";
+    std::chrono::steady_clock::duration longest{};
+    for (size_t i = 1; i < ticks.size(); ++i) longest = std::max(longest, ticks[i] - ticks[i - 1]);
+    EXPECT_LT(longest, options.callTimeout / 2) << "the main thread was held by a D-Bus read";
 }
 
 // The airport stand-in reads through the same backend.

@@ -232,6 +232,12 @@ class IwdBackend : public WiFiBackend {
         auto objects = bus->call(kService, "/", "org.freedesktop.DBus.ObjectManager",
                                  "GetManagedObjects", error);
         if (!objects || objects->kind != DBusValue::Kind::Dict) {
+            // An iwd that does not answer is passed over for this look.
+            if (bus->broken()) {
+                out.available = false;
+                out.why = "iwd does not answer (" + error.text() + ")";
+                return out;
+            }
             out.why = "iwd lists no objects (" + error.text() + ")";
             return out;
         }

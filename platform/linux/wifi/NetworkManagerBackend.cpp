@@ -188,6 +188,11 @@ class NetworkManagerBackend : public WiFiBackend {
                           (connection && !connection->empty() && *connection != "/");
             wifi.push_back(DeviceCandidate{*path, *name, active});
         }
+        // A NetworkManager that stopped answering is passed over for this look.
+        if (bus->broken()) {
+            out.why = "NetworkManager does not answer (" + error.text() + ")";
+            return out;
+        }
         const DeviceCandidate* chosen = preferredDevice(wifi);
         if (!chosen) {
             out.why = "NetworkManager manages no Wi-Fi device";

@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -203,27 +204,53 @@ int readDBusItems(sd_bus_message* m, DBusValue& out) {
 
 // ---- the connection ------------------------------------------------------------------------
 
+namespace {
+
+constexpr const char* kDefaultSystemBus = "unix:path=/run/dbus/system_bus_socket";
+
+std::uint64_t microseconds(std::chrono::steady_clock::duration d) {
+    auto us = std::chrono::duration_cast<std::chrono::microseconds>(d).count();
+    return us > 0 ? static_cast<std::uint64_t>(us) : 0;
+}
+
+}  // namespace
+
 std::shared_ptr<SystemBus> SystemBus::open(const std::string& address,
                                            std::chrono::milliseconds callTimeout,
                                            DBusError& error) {
+    std::string where = address;
+    if (where.empty()) {
+        const char* env = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+        where = env && *env ? env : kDefaultSystemBus;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + callTimeout;
     sd_bus* bus = nullptr;
-    int r = 0;
-    if (address.empty()) {
-        r = sd_bus_open_system(&bus);
-    } else if ((r = sd_bus_new(&bus)) >= 0) {
-        if ((r = sd_bus_set_address(bus, address.c_str())) >= 0 &&
-            (r = sd_bus_set_bus_client(bus, 1)) >= 0) {
-            r = sd_bus_start(bus);
+    // sd_bus_start only connects and sends the first bytes; the bus's answer
+    // (authentication, then the reply to Hello) is awaited here, under the
+    // same limit as every call. Left to sd-bus, a bus that accepts and never
+    // answers would hold the first call for its own 90-second limit.
+    int r = sd_bus_new(&bus);
+    if (r >= 0 && (r = sd_bus_set_address(bus, where.c_str())) >= 0 &&
+        (r = sd_bus_set_bus_client(bus, 1)) >= 0 &&
+        (r = sd_bus_set_method_call_timeout(bus, microseconds(callTimeout))) >= 0 &&
+        (r = sd_bus_start(bus)) >= 0) {
+        while ((r = sd_bus_is_ready(bus)) == 0) {
+            if ((r = sd_bus_process(bus, nullptr)) < 0) break;
+            if (r > 0) continue;
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) {
+                r = -ETIMEDOUT;
+                break;
+            }
+            if ((r = sd_bus_wait(bus, microseconds(left))) < 0) break;
         }
-        if (r < 0) bus = sd_bus_unref(bus);
     }
     if (r < 0) {
+        // No flush: it would wait for the greeting again, without our limit.
+        sd_bus_close_unref(bus);
         error = DBusError{{}, {}, -r};
         return nullptr;
     }
-    auto usec = static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(callTimeout).count());
-    sd_bus_set_method_call_timeout(bus, usec);
     return std::shared_ptr<SystemBus>(new SystemBus(bus));
 }
 

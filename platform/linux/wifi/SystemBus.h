@@ -62,7 +62,9 @@ class SystemBus {
   public:
     // Connects to the bus at `address` ("unix:path=..."), or with an empty
     // address to the system bus (DBUS_SYSTEM_BUS_ADDRESS when set, as
-    // sd_bus_open_system does). Nothing, and why, when it cannot.
+    // sd_bus_open_system does), and waits for the bus's greeting within
+    // `callTimeout`. Nothing, and why, when it cannot (ETIMEDOUT: the bus
+    // did not answer in time).
     static std::shared_ptr<SystemBus> open(const std::string& address,
                                            std::chrono::milliseconds callTimeout, DBusError& error);
     ~SystemBus();

@@ -1,6 +1,7 @@
 #include "platform/linux/wifi/WiFiBackend.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "logging/DDLog.h"
@@ -16,22 +17,47 @@ bool LinkInterface::setPower(bool on, std::optional<std::string>* error) {
     return false;
 }
 
-void LinkInterface::disassociate() {
+bool LinkInterface::disassociate(std::optional<std::string>* error) {
     std::string why;
-    if (!m_device->disassociate(why)) WWLogError("Wi-Fi: cannot disconnect: %@", why);
+    if (m_device->disassociate(why)) return true;
+    WWLogError("Wi-Fi: cannot disconnect: %@", why);
+    if (error) *error = why;
+    return false;
 }
 
 CWInterfacePtr LinuxWiFiClient::interface() {
     WiFiDevicePtr d = device();
+    {
+        std::lock_guard lock(m_lastMutex);
+        m_last = d;
+    }
     if (!d) return nullptr;
     return std::make_shared<LinkInterface>(std::move(d));
+}
+
+WiFiDevicePtr LinuxWiFiClient::lastDevice() const {
+    std::lock_guard lock(m_lastMutex);
+    return m_last;
 }
 
 // ---- the shared bus --------------------------------------------------------------------------
 
 std::shared_ptr<SystemBus> BusHolder::bus(DBusError& error) {
     std::lock_guard lock(m_mutex);
-    if (!m_bus || m_bus->broken()) m_bus = SystemBus::open(m_address, m_timeout, error);
+    if (m_bus && !m_bus->broken()) return m_bus;
+    // A bus that has just not answered is not asked again at once: NetworkManager
+    // and iwd, looked for one after the other, wait for it once.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_silentUntil && now < *m_silentUntil) {
+        error = m_silentError;
+        return nullptr;
+    }
+    m_silentUntil.reset();
+    m_bus = SystemBus::open(m_address, m_timeout, error);
+    if (!m_bus && error.errnum == ETIMEDOUT) {
+        m_silentUntil = std::chrono::steady_clock::now() + m_timeout;
+        m_silentError = error;
+    }
     return m_bus;
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,8 @@ struct LinuxWiFiOptions {
 };
 
 // The system bus connection the D-Bus backends share: opened on first use and
-// again after it broke (a timed-out call, a closed connection).
+// again after it broke (a timed-out call, a closed connection), but not again
+// within one call limit of an opening that timed out.
 class BusHolder {
   public:
     BusHolder(std::string address, std::chrono::milliseconds callTimeout)
@@ -45,6 +47,8 @@ class BusHolder {
     std::string m_address;
     std::chrono::milliseconds m_timeout;
     std::shared_ptr<SystemBus> m_bus;
+    std::optional<std::chrono::steady_clock::time_point> m_silentUntil;
+    DBusError m_silentError;
 };
 
 // What a backend finds when it looks: whether it is there at all (the daemon
@@ -92,7 +96,16 @@ class LinuxWiFiClient : public WiFiClient {
     virtual WiFiDevicePtr device() = 0;
     // The backend in use ("nm", "iwd", "kernel", "none").
     std::string backendName() const override = 0;
+    // Looks (device()) and remembers what it found.
     CWInterfacePtr interface() override;
+    // The device the last interface() found, without looking again: the
+    // agent's own `airport -I` reads it, so that a check looks (and waits for
+    // a daemon that hangs) once.
+    WiFiDevicePtr lastDevice() const;
+
+  private:
+    mutable std::mutex m_lastMutex;
+    WiFiDevicePtr m_last;
 };
 
 // One backend, named on the command line: looked up at every check, never

@@ -68,14 +68,14 @@ class WiFiDevice {
 using WiFiDevicePtr = std::shared_ptr<WiFiDevice>;
 
 // The agent's view of a device: every value read afresh; a refused
-// disassociation logged.
+// disassociation logged and reported.
 class LinkInterface : public CWInterface {
   public:
     explicit LinkInterface(WiFiDevicePtr device) : m_device(std::move(device)) {}
     const WiFiDevicePtr& device() const { return m_device; }
 
     bool setPower(bool on, std::optional<std::string>* error) override;
-    void disassociate() override;
+    bool disassociate(std::optional<std::string>* error) override;
     bool powerOn() override { return m_device->read(kLinkPower).power; }
     std::int64_t interfaceMode() override { return m_device->read(kLinkMode).interfaceMode; }
     std::int64_t security() override { return m_device->read(kLinkSecurity).security; }
