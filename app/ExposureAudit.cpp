@@ -1,6 +1,10 @@
 #include "app/ExposureAudit.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -137,10 +141,87 @@ std::vector<ExposureDay> ExposureAudit::readFile(const std::string& path) {
     return days;
 }
 
+std::optional<std::vector<ExposureDay>> ExposureAudit::readWholeFile(const std::string& path,
+                                                                     std::string* why) {
+    std::string ignored;
+    std::string& reason = why ? *why : ignored;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::vector<ExposureDay>{};
+        reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    // 90 days of at most 200 intervals stay well below this.
+    constexpr off_t kMaxBytes = 64 * 1024 * 1024;
+    if (!S_ISREG(st.st_mode)) {
+        reason = "not a regular file";
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxBytes) {
+        reason = "larger than 64 MiB";
+        return std::nullopt;
+    }
+    auto text = file::readAll(path, &reason);
+    if (!text) return std::nullopt;
+    std::vector<ExposureDay> days;
+    int number = 0;
+    for (std::string_view line : text::splitLines(*text)) {
+        ++number;
+        if (text::trim(line).empty()) continue;
+        Json j = Json::parse(line, nullptr, false);
+        auto day = j.is_discarded() ? std::nullopt : fromJson(j);
+        if (!day) {
+            reason = "line " + std::to_string(number) + " is not a day's record";
+            return std::nullopt;
+        }
+        days.push_back(std::move(*day));
+    }
+    return days;
+}
+
 ExposureAudit::ExposureAudit(std::string path, const Clock& clock)
     : m_path(std::move(path)), m_clock(clock) {
     if (m_path.empty()) return;
-    for (auto& day : readFile(m_path)) m_days[day.date] = std::move(day);
+    std::lock_guard lock(m_mutex);
+    // Under the file's lock: another process may be setting a damaged file aside too.
+    auto fileLock = file::FileLock::acquire(m_path + ".lock", file::FileLock::Wait::Block);
+    m_days = loadForUpdateLocked();
+}
+
+std::map<std::string, ExposureDay> ExposureAudit::loadForUpdateLocked() {
+    std::map<std::string, ExposureDay> out;
+    std::string why;
+    auto days = readWholeFile(m_path, &why);
+    if (!days) {
+        // Keep what the user had for inspection; a rewrite would lose it.
+        std::string aside =
+            m_path + ".damaged-" + localTimeText(m_clock.wallNow(), "%Y%m%d-%H%M%S");
+        if (::rename(m_path.c_str(), aside.c_str()) == 0) {
+            WWLogError(
+                "AppDelegate: the exposure audit %@ could not be read (%@); kept it as %@ "
+                "and started a new one",
+                m_path, why, aside);
+        } else {
+            WWLogError(
+                "AppDelegate: the exposure audit %@ could not be read (%@) nor set aside: "
+                "%@",
+                m_path, why, std::strerror(errno));
+        }
+        return out;
+    }
+    for (auto& day : *days) out[day.date] = std::move(day);
+    return out;
+}
+
+std::map<std::string, ExposureDay> ExposureAudit::currentDaysLocked() const {
+    if (m_path.empty()) return m_days;
+    // Another process may have added records since; a file being replaced
+    // is read whole or not at all.
+    auto days = readWholeFile(m_path);
+    if (!days) return m_days;
+    std::map<std::string, ExposureDay> out;
+    for (auto& day : *days) out[day.date] = std::move(day);
+    return out;
 }
 
 Clock::WallTime ExposureAudit::wallOf(Clock::SteadyTime t) const {
@@ -229,7 +310,19 @@ Exposure ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& wh
     e.endedBy = why;
     e.startFromChange = m_open->fromChange;
     m_open.reset();
+    recordLocked(e);
+    return e;
+}
 
+void ExposureAudit::recordLocked(const Exposure& e) {
+    // Another agent process may share the file: add to what it holds now.
+    std::unique_ptr<file::FileLock> fileLock;
+    if (!m_path.empty()) {
+        std::string why;
+        fileLock = file::FileLock::acquire(m_path + ".lock", file::FileLock::Wait::Block, &why);
+        if (!fileLock) WWLogError("AppDelegate: the exposure audit is not locked: %@", why);
+        m_days = loadForUpdateLocked();
+    }
     ExposureDay& day = m_days[localDate(e.start)];
     day.date = localDate(e.start);
     day.exposures += 1;
@@ -237,11 +330,6 @@ Exposure ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& wh
     if (e.seconds > day.longestSeconds) day.longestSeconds = e.seconds;
     day.intervals.push_back(e);
     if (day.intervals.size() > kMaxIntervalsPerDay) day.intervals.erase(day.intervals.begin());
-    saveLocked();
-    return e;
-}
-
-void ExposureAudit::saveLocked() {
     // Only the last 90 days are kept.
     auto cutoff = localDate(m_clock.wallNow() - std::chrono::hours(24) * (kDaysKept - 1));
     std::erase_if(m_days, [&](const auto& d) { return d.first < cutoff; });
@@ -258,14 +346,15 @@ ExposureDay ExposureAudit::today() const {
     std::lock_guard lock(m_mutex);
     ExposureDay day;
     day.date = localDate(m_clock.wallNow());
-    if (auto it = m_days.find(day.date); it != m_days.end()) day = it->second;
+    auto days = currentDaysLocked();
+    if (auto it = days.find(day.date); it != days.end()) day = it->second;
     return day;
 }
 
 std::vector<ExposureDay> ExposureAudit::days() const {
     std::lock_guard lock(m_mutex);
     std::vector<ExposureDay> out;
-    for (const auto& [date, day] : m_days) out.push_back(day);
+    for (const auto& [date, day] : currentDaysLocked()) out.push_back(day);
     return out;
 }
 

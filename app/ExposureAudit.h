@@ -46,6 +46,10 @@ std::string exposureSummaryJson(const ExposureDay& day);
 // change events it hears of. It keeps a rolling daily summary (90 days) as
 // JSON lines, one day a line, rewritten atomically whenever an exposure ends;
 // an interval still open when the process dies is lost, nothing else.
+// Several processes may share the file: each record is added to what the
+// file holds at that moment, under a lock file beside it ("<file>.lock"). A
+// file that cannot be read or parsed is renamed "<file>.damaged-<time>" and
+// the audit starts afresh, never writing over it.
 // Thread-safe.
 class ExposureAudit {
   public:
@@ -77,6 +81,10 @@ class ExposureAudit {
 
     // Reads a summary file; lines that do not parse are skipped.
     static std::vector<ExposureDay> readFile(const std::string& path);
+    // Reads a summary file whole: no file is no days; nothing (and `why`)
+    // when it cannot be read or a line is not a day's record.
+    static std::optional<std::vector<ExposureDay>> readWholeFile(const std::string& path,
+                                                                 std::string* why = nullptr);
     // The local date of `t` ("2026-12-07").
     static std::string localDate(Clock::WallTime t);
 
@@ -90,7 +98,12 @@ class ExposureAudit {
     Exposure closeLocked(Clock::SteadyTime end, const std::string& why);
     void closeAndTell(std::unique_lock<std::mutex>& lock, Clock::SteadyTime end,
                       const std::string& why);
-    void saveLocked();
+    // Adds the exposure to the days the file holds now and writes them back.
+    void recordLocked(const Exposure& e);
+    // The file's days, read under its lock; a damaged file is set aside.
+    std::map<std::string, ExposureDay> loadForUpdateLocked();
+    // The days as the file holds them now (memory only: the days in memory).
+    std::map<std::string, ExposureDay> currentDaysLocked() const;
 
     const std::string m_path;
     const Clock& m_clock;

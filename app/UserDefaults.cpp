@@ -264,8 +264,21 @@ void UserDefaults::removeObjectForKey(const std::string& key) {
 
 bool UserDefaults::synchronize() {
     std::lock_guard lock(m_mutex);
-    refreshLocked();
-    if (m_pending.empty()) return true;
+    if (m_pending.empty()) {
+        refreshLocked();
+        return true;
+    }
+    std::string why;
+    if (!file::makeDirectories(file::dirName(m_path), &why)) {
+        m_console(ww::format("Preferences could not be saved: %@", why));
+        return false;
+    }
+    // Another process (a second agent, --once) may write the file too: merge
+    // into what it holds now, read afresh under the lock file beside it.
+    auto fileLock = file::FileLock::acquire(m_path + ".lock", file::FileLock::Wait::Block, &why);
+    if (!fileLock) m_console(ww::format("Preferences are saved without a lock: %@", why));
+    loadLocked(!m_loaded);
+    m_loaded = true;
     plist::Value::Dictionary next = m_stored;
     for (const auto& [k, v] : m_pending) {
         if (v) {
@@ -274,9 +287,7 @@ bool UserDefaults::synchronize() {
             next.erase(k);
         }
     }
-    std::string why;
-    if (!file::makeDirectories(file::dirName(m_path), &why) ||
-        !file::writeAtomically(m_path, plist::toXml(plist::Value::dictionary(next)), 0600, &why)) {
+    if (!file::writeAtomically(m_path, plist::toXml(plist::Value::dictionary(next)), 0600, &why)) {
         m_console(ww::format("Preferences could not be saved: %@", why));
         return false;
     }

@@ -22,11 +22,13 @@ const char* settingSourceName(SettingSource source);
 
 // The user's preferences: one XML property list per user, read at the moment
 // of use (an edit made by another process is seen at the next read) and
-// written atomically with mode 0600 when flushed. Registered defaults answer
-// for keys without a stored value; they are held in memory only. A managed
-// policy, when one is set, sits above both: a key it holds answers every read
-// (the user's own value stays stored, and returns when the policy is lifted).
-// Safe to use from several threads.
+// written atomically with mode 0600 when flushed: the changes are merged into
+// the file as it is then, read afresh under a lock file beside it
+// ("<file>.lock"), so that processes sharing it keep each other's changes.
+// Registered defaults answer for keys without a stored value; they are held
+// in memory only. A managed policy, when one is set, sits above both: a key it
+// holds answers every read (the user's own value stays stored, and returns
+// when the policy is lifted). Safe to use from several threads.
 class UserDefaults {
 public:
     // Where the diagnostics of the store go (the console, not the log files,

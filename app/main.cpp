@@ -8,8 +8,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <cstdlib>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,8 +17,8 @@
 #include "app/CheckReportJson.h"
 #include "app/CommandLine.h"
 #include "app/CrashReporter.h"
-#include "app/InfoCommands.h"
 #include "app/DesktopSession.h"
+#include "app/InfoCommands.h"
 #include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
 #include "app/WiFiBackends.h"
@@ -29,6 +29,7 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
+#include "platform/foundation/Text.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/autostart/XdgAutostart.h"
 #include "platform/linux/journal/JournalAuditSink.h"
@@ -95,6 +96,35 @@ int hashPasswordFromStandardInput() {
     return 0;
 }
 
+// The lock that keeps a second resident agent of the session from running:
+// held in $XDG_RUNTIME_DIR (the logs folder without one) for the process's
+// life, with the holder's process ID inside. False when another agent holds
+// it; a lock that cannot be taken at all does not keep the agent from its work.
+bool lockResidentAgent(const std::string& logsDir, std::unique_ptr<ww::file::FileLock>* lock) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string folder = runtime && runtime[0] == '/' && isDirectory(runtime) ? runtime : logsDir;
+    ww::file::makeDirectories(folder);
+    std::string path = folder + "/wirewatch-agent.lock";
+    std::string why;
+    bool busy = false;
+    *lock = ww::file::FileLock::acquire(path, ww::file::FileLock::Wait::Try, &why, &busy);
+    if (*lock) {
+        (*lock)->setContent(std::to_string(::getpid()) + "\n");
+        return true;
+    }
+    if (!busy) {
+        std::fprintf(stderr, "wirewatch: the agent lock cannot be taken (%s)\n", why.c_str());
+        return true;
+    }
+    std::string text = ww::file::readAll(path).value_or("");
+    std::string holder(ww::text::trim(text));
+    std::fprintf(stderr,
+                 "wirewatch: an agent already runs in this session (process %s); this one "
+                 "exits\n",
+                 holder.empty() ? "unknown" : holder.c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,6 +187,10 @@ int main(int argc, char** argv) {
         }
         return runStatusCommand(logsDir, readOnly, o.json, stdout);
     }
+
+    // One resident agent per user session; --once runs beside it.
+    std::unique_ptr<file::FileLock> agentLock;
+    if (!o.once && !lockResidentAgent(logsDir, &agentLock)) return 1;
 
     std::string why;
     std::unique_ptr<WiFiClient> wifi = makeWiFiClient(wifiSpec, &why);

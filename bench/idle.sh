@@ -24,7 +24,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI HOME="$dir" XDG_CONFIG_HOME="$dir/config" \
+# Without XDG_RUNTIME_DIR its one-agent lock is in its own logs folder.
+env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI -u XDG_RUNTIME_DIR HOME="$dir" \
+    XDG_CONFIG_HOME="$dir/config" \
     XDG_DATA_HOME="$dir/data" "$agent" --headless --logs-dir "$dir/logs" \
     --prefs "$dir/prefs.plist" >/dev/null 2>"$dir/stderr" &
 pid=$!

@@ -66,8 +66,11 @@ EOF
 chmod 600 "$dir/prefs.plist"
 mkdir -p "$dir/logs"
 
-# The agent with its default tools: no --tools-dir, no WIREWATCH_TOOLS_DIR.
-env -u WIREWATCH_TOOLS_DIR HOME="$dir" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" \
+# The agent with its default tools: no --tools-dir, no WIREWATCH_TOOLS_DIR;
+# without XDG_RUNTIME_DIR its one-agent lock is in its own logs folder, away
+# from an agent of the session.
+env -u WIREWATCH_TOOLS_DIR -u XDG_RUNTIME_DIR HOME="$dir" XDG_CONFIG_HOME="$dir/config" \
+    XDG_DATA_HOME="$dir/data" \
     WIREWATCH_HWPORTS_FILE="$dir/ports.txt" \
     ip netns exec "$ns" "$agent" --headless --wifi "sim:$dir/wifi.plist" \
     --prefs "$dir/prefs.plist" --logs-dir "$dir/logs" >/dev/null 2>"$dir/stderr" &

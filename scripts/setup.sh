@@ -13,6 +13,7 @@ PACKAGES="
   libsystemd-dev libnl-3-dev libnl-genl-3-dev dbus python3-dbusmock libglib2.0-bin
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev libxcb1-dev fonts-dejavu-core
   xvfb xauth trayer x11-utils x11-xserver-utils xdotool imagemagick
+  haskell-status-notifier-item-utils haskell-gtk-sni-tray-utils
   nlohmann-json3-dev libsodium-dev
   dpkg-dev lintian desktop-file-utils systemd man-db
   linux-perf heaptrack valgrind cloc

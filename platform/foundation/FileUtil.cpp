@@ -1,6 +1,7 @@
 #include "platform/foundation/FileUtil.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,6 +108,37 @@ bool makeDirectories(const std::string& path, std::string* error, mode_t mode) {
         return false;
     }
     return true;
+}
+
+std::unique_ptr<FileLock> FileLock::acquire(const std::string& path, Wait wait, std::string* error,
+                                            bool* busy) {
+    if (busy) *busy = false;
+    // Not O_TRUNC: the holder's content stays readable to those who wait.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        if (error) *error = errnoText(path, errno);
+        return nullptr;
+    }
+    int how = LOCK_EX | (wait == Wait::Try ? LOCK_NB : 0);
+    int rc;
+    do {
+        rc = ::flock(fd, how);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK && busy) *busy = true;
+        if (error) *error = errnoText(path, err);
+        return nullptr;
+    }
+    return std::unique_ptr<FileLock>(new FileLock(fd));
+}
+
+FileLock::~FileLock() { ::close(m_fd); }
+
+bool FileLock::setContent(const std::string& text) {
+    return ::ftruncate(m_fd, 0) == 0 && ::lseek(m_fd, 0, SEEK_SET) == 0 &&
+           writeFully(m_fd, text.data(), text.size());
 }
 
 }  // namespace ww::file

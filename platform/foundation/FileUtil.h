@@ -1,8 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 
 namespace ww::file {
 
@@ -23,5 +25,30 @@ std::optional<std::string> readAll(const std::string& path, std::string* error =
 bool makeDirectories(const std::string& path, std::string* error = nullptr, mode_t mode = 0700);
 
 std::string dirName(const std::string& path);
+
+// An exclusive advisory lock (flock) on a lock file, held until the object
+// goes. Processes and threads that lock the same file take turns; the lock
+// goes with the process, however it ends, and is not inherited by programs
+// it starts.
+class FileLock {
+  public:
+    enum class Wait { Block, Try };
+
+    // Opens `path` (created with mode 0600 when missing) and locks it. Nothing
+    // when it cannot: with Wait::Try, `busy` tells that another holder has it;
+    // otherwise `error` says why.
+    static std::unique_ptr<FileLock> acquire(const std::string& path, Wait wait,
+                                             std::string* error = nullptr, bool* busy = nullptr);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Replaces the lock file's content (say, the holder's process ID).
+    bool setContent(const std::string& text);
+
+  private:
+    explicit FileLock(int fd) : m_fd(fd) {}
+    int m_fd;
+};
 
 }  // namespace ww::file

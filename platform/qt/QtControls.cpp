@@ -165,7 +165,29 @@ void QtMenu::keepOnScreen() {
 
 // ---- status item ----
 
-QtStatusItem::QtStatusItem() : m_tray(std::make_unique<QSystemTrayIcon>()) {
+QtStatusItem::QtStatusItem() {
+    // Where a tray host may come later, the icon waits for one: made before
+    // it, it would never reach a StatusNotifierItem host.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QStringLiteral("xcb") || platform.startsWith(QStringLiteral("wayland"))) {
+        m_hosts = std::make_unique<TrayHosts>();
+        m_hosts->setAppearedHandler([this] {
+            if (!m_tray) {
+                createTray();
+            } else if (m_tray->isVisible() && !TrayHosts::ownItemRegistered()) {
+                // Qt registers its item with a watcher that restarts, but one
+                // not yet serving then drops it: register again.
+                m_tray->hide();
+                m_tray->show();
+            }
+        });
+        if (!m_hosts->available()) return;
+    }
+    createTray();
+}
+
+void QtStatusItem::createTray() {
+    m_tray = std::make_unique<QSystemTrayIcon>();
     m_tray->setObjectName(QStringLiteral("statusItem"));
     // A click on the icon opens the menu, as a right click does.
     QObject::connect(m_tray.get(), &QSystemTrayIcon::activated,
@@ -174,6 +196,10 @@ QtStatusItem::QtStatusItem() : m_tray(std::make_unique<QSystemTrayIcon>()) {
                              m_menu->popup(menuPosition());
                          }
                      });
+    m_tray->setContextMenu(m_menu);
+    m_tray->setToolTip(m_toolTip);
+    refresh();
+    if (!m_image.isNull()) m_tray->show();
 }
 
 QtStatusItem::~QtStatusItem() {
@@ -183,7 +209,7 @@ QtStatusItem::~QtStatusItem() {
 QPoint QtStatusItem::menuPosition() const {
     // Beside the icon, below it on a panel at the top and above it at the
     // bottom, so that the open menu never hides the icon.
-    QRect icon = m_tray->geometry();
+    QRect icon = m_tray ? m_tray->geometry() : QRect();
     if (!icon.isValid()) return QCursor::pos();
     QScreen* screen = QGuiApplication::screenAt(icon.center());
     bool below = !screen || icon.center().y() < screen->geometry().center().y();
@@ -196,7 +222,7 @@ void QtStatusItem::setMenu(Menu* menu) {
     m_menuConnections.clear();
     auto* qtMenu = dynamic_cast<QtMenu*>(menu);
     m_menu = qtMenu ? qtMenu->menu() : nullptr;
-    m_tray->setContextMenu(m_menu);
+    if (m_tray) m_tray->setContextMenu(m_menu);
     if (!m_menu) return;
     m_menuConnections.push_back(QObject::connect(m_menu, &QMenu::aboutToShow, [this] {
         m_menuOpen = true;
@@ -212,9 +238,9 @@ void QtStatusItem::setImage(const std::string& resourceName) {
     m_imageName = resourceName;
     m_image = statusImage(resourceName);
     refresh();
-    // The icon goes up with its first image; where no tray runs yet it docks
-    // when one appears.
-    if (!m_image.isNull() && !m_tray->isVisible()) m_tray->show();
+    // The icon goes up with its first image; where no tray runs yet it
+    // appears with the tray.
+    if (m_tray && !m_image.isNull() && !m_tray->isVisible()) m_tray->show();
 }
 
 void QtStatusItem::setAlternateImage(const std::string& resourceName) {
@@ -224,12 +250,13 @@ void QtStatusItem::setAlternateImage(const std::string& resourceName) {
 }
 
 void QtStatusItem::setToolTip(const std::string& toolTip) {
-    m_tray->setToolTip(toQString(toolTip));
+    m_toolTip = toQString(toolTip);
+    if (m_tray) m_tray->setToolTip(m_toolTip);
 }
 
 void QtStatusItem::refresh() {
     const QIcon& icon = showsAlternate() && !m_alternate.isNull() ? m_alternate : m_image;
-    if (!icon.isNull()) m_tray->setIcon(icon);
+    if (m_tray && !icon.isNull()) m_tray->setIcon(icon);
 }
 
 // ---- windows and controls ----

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "platform/qt/TrayHosts.h"
 
 namespace ww::qt {
 
@@ -82,6 +83,7 @@ class QtMenu : public Menu {
 
 // The status item on a tray icon. The icon shows from the first image on; while
 // the menu is open (and highlight mode is on) the alternate image stands in.
+// On a desktop with no tray host yet, the icon is made when one appears.
 class QtStatusItem : public StatusItem {
   public:
     QtStatusItem();
@@ -92,6 +94,7 @@ class QtStatusItem : public StatusItem {
     void setToolTip(const std::string& toolTip) override;
     void setHighlightMode(bool on) override { m_highlight = on; }
 
+    // Nothing while the icon waits for a tray host.
     QSystemTrayIcon* trayIcon() const { return m_tray.get(); }
     // The resource names of the images in force.
     const std::string& image() const { return m_imageName; }
@@ -100,10 +103,13 @@ class QtStatusItem : public StatusItem {
     bool showsAlternate() const { return m_menuOpen && m_highlight; }
 
   private:
+    void createTray();
     void refresh();
     QPoint menuPosition() const;
 
+    std::unique_ptr<TrayHosts> m_hosts;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    QString m_toolTip;
     QPointer<QMenu> m_menu;
     std::string m_imageName, m_alternateName;
     QIcon m_image, m_alternate;

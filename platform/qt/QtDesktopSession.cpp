@@ -8,12 +8,12 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QMetaObject>
-#include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/DesktopSession.h"
 #include "platform/qt/QtShell.h"
+#include "platform/qt/TrayHosts.h"
 
 namespace ww {
 
@@ -68,7 +68,8 @@ class QtDesktopSession : public DesktopSession {
         QApplication::setQuitOnLastWindowClosed(false);
         m_shell = std::make_unique<qt::QtShell>();
         QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/wirewatch.svg")));
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Not Qt's own test: it would settle for good that no tray can come.
+        if (!qt::TrayHosts().available()) {
             std::fprintf(stderr,
                          "wirewatch: no system tray is running yet; the icon appears when "
                          "one starts\n");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -111,13 +113,12 @@ TEST_F(ExposureAuditTest, WithoutAnEventTheStartIsTheLastCheckThatSawNone) {
     EXPECT_NEAR(today.intervals[1].seconds, 1.005, 1e-9);
 }
 
-TEST_F(ExposureAuditTest, KeepsNinetyDaysSkipsDamagedLinesAndReloads) {
+TEST_F(ExposureAuditTest, KeepsNinetyDaysAndReloads) {
     std::string lines;
     for (int ago : {200, 120, 89, 1}) {
         lines += "{\"date\":\"" + ExposureAudit::localDate(clock.wallNow() - ago * 24h) +
-                 "\",\"exposures\":" + std::to_string(ago) + ",\"longest_seconds\":1.5}\n";
+                 "\",\"exposures\":" + std::to_string(ago) + ",\"longest_seconds\":1.5}\n\n";
     }
-    lines += "not json\n{\"date\":5}\n\n{\"date\":\"2020-01-01\",\"expo";  // cut by a crash
     writeFile(path, lines);
     {
         ExposureAudit audit(path, clock);
@@ -149,6 +150,84 @@ TEST_F(ExposureAuditTest, KeepsNinetyDaysSkipsDamagedLinesAndReloads) {
     check(again, true, true);
     again.actedOn("Wi-Fi disconnected by the rule");
     EXPECT_EQ(again.today().exposures, 2);
+}
+
+TEST_F(ExposureAuditTest, AFileThatCannotBeReadIsSetAsideNeverOverwritten) {
+    const std::string good =
+        "{\"date\":\"" + ExposureAudit::localDate(clock.wallNow()) + "\",\"exposures\":3}\n";
+    struct Case {
+        const char* what;
+        std::string text;  // empty: a FIFO
+    };
+    const Case cases[] = {
+        {"not JSON", good + "not json\n"},
+        {"a line cut short", good + "{\"date\":\"2020-01-01\",\"expo"},
+        {"JSON that is no day", "{\"date\":5}\n" + good},
+        {"not a regular file", ""},
+    };
+    for (const Case& c : cases) {
+        TempDir folder;
+        std::string file = folder.file(ExposureAudit::kFileName);
+        if (c.text.empty()) {
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        } else {
+            writeFile(file, c.text);
+        }
+        {
+            ExposureAudit audit(file, clock);
+            EXPECT_EQ(audit.today().exposures, 0) << c.what;
+            audit.networkChanged();
+            check(audit, true, true);
+            audit.actedOn("Wi-Fi disconnected by the rule");
+        }
+        std::string aside;
+        for (const auto& name : listDir(folder.path())) {
+            if (name.rfind(std::string(ExposureAudit::kFileName) + ".damaged-", 0) == 0)
+                aside = name;
+        }
+        ASSERT_FALSE(aside.empty()) << c.what;
+        if (!c.text.empty()) {
+            EXPECT_EQ(readFile(folder.file(aside)), c.text) << c.what;
+        }
+        auto days = ExposureAudit::readWholeFile(file);
+        ASSERT_TRUE(days) << c.what;
+        ASSERT_EQ(days->size(), 1u) << c.what;
+        EXPECT_EQ((*days)[0].exposures, 1) << c.what;
+    }
+}
+
+// Two agent processes (a tray agent and `--once`, say) share the file: each
+// record is added to what the other wrote.
+TEST_F(ExposureAuditTest, ProcessesSharingTheFileKeepEachOthersRecords) {
+    constexpr int kProcesses = 3, kRecords = 40;
+    ExposureAudit openedBefore(path, clock);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ExposureAudit audit(path, clock);
+            for (int i = 0; i < kRecords; ++i) {
+                audit.networkChanged();
+                check(audit, true, true);
+                audit.actedOn("Wi-Fi disconnected by the rule");
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    int total = 0;
+    for (const auto& day : ExposureAudit::readFile(path)) total += day.exposures;
+    EXPECT_EQ(total, kProcesses * kRecords) << readFile(path);
+    // An audit opened before them (the About line's) counts them too.
+    total = 0;
+    for (const auto& day : openedBefore.days()) total += day.exposures;
+    EXPECT_EQ(total, kProcesses * kRecords);
 }
 
 TEST(ExposureSummary, Lines) {

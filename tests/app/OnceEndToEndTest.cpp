@@ -2,12 +2,13 @@
 // directory (scripts printing captured macOS output) and a simulated Wi-Fi.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "tests/support/app_TestSupport.h"
 
@@ -263,6 +264,59 @@ TEST_F(OnceEndToEndTest, HashPasswordHashesStandardInputForThePolicy) {
 
 // A FIFO, a device or /dev/zero behind a link would be read for ever: refused
 // at start, with a message naming the file, before anything is started.
+// One resident agent per session: a second one names the first and exits
+// with status 1; --once, --status and --interfaces run beside it. The lock
+// is in XDG_RUNTIME_DIR, else in the logs folder.
+TEST_F(OnceEndToEndTest, OneResidentAgentPerSession) {
+    writeFile(simPath, plist::toXml(simWifi(true, true)));
+    writeFile(dir.file("ifconfig.txt"), ifconfigWith(true, false));
+    const std::string common = "--tools-dir '" + tools + "' --wifi 'sim:" + simPath +
+                               "' --prefs '" + dir.file("prefs.plist") + "' --logs-dir '" +
+                               dir.file("logs") + "'";
+    struct Case {
+        const char* where;
+        std::string environment, lockFile;
+    };
+    const Case cases[] = {
+        {"the runtime folder", "XDG_RUNTIME_DIR='" + dir.file("runtime") + "'",
+         dir.file("runtime") + "/wirewatch-agent.lock"},
+        {"the logs folder", "", dir.file("logs") + "/wirewatch-agent.lock"},
+    };
+    ASSERT_EQ(::mkdir(dir.file("runtime").c_str(), 0700), 0);
+    for (const Case& c : cases) {
+        // The first agent, in the background; its process ID is what the
+        // shell's exec leaves it.
+        pid_t first = ::fork();
+        ASSERT_GE(first, 0);
+        if (first == 0) {
+            std::string cmd = "exec env -u XDG_RUNTIME_DIR HOME='" + dir.path() + "' " +
+                              c.environment + " WIREWATCH_REACHABILITY_HOST= '" + buildDir() +
+                              "/bin/wirewatch' --headless " + common + " >/dev/null 2>&1";
+            ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const std::string pid = std::to_string(first);
+        EXPECT_TRUE(waitUntil([&] { return readFile(c.lockFile) == pid + "\n"; })) << c.where;
+
+        // (Were it to run, timeout would end it with status 124.)
+        ProgramRun second = runAgent(dir, "--headless " + common, c.environment + " timeout 20");
+        EXPECT_EQ(second.status, 1) << c.where;
+        EXPECT_EQ(second.err, "wirewatch: an agent already runs in this session (process " + pid +
+                                  "); this one exits\n")
+            << c.where;
+        for (const char* beside : {"--once", "--status", "--interfaces"}) {
+            ProgramRun r = runAgent(dir, std::string(beside) + " " + common, c.environment);
+            EXPECT_EQ(r.status, 0) << c.where << " " << beside << ": " << r.err;
+            EXPECT_FALSE(r.out.empty()) << c.where << " " << beside;
+        }
+        EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first agent still runs";
+        ::kill(first, SIGTERM);
+        int status = -1;
+        ASSERT_EQ(::waitpid(first, &status, 0), first);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.where;
+    }
+}
+
 TEST_F(OnceEndToEndTest, PreferencesThatAreNoRegularFileAreRefusedAtStart) {
     std::string fifo = dir.file("fifo.plist");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

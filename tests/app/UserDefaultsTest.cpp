@@ -117,10 +117,11 @@ TEST(UserDefaultsTest, ADamagedFileIsKeptAsideAndTheStoreStartsEmpty) {
     d.setObject(plist::Value::string("1"), "enableWireless");
     EXPECT_TRUE(d.synchronize());
     EXPECT_TRUE(plist::parse(readFile(path)));
-    // The damaged text survives beside the new store.
+    // The damaged text survives beside the new store (and its lock file).
     auto names = listDir(dir.path());
-    ASSERT_EQ(names.size(), 2u);
+    ASSERT_EQ(names.size(), 3u);
     EXPECT_EQ(names[1].rfind("p.plist.damaged-", 0), 0u) << names[1];
+    EXPECT_EQ(names[2], "p.plist.lock");
     EXPECT_EQ(readFile(dir.file(names[1])), "<plist><dict><key>selectedInterfaceOption</key><str");
 
     // A file too large to be preferences is set aside unread.
@@ -160,6 +161,37 @@ TEST(UserDefaultsTest, AWriterKilledAtAnyMomentNeverLeavesAnUnreadableFile) {
         auto text = file::readAll(path);
         if (!text) continue;  // killed before the first write
         EXPECT_TRUE(plist::parse(*text)) << "round " << round;
+    }
+}
+
+// Processes sharing the file (a tray agent and `--once`, say) each merge
+// their changes into what the others wrote.
+TEST(UserDefaultsTest, ProcessesSharingTheFileKeepEachOthersChanges) {
+    TempDir dir;
+    std::string path = dir.file("p.plist");
+    constexpr int kProcesses = 4, kWrites = 60;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            UserDefaults d(path, [](const std::string&) {});
+            for (int i = 1; i <= kWrites; ++i) {
+                d.setObject(plist::Value::string(std::to_string(i)), "k" + std::to_string(p));
+                if (!d.synchronize()) ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    UserDefaults fresh(path);
+    for (int p = 0; p < kProcesses; ++p) {
+        EXPECT_EQ(fresh.integerForKey("k" + std::to_string(p)), kWrites) << readFile(path);
     }
 }
 

@@ -1,23 +1,28 @@
 #!/bin/bash
 # The tray as KDE and GNOME (AppIndicator) host it: a StatusNotifierItem on
-# the session bus with its menu exported over dbusmenu. A private session bus
-# carries a mock StatusNotifierWatcher (python3-dbusmock); the agent runs
-# under Xvfb with no XEmbed tray, registers its item, and is driven through
-# the exported menu as a tray host drives it.
+# the session bus with its menu exported over dbusmenu. The agent starts
+# under Xvfb with no tray at all; a real StatusNotifierWatcher and host
+# (status-notifier-watcher, gtk-sni-tray-standalone) start 4 s later on a
+# private session bus, as at a slow login, and must list the agent's item;
+# restarted, they must list it again. The agent is then driven through the
+# exported menu as a tray host drives it.
 # Usage: tray_sni_test.sh BUILD_DIR SOURCE_DIR. Exits 77 (skipped) without the tools.
 set -u
 WW_BUILD=$1
 WW_SOURCE=$2
 . "$WW_SOURCE/tests/qt/x11_session.sh"
 x11_need
-for tool in dbus-daemon gdbus; do
-    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: '$tool' is not installed"; exit 77; }
+for tool in dbus-daemon gdbus status-notifier-watcher gtk-sni-tray-standalone; do
+    command -v "$tool" >/dev/null 2>&1 || {
+        echo "SKIP: '$tool' is not installed (scripts/setup.sh installs it)"
+        exit 77
+    }
 done
-/usr/bin/python3 -c 'import dbusmock' 2>/dev/null || { echo "SKIP: python3-dbusmock is not installed"; exit 77; }
 
 fail() {
     echo "FAIL: $*"
     x11_dump
+    echo "--- watcher and host"; tail -n 20 "$x11_work/watcher.log" "$x11_work/host.log" 2>/dev/null
     exit 1
 }
 
@@ -29,22 +34,61 @@ x11_pids="$x11_pids $!"
 wait_for "session bus" 30 test -s "$x11_work/bus"
 DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$x11_work/bus")
 export DBUS_SESSION_BUS_ADDRESS
-/usr/bin/python3 -m dbusmock --template "$WW_SOURCE/tests/support/dbusmock/status_notifier_watcher.py" \
-    -l "$x11_work/watcher.log" >"$x11_work/watcher.out" 2>&1 &
-x11_pids="$x11_pids $!"
 call() { gdbus call --session --timeout 10 "$@" 2>&1; }
 watcher_up() {
     call --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
         --method org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher | grep -q true
 }
-wait_for "status notifier watcher" 30 watcher_up
+watcher_gone() { ! watcher_up; }
+
+# The watcher and the host, as a desktop session starts them.
+start_host() {
+    status-notifier-watcher >>"$x11_work/watcher.log" 2>&1 &
+    watcher_pid=$!
+    x11_pids="$x11_pids $watcher_pid"
+    wait_for "status notifier watcher" 30 watcher_up
+    NO_AT_BRIDGE=1 GTK_A11Y=none gtk-sni-tray-standalone >>"$x11_work/host.log" 2>&1 &
+    host_pid=$!
+    x11_pids="$x11_pids $host_pid"
+}
+stop_host() {
+    kill "$host_pid" "$watcher_pid"
+    wait "$host_pid" "$watcher_pid" 2>/dev/null
+    wait_for "the watcher to leave the bus" 30 watcher_gone
+}
+# The watcher lists an item served by the agent's own connection (the item's
+# bus name in $item).
+agent_item_listed() {
+    local entry name
+    item=""
+    for entry in $(call --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
+        RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'"); do
+        name=${entry%%/*}
+        if call --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+            --method org.freedesktop.DBus.GetConnectionUnixProcessID "$name" |
+            grep -q "(uint32 $x11_agent,)"; then
+            item=$name
+            return 0
+        fi
+    done
+    return 1
+}
 
 x11_start_agent 0
-wait_for "the item's registration" 60 grep -q RegisterStatusNotifierItem "$x11_work/watcher.log"
-item=$(call --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher \
-    --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierWatcher \
-    RegisteredStatusNotifierItems | grep -o ':[0-9.]*[0-9]' | head -n 1)
-[ -n "$item" ] || fail "the watcher lists no item"
+wait_for "the agent's note that no tray runs" 60 grep -q "no system tray is running yet" "$x11_work/agent.err"
+# The host comes a while after the agent.
+sleep 4
+start_host
+wait_for "the item's registration with the late host" 60 agent_item_listed
+stop_host
+start_host
+# Listed, and served by the agent under the name listed.
+item_serves() {
+    agent_item_listed && call --dest "$item" --object-path /StatusNotifierItem \
+        --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Title | grep -q Wirewatch
+}
+wait_for "the item's registration with the restarted host" 60 item_serves
 
 prop() {
     call --dest "$item" --object-path /StatusNotifierItem \

@@ -165,12 +165,13 @@ struct ProgramRun {
 
 // Runs the built agent with `arguments` (shell words, quoted by the caller)
 // and none of its environment variables but `environment` (NAME='value'
-// words); its output is kept in `dir`.
+// words); its output is kept in `dir`. Without XDG_RUNTIME_DIR a resident
+// agent keeps its one-agent lock in its logs folder, not the session's.
 inline ProgramRun runAgent(const TempDir& dir, const std::string& arguments,
                            const std::string& environment = "") {
     std::string cmd =
         "env -u WIREWATCH_TOOLS_DIR -u WIREWATCH_WIFI -u WIREWATCH_PREFS "
-        "-u WIREWATCH_LOGS_DIR -u WIREWATCH_USB_ROOT HOME='" +
+        "-u WIREWATCH_LOGS_DIR -u WIREWATCH_USB_ROOT -u XDG_RUNTIME_DIR HOME='" +
         dir.path() + "' " + environment + " '" + buildDir() + "/bin/wirewatch' " + arguments +
         " >'" + dir.file("out") + "' 2>'" + dir.file("err") + "'";
     int status = std::system(cmd.c_str());
