@@ -178,6 +178,37 @@ TEST_F(NetworkManagerBackendTest, RuleZeroDisconnectsTheRightDeviceOnce) {
     EXPECT_EQ(nm->calls(other, "Disconnect"), 0);
 }
 
+// Autoconnect alone does not bring a disconnected device back: the agent
+// activates the connection it left, once.
+TEST_F(NetworkManagerBackendTest, RuleZeroRestoresTheConnectionItLeft) {
+    ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
+    std::string error;
+    std::string connection = test::BusCaller::firstString(nm->caller().call(
+        NetworkManagerMock::kService, NetworkManagerMock::kManagerPath, "org.freedesktop.DBus.Mock",
+        "AddWiFiConnection", &error, "ssss", wlan0.c_str(), "home", "Flowers By Irene", "wpa-psk"));
+    ASSERT_FALSE(connection.empty()) << error;
+    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, NetworkManagerMock::kManagerPath,
+                                  "org.freedesktop.DBus.Mock", "AddActiveConnection", &error,
+                                  "assssu", 1, wlan0.c_str(), connection.c_str(), "/",
+                                  "home", std::uint32_t{2}))
+        << error;
+    useClient();
+    setPref("selectedInterfaceOption", "0");
+    setPref("enableWireless", "1");
+    wired = wireless = true;
+    launch();
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_EQ(nm->calls(wlan0, "Disconnect"), 1);
+    EXPECT_EQ(nm->calls(NetworkManagerMock::kManagerPath, "ActivateConnection"), 0);
+    // The wired link goes: the connection comes back, once.
+    wired = wireless = false;
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->calls(NetworkManagerMock::kManagerPath, "ActivateConnection"), 1);
+    EXPECT_EQ(nm->autoconnect(wlan0), true);
+    ASSERT_NO_FATAL_FAILURE(runCheck());
+    EXPECT_EQ(nm->calls(NetworkManagerMock::kManagerPath, "ActivateConnection"), 1);
+}
+
 TEST_F(NetworkManagerBackendTest, RuleOneSwitchesWirelessEnabledOff) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
     useClient();

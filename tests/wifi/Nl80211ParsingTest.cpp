@@ -1,9 +1,12 @@
 // The nl80211 reader's parsers, fed messages built with libnl's own calls
-// (genlmsg_put, nla_put, nla_nest_start) as the kernel would send them, and
-// the link values made from what they give.
+// (genlmsg_put, nla_put, nla_nest_start) as the kernel would send them, the
+// link values made from what they give, and the request exchange against
+// this kernel's generic netlink controller.
 
 #include <gtest/gtest.h>
+#include <linux/genetlink.h>
 #include <linux/nl80211.h>
+#include <netlink/genl/ctrl.h>
 #include <netlink/genl/genl.h>
 #include <netlink/netlink.h>
 
@@ -95,6 +98,52 @@ Msg surveyMessage(std::uint32_t frequency, std::optional<std::int8_t> noise, boo
     if (noise) nla_put_u8(m.get(), NL80211_SURVEY_INFO_NOISE, static_cast<std::uint8_t>(*noise));
     if (inUse) nla_put_flag(m.get(), NL80211_SURVEY_INFO_IN_USE);
     nla_nest_end(m.get(), s);
+    return m;
+}
+
+// One band of a radio: HT and VHT capabilities, and HE/EHT per interface
+// type (each entry: its types, HE, EHT).
+struct IftypeData {
+    IftypeData(std::vector<int> types, bool he, bool eht = false)
+        : iftypes(std::move(types)), he(he), eht(eht) {}
+    std::vector<int> iftypes;
+    bool he, eht;
+};
+struct BandSpec {
+    BandSpec(int band, bool ht = false, bool vht = false, std::vector<IftypeData> data = {})
+        : band(band), ht(ht), vht(vht), iftypeData(std::move(data)) {}
+    int band;
+    bool ht, vht;
+    std::vector<IftypeData> iftypeData;
+};
+
+Msg wiphyMessage(const std::vector<BandSpec>& bands) {
+    Msg m(nlmsg_alloc());
+    genlmsg_put(m.get(), 0, 0, kFamily, 0, 0, NL80211_CMD_NEW_WIPHY, 0);
+    nla_put_u32(m.get(), NL80211_ATTR_WIPHY, 0);
+    nlattr* all = nla_nest_start(m.get(), NL80211_ATTR_WIPHY_BANDS);
+    const std::uint8_t phy[11] = {};
+    for (const BandSpec& b : bands) {
+        nlattr* band = nla_nest_start(m.get(), b.band);
+        if (b.ht) nla_put_u16(m.get(), NL80211_BAND_ATTR_HT_CAPA, 0x01ef);
+        if (b.vht) nla_put_u32(m.get(), NL80211_BAND_ATTR_VHT_CAPA, 0x03807120);
+        if (!b.iftypeData.empty()) {
+            nlattr* data = nla_nest_start(m.get(), NL80211_BAND_ATTR_IFTYPE_DATA);
+            int i = 1;
+            for (const IftypeData& d : b.iftypeData) {
+                nlattr* entry = nla_nest_start(m.get(), i++);
+                nlattr* types = nla_nest_start(m.get(), NL80211_BAND_IFTYPE_ATTR_IFTYPES);
+                for (int t : d.iftypes) nla_put_flag(m.get(), t);
+                nla_nest_end(m.get(), types);
+                if (d.he) nla_put(m.get(), NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY, 11, phy);
+                if (d.eht) nla_put(m.get(), NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY, 9, phy);
+                nla_nest_end(m.get(), entry);
+            }
+            nla_nest_end(m.get(), data);
+        }
+        nla_nest_end(m.get(), band);
+    }
+    nla_nest_end(m.get(), all);
     return m;
 }
 
@@ -314,6 +363,166 @@ TEST(Nl80211ParsingTest, AWholeLink) {
     EXPECT_EQ(link.noise, 0);
     EXPECT_EQ(link.transmitRate, 0);
     EXPECT_FALSE(link.mcs);
+}
+
+// The PHY mode is the association's: what the radio and the access point
+// both offer, whatever rate the last frame went out at.
+TEST(Nl80211ParsingTest, PhyModeOfTheAssociation) {
+    const Bytes cck = {1, 4, 0x82, 0x84, 0x8b, 0x96};  // 1, 2, 5.5, 11 Mb/s
+    const Bytes ofdm = {1, 8, 0x82, 0x84, 0x8b, 0x96, 0x0c, 0x12, 0x18, 0x24};
+    const Bytes ht = {45, 26, 0xef, 0x01};
+    const Bytes vht = {191, 12, 0x20, 0x71, 0x80, 0x03};
+    const Bytes he = {255, 3, 35, 0x00, 0x00};
+    const Bytes eht = {255, 3, 108, 0x00, 0x00};
+    const int sta = NL80211_IFTYPE_STATION, ap = NL80211_IFTYPE_AP;
+    auto htPart = [](Bytes b) {  // pad the HT element to its length
+        b.resize(28, 0);
+        return b;
+    };
+    auto vhtPart = [](Bytes b) {
+        b.resize(14, 0);
+        return b;
+    };
+    struct Row {
+        std::uint32_t frequency;
+        std::optional<std::vector<BandSpec>> radio;  // nothing: GET_WIPHY not read
+        Bytes elements;
+        RateSpec rate;
+        std::int64_t phy;
+        const char* what;
+    };
+    const RateSpec legacy11 = {110, false, {}};
+    const RateSpec htRate = {1300, false, {{NL80211_RATE_INFO_MCS, 7}}};
+    const std::vector<Row> rows = {
+        {2437, std::vector<BandSpec>{{0, true}}, concat({ofdm, htPart(ht)}), legacy11, kPhy11n,
+         "HT association, last frame at 11 Mb/s CCK (the lab's finding)"},
+        {2437, std::vector<BandSpec>{{0, true}}, concat({ofdm, htPart(ht)}), htRate, kPhy11n,
+         "HT association, HT frame"},
+        {2437, std::vector<BandSpec>{{0, false}}, concat({ofdm, htPart(ht)}), htRate, kPhy11n,
+         "a radio read as legacy cannot outvote an HT frame"},
+        {2437, std::vector<BandSpec>{{0, false}}, concat({ofdm, htPart(ht)}), legacy11, kPhy11g,
+         "legacy radio, HT access point"},
+        {2412, std::vector<BandSpec>{{0, true}}, cck, legacy11, kPhy11b, "802.11b access point"},
+        {5180,
+         std::vector<BandSpec>{{0, true}, {1, true, true}},
+         concat({ofdm, htPart(ht), vhtPart(vht)}),
+         {540, false, {}},
+         kPhy11ac,
+         "VHT on 5 GHz, last frame at 54 Mb/s"},
+        {5180, std::vector<BandSpec>{{1, true, true, {{{ap}, true}}}},
+         concat({ofdm, htPart(ht), vhtPart(vht), he}), legacy11, kPhy11ac,
+         "HE only as an access point does not count for a station"},
+        {5180, std::vector<BandSpec>{{1, true, true, {{{sta, ap}, true}}}},
+         concat({ofdm, htPart(ht), vhtPart(vht), he}), legacy11, kPhy11ax, "HE on 5 GHz"},
+        {5180, std::vector<BandSpec>{{1, true, false}}, concat({ofdm, htPart(ht), vhtPart(vht)}),
+         legacy11, kPhy11n, "radio without VHT on 5 GHz"},
+        {2437, std::vector<BandSpec>{{0, true, true}}, concat({ofdm, htPart(ht), vhtPart(vht)}),
+         legacy11, kPhy11n, "VHT does not count on 2.4 GHz"},
+        {5955, std::vector<BandSpec>{{3, false, false, {{{sta}, true, true}}}},
+         concat({ofdm, he, eht}), legacy11, kPhy11ax, "EHT on 6 GHz"},
+        {5955, std::vector<BandSpec>{{3, false, false, {}}}, concat({ofdm, he}), legacy11, kPhy11a,
+         "a radio without HE on 6 GHz"},
+        {2437, std::nullopt, concat({ofdm, htPart(ht)}), htRate, kPhy11n,
+         "radio unread: an HT frame tells"},
+        {2437, std::nullopt, concat({ofdm, htPart(ht)}), legacy11, kPhy11b,
+         "radio unread: only the rate is left"},
+    };
+    for (const Row& r : rows) {
+        Nl80211Snapshot snap;
+        snap.interface =
+            parseInterfaceMessage(nlmsg_hdr(interfaceMessage(2, r.frequency, 1).get()));
+        snap.bss = parseBssMessage(
+            nlmsg_hdr(bssMessage(NL80211_BSS_STATUS_ASSOCIATED, r.frequency, 0, r.elements).get()));
+        ASSERT_TRUE(snap.bss) << r.what;
+        EXPECT_FALSE(snap.bss->elements.malformed) << r.what;
+        snap.station = parseStationMessage(nlmsg_hdr(stationMessage(-30, r.rate).get()));
+        if (r.radio) {
+            // The kernel splits a radio over several messages: one per band here.
+            Nl80211Wiphy wiphy;
+            for (const BandSpec& b : *r.radio) {
+                auto part = parseWiphyMessage(nlmsg_hdr(wiphyMessage({b}).get()));
+                ASSERT_TRUE(part) << r.what;
+                mergeWiphy(wiphy, *part);
+            }
+            snap.wiphy = wiphy;
+        }
+        EXPECT_EQ(linkFromNl80211(snap).phyMode, r.phy) << r.what;
+    }
+    // A part of the dump without bands, and a band spread over two parts.
+    auto none = parseWiphyMessage(nlmsg_hdr(message(NL80211_CMD_NEW_WIPHY).get()));
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->bands.empty());
+    Nl80211Wiphy merged;
+    mergeWiphy(merged, *parseWiphyMessage(nlmsg_hdr(wiphyMessage({{1, true, true}}).get())));
+    mergeWiphy(merged, *parseWiphyMessage(
+                           nlmsg_hdr(wiphyMessage({{1, false, false, {{{sta}, true}}}}).get())));
+    EXPECT_TRUE(merged.bands[1].ht && merged.bands[1].vht && merged.bands[1].he);
+    EXPECT_FALSE(merged.bands[1].eht);
+}
+
+// Rate control drops to legacy rates now and then: the last MCS rate of the
+// same peer stands in; a new peer starts afresh.
+TEST(Nl80211ParsingTest, TheLastMcsRateStandsInForALegacyFrame) {
+    RateInfo ht;
+    ht.bitrate100kbps = 1300;
+    ht.htMcs = 7;
+    RateInfo cck;
+    cck.bitrate100kbps = 110;
+    RateInfo vht;
+    vht.bitrate100kbps = 4333;
+    vht.vhtMcs = 9;
+    struct Step {
+        std::uint32_t ifindex;
+        std::optional<std::string> peer;
+        RateInfo now;
+        std::uint32_t rate;
+        std::optional<std::int64_t> mcs;
+    };
+    const std::vector<Step> steps = {
+        {3, "02:00:00:00:00:01", cck, 110, std::nullopt},  // nothing known yet
+        {3, "02:00:00:00:00:01", ht, 1300, 7},
+        {3, "02:00:00:00:00:01", cck, 1300, 7},
+        {4, "02:00:00:00:00:01", cck, 110, std::nullopt},  // another interface
+        {3, "02:00:00:00:00:02", cck, 110, std::nullopt},  // another access point
+        {3, std::nullopt, cck, 110, std::nullopt},
+        {3, "02:00:00:00:00:01", vht, 4333, 9},
+        {3, "02:00:00:00:00:01", cck, 4333, 9},
+    };
+    TransmitRateMemory memory;
+    int i = 0;
+    for (const Step& s : steps) {
+        RateInfo got = memory.pick(s.ifindex, s.peer, s.now);
+        EXPECT_EQ(got.bitrate100kbps, s.rate) << "step " << i;
+        EXPECT_EQ(got.mcs(), s.mcs) << "step " << i;
+        ++i;
+    }
+}
+
+// An error reply is the request's answer: the socket stays and serves the
+// next request (libnl reports the stop as a failure of its own).
+TEST(Nl80211ParsingTest, AnErrorReplyLeavesTheSocketUsable) {
+    nl_sock* socket = nl_socket_alloc();
+    ASSERT_TRUE(socket);
+    std::unique_ptr<nl_sock, void (*)(nl_sock*)> owned(socket, nl_socket_free);
+    ASSERT_EQ(genl_connect(socket), 0);
+    auto ask = [&](const char* family, int& messages) {
+        Msg m(nlmsg_alloc());
+        genlmsg_put(m.get(), NL_AUTO_PORT, NL_AUTO_SEQ, GENL_ID_CTRL, 0, 0, CTRL_CMD_GETFAMILY, 1);
+        nla_put_string(m.get(), CTRL_ATTR_FAMILY_NAME, family);
+        messages = 0;
+        return netlinkExchange(socket, m.get(), [&](const nlmsghdr*) { ++messages; });
+    };
+    int messages = 0;
+    for (int round = 0; round < 2; ++round) {
+        NetlinkReply missing = ask("no-such-family", messages);
+        EXPECT_FALSE(missing.broken) << missing.why;
+        EXPECT_EQ(missing.error, -ENOENT);
+        EXPECT_EQ(messages, 0);
+        NetlinkReply found = ask("nlctrl", messages);
+        EXPECT_FALSE(found.broken) << found.why;
+        EXPECT_EQ(found.error, 0);
+        EXPECT_EQ(messages, 1);
+    }
 }
 
 // Without nl80211 in the kernel (this machine) a read gives nothing and a

@@ -1,12 +1,21 @@
 // rfkill on a fake sysfs tree, with a plain file standing for /dev/rfkill,
-// and the kernel backend's power switching over it.
+// the kernel backend's power switching over it, and what its disconnect does
+// when a wpa_supplicant's control socket refuses, hangs or is left behind
+// (the supplicant's own answers are proven in the Wi-Fi lab).
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <thread>
 
 #include "platform/linux/wifi/Rfkill.h"
+#include "platform/linux/wifi/Supplicant.h"
 #include "platform/linux/wifi/WiFiBackend.h"
 #include "tests/support/app_TestSupport.h"
 
@@ -120,6 +129,9 @@ class KernelPowerTest : public ::testing::Test {
         LinuxWiFiOptions o;
         o.sysfsRoot = r.root;
         o.rfkillDevice = r.device;
+        o.wpaSupplicantDir = r.dir.file("wpa");
+        o.callTimeout = std::chrono::milliseconds(300);
+        o.systemBusAddress = "unix:path=" + r.dir.file("no-bus");
         auto found = makeKernelBackend(o)->lookUp();
         EXPECT_TRUE(found.available) << found.why;
         return found.device;
@@ -171,6 +183,122 @@ TEST_F(KernelPowerTest, WithoutASwitchOfItsOwn) {
     EXPECT_FALSE(d->setPower(true, error));
     EXPECT_EQ(error, "wlan0 has no rfkill switch of its own to switch Wi-Fi with");
     EXPECT_EQ(r.written(), "");
+}
+
+// A datagram socket at DIR/IFACE that answers each command from a table
+// (no entry: no answer), as a supplicant's control socket would.
+class ControlPeer {
+  public:
+    ControlPeer(const std::string& path, std::map<std::string, std::string> answers)
+        : m_answers(std::move(answers)) {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::memcpy(a.sun_path, path.data(), path.size());
+        bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        if (bound) m_thread = std::thread([this] { serve(); });
+    }
+    ~ControlPeer() {
+        ::shutdown(m_fd, SHUT_RDWR);
+        if (m_thread.joinable()) m_thread.join();
+        ::close(m_fd);
+    }
+    std::vector<std::string> heard() {
+        std::lock_guard lock(m_mutex);
+        return m_heard;
+    }
+    bool bound = false;
+
+  private:
+    void serve() {
+        char buffer[256];
+        sockaddr_un from{};
+        socklen_t length = sizeof from;
+        ssize_t n;
+        while ((n = ::recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
+                               &length)) > 0) {
+            std::string command(buffer, static_cast<size_t>(n));
+            {
+                std::lock_guard lock(m_mutex);
+                m_heard.push_back(command);
+            }
+            auto it = m_answers.find(command);
+            if (it != m_answers.end()) {
+                ::sendto(m_fd, it->second.data(), it->second.size(), 0,
+                         reinterpret_cast<sockaddr*>(&from), length);
+            }
+            length = sizeof from;
+        }
+    }
+    std::map<std::string, std::string> m_answers;
+    int m_fd = -1;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::string> m_heard;
+};
+
+TEST_F(KernelPowerTest, ASupplicantThatRefusesHangsOrIsGone) {
+    r.addPhy("phy0");
+    r.addSwitch("phy0", 2, "wlan", false, false);
+    r.addNetdev("wlan0", "phy0");
+    fs::create_directories(r.dir.file("wpa"));
+    const std::string socketPath = r.dir.file("wpa/wlan0");
+    const std::string status = "bssid=02:00:00:00:00:00\nwpa_state=COMPLETED\nssid=lab\n";
+    struct Row {
+        std::map<std::string, std::string> answers;
+        std::vector<std::string> heard;
+        std::string error;
+    };
+    const std::vector<Row> rows = {
+        // Refused: the supplicant's word, and nothing remembered to undo.
+        {{{"STATUS", status}, {"DISCONNECT", "FAIL\n"}},
+         {"STATUS", "DISCONNECT"},
+         "wpa_supplicant answered DISCONNECT with FAIL"},
+        // Hung: one limit, then why.
+        {{},
+         {"STATUS"},
+         "wpa_supplicant does not answer at " + socketPath + ": no answer within 300 ms"},
+        // Already off a network (the user's own disconnect): left alone.
+        {{{"STATUS", "wpa_state=DISCONNECTED\n"}}, {"STATUS"}, ""},
+    };
+    for (const Row& row : rows) {
+        ControlPeer peer(socketPath, row.answers);
+        ASSERT_TRUE(peer.bound) << socketPath;
+        auto d = device();
+        ASSERT_TRUE(d);
+        std::string error;
+        EXPECT_EQ(d->disassociate(error), row.error.empty()) << row.error;
+        EXPECT_EQ(error, row.error);
+        EXPECT_EQ(peer.heard(), row.heard) << row.error;
+        // Power on does not tell a supplicant to rejoin what the agent never left.
+        ASSERT_TRUE(d->setPower(true, error)) << error;
+        EXPECT_EQ(peer.heard(), row.heard) << row.error;
+        ::unlink(socketPath.c_str());
+    }
+    // A socket file left behind by a supplicant that is gone: nobody owns the
+    // link, so the kernel is asked (and this machine has no such device).
+    { ControlPeer gone(socketPath, {}); }
+    ASSERT_TRUE(fs::exists(socketPath));
+    std::string error;
+    EXPECT_FALSE(device()->disassociate(error));
+    EXPECT_EQ(error, "no network device wlan0");
+}
+
+TEST(SupplicantTest, StatusAndStates) {
+    const std::string status =
+        "bssid=02:00:00:00:01:00\nfreq=2437\nssid=wpa_state=x\n"
+        "wpa_state=4WAY_HANDSHAKE\nip_address=10.0.0.2";
+    EXPECT_EQ(statusValue(status, "wpa_state"), std::optional<std::string>("4WAY_HANDSHAKE"));
+    EXPECT_EQ(statusValue(status, "ip_address"), std::optional<std::string>("10.0.0.2"));
+    EXPECT_EQ(statusValue(status, "wpa"), std::nullopt) << "a prefix of a key is not the key";
+    EXPECT_EQ(statusValue("", "wpa_state"), std::nullopt);
+    for (const char* seeking : {"COMPLETED", "completed", "SCANNING", "4way_handshake",
+                                "ASSOCIATING", "INTERFACE_DISABLED"}) {
+        EXPECT_TRUE(supplicantSeeksNetwork(seeking)) << seeking;
+    }
+    for (const char* off : {"DISCONNECTED", "disconnected", "inactive", ""}) {
+        EXPECT_FALSE(supplicantSeeksNetwork(off)) << off;
+    }
 }
 
 }  // namespace

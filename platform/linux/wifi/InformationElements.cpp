@@ -5,8 +5,15 @@ namespace ww::linuxwifi {
 namespace {
 
 constexpr std::uint8_t kElementSsid = 0;
+constexpr std::uint8_t kElementRates = 1;
+constexpr std::uint8_t kElementHtCapabilities = 45;
 constexpr std::uint8_t kElementRsn = 48;
+constexpr std::uint8_t kElementExtendedRates = 50;
+constexpr std::uint8_t kElementVhtCapabilities = 191;
 constexpr std::uint8_t kElementVendor = 221;
+constexpr std::uint8_t kElementExtension = 255;
+constexpr std::uint8_t kExtensionHeCapabilities = 35;
+constexpr std::uint8_t kExtensionEhtCapabilities = 108;
 
 // A bounded reader over one element's body.
 class Cursor {
@@ -89,6 +96,18 @@ InformationElements parseInformationElements(const std::uint8_t* data, std::size
         at += 2 + length;
         if (id == kElementSsid) {
             if (!out.ssid) out.ssid = std::string(reinterpret_cast<const char*>(body), length);
+        } else if (id == kElementRates || id == kElementExtendedRates) {
+            // Units of 500 kb/s; the top bit marks a basic rate.
+            for (std::size_t i = 0; i < length; ++i) {
+                if ((body[i] & 0x7F) > 22) out.ofdmRates = true;
+            }
+        } else if (id == kElementHtCapabilities) {
+            out.phy.ht = true;
+        } else if (id == kElementVhtCapabilities) {
+            out.phy.vht = true;
+        } else if (id == kElementExtension && length >= 1) {
+            if (body[0] == kExtensionHeCapabilities) out.phy.he = true;
+            if (body[0] == kExtensionEhtCapabilities) out.phy.eht = true;
         } else if (id == kElementRsn) {
             if (out.hasRsn) continue;  // the first one counts
             out.hasRsn = true;

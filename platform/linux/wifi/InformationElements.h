@@ -1,8 +1,9 @@
 #pragma once
 
 // The 802.11 information elements of a BSS (as nl80211 hands them over in a
-// scan entry): the SSID and the key-management suites of the RSN element and
-// of the WPA vendor element. Pure parsing over untrusted bytes; fuzzed.
+// scan entry): the SSID, the key-management suites of the RSN element and of
+// the WPA vendor element, and the 802.11 generations and rates the access
+// point offers. Pure parsing over untrusted bytes; fuzzed.
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,12 @@ struct InformationElements {
     bool hasWpa = false;
     std::vector<SuiteSelector> rsnAkms;
     std::vector<SuiteSelector> wpaAkms;
+    // HT and VHT Capabilities elements (45, 191), HE and EHT Capabilities in
+    // the element extension (255, extension IDs 35 and 108).
+    PhyCapabilities phy;
+    // A supported rate above 11 Mb/s (elements 1 and 50): OFDM, not only
+    // 802.11b's CCK.
+    bool ofdmRates = false;
     // An element ran past the end of the data, or an RSN/WPA element ended
     // inside a field or listed more suites than it holds. What was read
     // before the fault is kept.

@@ -85,7 +85,8 @@ class IwdDevice : public WiFiDevice {
             if (diagnostics && diagnostics->kind != DBusValue::Kind::Dict) diagnostics.reset();
         }
         std::optional<std::string> diagnosticSecurity;
-        bool haveRssi = false, haveRate = false, haveMode = false, haveBssid = false;
+        bool haveRssi = false, haveRate = false, haveBssid = false;
+        std::int64_t frameMode = kPhyNone;
         if (diagnostics) {
             const DBusValue& d = *diagnostics;
             diagnosticSecurity = stringOf(d, "Security");
@@ -102,15 +103,17 @@ class IwdDevice : public WiFiDevice {
                 link.rssi = *rssi;
                 haveRssi = true;
             }
-            if (auto rate = intOf(d, "TxBitrate")) {
+            // TxMode, TxBitrate and TxMCS describe the last frame sent: an
+            // HT/VHT/HE one gives the rate and MCS and proves its generation;
+            // after a legacy one nl80211 gives the last such rate.
+            auto rate = intOf(d, "TxBitrate");
+            auto mcs = intOf(d, "TxMCS");
+            if (rate && mcs) {
                 link.transmitRate = static_cast<double>(*rate) / 10.0;  // 100 kbit/s
+                link.mcs = *mcs;
                 haveRate = true;
             }
-            if (auto mcs = intOf(d, "TxMCS")) link.mcs = *mcs;
-            if (auto mode = stringOf(d, "TxMode")) {
-                link.phyMode = phyModeForIwd(*mode);
-                haveMode = link.phyMode != 0;
-            }
+            if (auto mode = stringOf(d, "TxMode")) frameMode = phyModeForIwd(*mode);
         }
         if (networkPath && (fields & kLinkSecurity)) {
             link.security = securityCodeForIwd(diagnosticSecurity, networkType).value_or(0);
@@ -119,9 +122,11 @@ class IwdDevice : public WiFiDevice {
         unsigned fromKernel = fields & kLinkNoise;
         if (fields & kLinkChannel) fromKernel |= kLinkChannel;
         if ((fields & kLinkRssi) && !haveRssi) fromKernel |= kLinkRssi;
-        if ((fields & kLinkTransmitRate) && !haveRate) fromKernel |= kLinkTransmitRate;
-        if ((fields & (kLinkPhyMode | kLinkMcs)) && !haveMode)
-            fromKernel |= kLinkPhyMode | kLinkMcs;
+        if ((fields & (kLinkTransmitRate | kLinkMcs)) && !haveRate)
+            fromKernel |= kLinkTransmitRate | kLinkMcs;
+        // The association's PHY mode comes from the kernel, which knows what
+        // the radio and the access point offer.
+        if (fields & kLinkPhyMode) fromKernel |= kLinkPhyMode;
         if ((fields & kLinkBssid) && !haveBssid && networkPath) fromKernel |= kLinkBssid;
         if (fromKernel) {
             WiFiLink kernel = m_nl->readLink(m_name, fromKernel);
@@ -133,11 +138,11 @@ class IwdDevice : public WiFiDevice {
                     link.channel->channelWidth = kernel.channel->channelWidth;
             }
             if (fromKernel & kLinkRssi) link.rssi = kernel.rssi;
-            if (fromKernel & kLinkTransmitRate) link.transmitRate = kernel.transmitRate;
-            if (fromKernel & kLinkPhyMode) {
-                link.phyMode = kernel.phyMode;
-                if (!link.mcs) link.mcs = kernel.mcs;
+            if (fromKernel & kLinkTransmitRate) {
+                link.transmitRate = kernel.transmitRate;
+                link.mcs = kernel.mcs;
             }
+            if (fromKernel & kLinkPhyMode) link.phyMode = std::max(kernel.phyMode, frameMode);
             if (fromKernel & kLinkBssid) link.bssid = kernel.bssid;
         }
         return link;

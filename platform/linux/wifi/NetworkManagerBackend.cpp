@@ -1,10 +1,13 @@
 // The NetworkManager backend: power through the manager's WirelessEnabled,
 // disassociation through Device.Disconnect() (NetworkManager then keeps the
-// device from rejoining by itself, until Autoconnect is set again), link
+// device from rejoining by itself; setting Autoconnect again does not bring
+// it back, so power on activates the connection the agent left), link
 // values from the active access point, and what NetworkManager does not know
 // (signal, noise, PHY mode, MCS; the width before 1.46) from nl80211.
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 
 #include "platform/linux/wifi/Nl80211.h"
 #include "platform/linux/wifi/WiFiBackend.h"
@@ -19,8 +22,10 @@ constexpr const char* kManager = "org.freedesktop.NetworkManager";
 constexpr const char* kDevice = "org.freedesktop.NetworkManager.Device";
 constexpr const char* kWireless = "org.freedesktop.NetworkManager.Device.Wireless";
 constexpr const char* kAccessPoint = "org.freedesktop.NetworkManager.AccessPoint";
+constexpr const char* kActive = "org.freedesktop.NetworkManager.Connection.Active";
 
 constexpr std::uint32_t kDeviceTypeWifi = 2;
+constexpr std::uint32_t kStateDisconnected = 30;
 constexpr std::uint32_t kStatePrepare = 40;
 constexpr std::uint32_t kStateActivated = 100;
 
@@ -35,12 +40,19 @@ std::optional<std::string> stringOf(const DBusDict& d, const char* key) {
     return it->second.asString();
 }
 
+// The connections (settings paths) the agent disconnected, by device path.
+struct Remembered {
+    std::mutex mutex;
+    std::map<std::string, std::string> connections;
+};
+
 class NmDevice : public WiFiDevice {
   public:
-    NmDevice(std::shared_ptr<SystemBus> bus, std::shared_ptr<Nl80211> nl, std::string path,
-             std::string name)
+    NmDevice(std::shared_ptr<SystemBus> bus, std::shared_ptr<Nl80211> nl,
+             std::shared_ptr<Remembered> remembered, std::string path, std::string name)
         : m_bus(std::move(bus)),
           m_nl(std::move(nl)),
+          m_remembered(std::move(remembered)),
           m_path(std::move(path)),
           m_name(std::move(name)) {}
 
@@ -106,7 +118,7 @@ class NmDevice : public WiFiDevice {
                     " join networks by itself: " + e.text();
             return false;
         }
-        return true;
+        return rejoin(error);
     }
 
     bool disassociate(std::string& error) override {
@@ -116,13 +128,58 @@ class NmDevice : public WiFiDevice {
             std::uint32_t s = state->asUInt32().value_or(0);
             if (s < kStatePrepare || s > kStateActivated) return true;  // not on a network
         }
-        if (m_bus->call(kService, m_path, kDevice, "Disconnect", e)) return true;
-        if (e.is("org.freedesktop.NetworkManager.Device.NotActive")) return true;
+        // What to activate again when Wi-Fi is to come back.
+        std::optional<std::string> connection;
+        auto active = m_bus->getProperty(kService, m_path, kDevice, "ActiveConnection", e);
+        if (auto path = active ? active->asString() : std::nullopt; path && *path != "/") {
+            auto settings = m_bus->getProperty(kService, *path, kActive, "Connection", e);
+            if (settings && settings->asString() && *settings->asString() != "/") {
+                connection = settings->asString();
+            }
+        }
+        bool done = m_bus->call(kService, m_path, kDevice, "Disconnect", e).has_value();
+        if (done || e.is("org.freedesktop.NetworkManager.Device.NotActive")) {
+            if (done && connection) {
+                std::lock_guard lock(m_remembered->mutex);
+                m_remembered->connections[m_path] = *connection;
+            }
+            return true;
+        }
         error = "NetworkManager refused to disconnect " + m_name + ": " + e.text();
         return false;
     }
 
   private:
+    // Activates again the connection the agent disconnected, once.
+    bool rejoin(std::string& error) {
+        std::string connection;
+        {
+            std::lock_guard lock(m_remembered->mutex);
+            auto it = m_remembered->connections.find(m_path);
+            if (it == m_remembered->connections.end()) return true;
+            connection = it->second;
+        }
+        auto forget = [&] {
+            std::lock_guard lock(m_remembered->mutex);
+            m_remembered->connections.erase(m_path);
+            return true;
+        };
+        DBusError e;
+        auto state = m_bus->getProperty(kService, m_path, kDevice, "State", e);
+        std::uint32_t s = state ? state->asUInt32().value_or(0) : 0;
+        if (s >= kStatePrepare && s <= kStateActivated) return forget();  // joining already
+        // A radio that has just come on is not ready yet: the next check asks.
+        if (state && s < kStateDisconnected) return true;
+        if (m_bus->call(kService, kManagerPath, kManager, "ActivateConnection",
+                        {{'o', connection}, {'o', m_path}, {'o', "/"}}, e)) {
+            return forget();
+        }
+        if (e.is("org.freedesktop.NetworkManager.UnknownConnection")) return forget();  // deleted
+        error = "Wi-Fi is on, but NetworkManager refused to join " + m_name +
+                " to its network again: " + e.text();
+        return false;
+    }
+
     void readAccessPoint(const std::string& ap, WiFiLink& link,
                          std::optional<std::uint32_t>& bandwidth) {
         DBusError error;
@@ -149,6 +206,7 @@ class NmDevice : public WiFiDevice {
 
     std::shared_ptr<SystemBus> m_bus;
     std::shared_ptr<Nl80211> m_nl;
+    std::shared_ptr<Remembered> m_remembered;
     std::string m_path;
     std::string m_name;
 };
@@ -156,7 +214,9 @@ class NmDevice : public WiFiDevice {
 class NetworkManagerBackend : public WiFiBackend {
   public:
     explicit NetworkManagerBackend(std::shared_ptr<BusHolder> bus)
-        : m_holder(std::move(bus)), m_nl(std::make_shared<Nl80211>()) {}
+        : m_holder(std::move(bus)),
+          m_nl(std::make_shared<Nl80211>()),
+          m_remembered(std::make_shared<Remembered>()) {}
 
     const char* name() const override { return "nm"; }
     const char* title() const override { return "NetworkManager"; }
@@ -199,13 +259,15 @@ class NetworkManagerBackend : public WiFiBackend {
             return out;
         }
         out.available = true;
-        out.device = std::make_shared<NmDevice>(bus, m_nl, chosen->path, chosen->name);
+        out.device =
+            std::make_shared<NmDevice>(bus, m_nl, m_remembered, chosen->path, chosen->name);
         return out;
     }
 
   private:
     std::shared_ptr<BusHolder> m_holder;
     std::shared_ptr<Nl80211> m_nl;
+    std::shared_ptr<Remembered> m_remembered;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -45,7 +46,8 @@ nla_policy* topPolicy() {
             .set(NL80211_ATTR_MAC, NLA_UNSPEC, 6)
             .set(NL80211_ATTR_STA_INFO, NLA_NESTED)
             .set(NL80211_ATTR_BSS, NLA_NESTED)
-            .set(NL80211_ATTR_SURVEY_INFO, NLA_NESTED);
+            .set(NL80211_ATTR_SURVEY_INFO, NLA_NESTED)
+            .set(NL80211_ATTR_WIPHY_BANDS, NLA_NESTED);
         return q;
     }();
     return p.data();
@@ -97,6 +99,26 @@ nla_policy* surveyPolicy() {
         q.set(NL80211_SURVEY_INFO_FREQUENCY, NLA_U32)
             .set(NL80211_SURVEY_INFO_NOISE, NLA_U8)
             .set(NL80211_SURVEY_INFO_IN_USE, NLA_FLAG);
+        return q;
+    }();
+    return p.data();
+}
+
+nla_policy* bandPolicy() {
+    static Policy<NL80211_BAND_ATTR_MAX + 1> p = [] {
+        Policy<NL80211_BAND_ATTR_MAX + 1> q;
+        q.set(NL80211_BAND_ATTR_HT_CAPA, NLA_U16)
+            .set(NL80211_BAND_ATTR_VHT_CAPA, NLA_U32)
+            .set(NL80211_BAND_ATTR_IFTYPE_DATA, NLA_NESTED);
+        return q;
+    }();
+    return p.data();
+}
+
+nla_policy* iftypeDataPolicy() {
+    static Policy<NL80211_BAND_IFTYPE_ATTR_MAX + 1> p = [] {
+        Policy<NL80211_BAND_IFTYPE_ATTR_MAX + 1> q;
+        q.set(NL80211_BAND_IFTYPE_ATTR_IFTYPES, NLA_NESTED);
         return q;
     }();
     return p.data();
@@ -223,6 +245,65 @@ std::optional<Nl80211Survey> parseSurveyMessage(const nlmsghdr* message) {
     return out;
 }
 
+std::optional<Nl80211Wiphy> parseWiphyMessage(const nlmsghdr* message) {
+    nlattr* tb[NL80211_ATTR_MAX + 1] = {};
+    if (!parseTop(message, tb)) return std::nullopt;
+    Nl80211Wiphy out;
+    if (!tb[NL80211_ATTR_WIPHY_BANDS]) return out;  // a part of the dump about something else
+    nlattr* band;
+    int left;
+    nla_for_each_nested(band, tb[NL80211_ATTR_WIPHY_BANDS], left) {
+        nlattr* b[NL80211_BAND_ATTR_MAX + 1] = {};
+        if (nla_parse_nested(b, NL80211_BAND_ATTR_MAX, band, bandPolicy()) != 0) {
+            return std::nullopt;
+        }
+        PhyCapabilities& caps = out.bands[static_cast<std::uint32_t>(nla_type(band))];
+        caps.ht = caps.ht || b[NL80211_BAND_ATTR_HT_CAPA];
+        caps.vht = caps.vht || b[NL80211_BAND_ATTR_VHT_CAPA];
+        if (!b[NL80211_BAND_ATTR_IFTYPE_DATA]) continue;
+        nlattr* entry;
+        int rest;
+        nla_for_each_nested(entry, b[NL80211_BAND_ATTR_IFTYPE_DATA], rest) {
+            nlattr* d[NL80211_BAND_IFTYPE_ATTR_MAX + 1] = {};
+            if (nla_parse_nested(d, NL80211_BAND_IFTYPE_ATTR_MAX, entry, iftypeDataPolicy()) != 0) {
+                return std::nullopt;
+            }
+            // HE and EHT are listed per interface type: the station's count.
+            if (!d[NL80211_BAND_IFTYPE_ATTR_IFTYPES]) continue;
+            nlattr* types[NL80211_IFTYPE_MAX + 1] = {};
+            if (nla_parse_nested(types, NL80211_IFTYPE_MAX, d[NL80211_BAND_IFTYPE_ATTR_IFTYPES],
+                                 nullptr) != 0 ||
+                !types[NL80211_IFTYPE_STATION]) {
+                continue;
+            }
+            caps.he = caps.he || d[NL80211_BAND_IFTYPE_ATTR_HE_CAP_PHY];
+            caps.eht = caps.eht || d[NL80211_BAND_IFTYPE_ATTR_EHT_CAP_PHY];
+        }
+    }
+    return out;
+}
+
+void mergeWiphy(Nl80211Wiphy& into, const Nl80211Wiphy& part) {
+    for (const auto& [band, caps] : part.bands) {
+        PhyCapabilities& c = into.bands[band];
+        c.ht = c.ht || caps.ht;
+        c.vht = c.vht || caps.vht;
+        c.he = c.he || caps.he;
+        c.eht = c.eht || caps.eht;
+    }
+}
+
+RateInfo TransmitRateMemory::pick(std::uint32_t ifindex, const std::optional<std::string>& peer,
+                                  const RateInfo& now) {
+    if (now.mcs()) {
+        m_last[ifindex] = Last{peer.value_or(""), now};
+        return now;
+    }
+    auto it = m_last.find(ifindex);
+    if (it != m_last.end() && peer && it->second.peer == *peer) return it->second.rate;
+    return now;
+}
+
 WiFiLink Nl80211::readLink(const std::string& ifname, unsigned fields) {
     unsigned index = ::if_nametoindex(ifname.c_str());
     if (index == 0) return {};
@@ -261,7 +342,28 @@ WiFiLink linkFromNl80211(const Nl80211Snapshot& snap) {
         if (s.signal) link.rssi = *s.signal;
         if (s.tx.bitrate100kbps) link.transmitRate = *s.tx.bitrate100kbps / 10.0;
         link.mcs = s.tx.mcs();
-        link.phyMode = phyModeFor(s.tx, link.channel ? link.channel->channelBand : 0);
+    }
+    const std::int64_t band = link.channel ? link.channel->channelBand : 0;
+    if (snap.wiphy && snap.bss) {
+        // nl80211's band numbers: 2.4 GHz 0, 5 GHz 1, 6 GHz 3.
+        static constexpr std::uint32_t kBandOfCode[] = {0, 0, 1, 3};
+        PhyCapabilities station;
+        if (band >= 1 && band <= 3) {
+            auto it = snap.wiphy->bands.find(kBandOfCode[band]);
+            if (it != snap.wiphy->bands.end()) station = it->second;
+        }
+        link.phyMode = phyModeForAssociation(station, snap.bss->elements.phy, band,
+                                             snap.bss->elements.ofdmRates);
+    }
+    if (snap.station) {
+        // A frame at an HT/VHT/HE rate proves that generation even where the
+        // capabilities could not be read; a legacy one tells only without them.
+        const RateInfo& tx = snap.station->tx;
+        if (tx.mcs()) {
+            link.phyMode = std::max(link.phyMode, phyModeFor(tx, band));
+        } else if (link.phyMode == kPhyNone) {
+            link.phyMode = phyModeFor(tx, band);
+        }
     }
     if (snap.survey && snap.survey->noise) link.noise = *snap.survey->noise;
     return link;
@@ -306,12 +408,12 @@ bool Nl80211::connect(std::string& error) {
 namespace {
 
 struct RequestState {
-    std::function<void(const nlmsghdr*)> onMessage;
+    const std::function<void(const nlmsghdr*)>* onMessage;
     int result = 1;  // 1 while waiting, 0 done, negative errno from the kernel
 };
 
 int onValid(nl_msg* msg, void* arg) {
-    static_cast<RequestState*>(arg)->onMessage(nlmsg_hdr(msg));
+    (*static_cast<RequestState*>(arg)->onMessage)(nlmsg_hdr(msg));
     return NL_OK;
 }
 int onFinish(nl_msg*, void* arg) {
@@ -329,42 +431,60 @@ int onError(sockaddr_nl*, nlmsgerr* err, void* arg) {
 
 }  // namespace
 
-template <typename Parse, typename Keep>
-int Nl80211::request(std::uint8_t command, bool dump, std::uint32_t ifindex, const Parse& parse,
-                     const Keep& keep, std::string& error) {
-    if (!connect(error)) return -ENOENT;
-    nl_msg* msg = nlmsg_alloc();
+NetlinkReply netlinkExchange(nl_sock* socket, nl_msg* message,
+                             const std::function<void(const nlmsghdr*)>& onMessage) {
+    NetlinkReply reply;
     nl_cb* cb = nl_cb_alloc(NL_CB_DEFAULT);
-    if (!msg || !cb) {
-        if (msg) nlmsg_free(msg);
-        if (cb) nl_cb_put(cb);
-        error = "out of memory";
-        return -ENOMEM;
+    if (!cb) {
+        reply.broken = true;
+        reply.why = "out of memory";
+        return reply;
     }
-    RequestState state;
-    state.onMessage = [&](const nlmsghdr* h) {
-        if (auto parsed = parse(h)) keep(*parsed);
-    };
-    genlmsg_put(msg, NL_AUTO_PORT, NL_AUTO_SEQ, m_family, 0, dump ? NLM_F_DUMP : 0, command, 0);
-    nla_put_u32(msg, NL80211_ATTR_IFINDEX, ifindex);
+    RequestState state{&onMessage};
     nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, onValid, &state);
     nl_cb_set(cb, NL_CB_FINISH, NL_CB_CUSTOM, onFinish, &state);
     nl_cb_set(cb, NL_CB_ACK, NL_CB_CUSTOM, onAck, &state);
     nl_cb_err(cb, NL_CB_CUSTOM, onError, &state);
-    int r = nl_send_auto(m_socket, msg);
-    nlmsg_free(msg);
-    while (r >= 0 && state.result > 0) r = nl_recvmsgs(m_socket, cb);
+    int r = nl_send_auto(socket, message);
+    while (r >= 0 && state.result > 0) r = nl_recvmsgs(socket, cb);
     nl_cb_put(cb);
-    if (r < 0) {
+    // The kernel's error ends the exchange: libnl then returns a negative
+    // code although the socket is fine.
+    if (state.result < 0) {
+        reply.error = state.result;
+    } else if (r < 0) {
+        reply.broken = true;
+        reply.why = nl_geterror(r);
+    }
+    return reply;
+}
+
+template <typename Parse, typename Keep>
+int Nl80211::request(std::uint8_t command, bool dump, std::uint32_t ifindex, const Parse& parse,
+                     const Keep& keep, std::string& error, bool splitDump) {
+    if (!connect(error)) return -ENOENT;
+    nl_msg* msg = nlmsg_alloc();
+    if (!msg) {
+        error = "out of memory";
+        return -ENOMEM;
+    }
+    genlmsg_put(msg, NL_AUTO_PORT, NL_AUTO_SEQ, m_family, 0, dump ? NLM_F_DUMP : 0, command, 0);
+    nla_put_u32(msg, NL80211_ATTR_IFINDEX, ifindex);
+    if (splitDump) nla_put_flag(msg, NL80211_ATTR_SPLIT_WIPHY_DUMP);
+    NetlinkReply reply = netlinkExchange(m_socket, msg, [&](const nlmsghdr* h) {
+        if (auto parsed = parse(h)) keep(*parsed);
+    });
+    nlmsg_free(msg);
+    if (reply.broken) {
         // A broken exchange may leave replies in the socket: start afresh.
-        error = std::string("nl80211: ") + nl_geterror(r);
+        error = "nl80211: " + reply.why;
         nl_socket_free(m_socket);
         m_socket = nullptr;
         m_family = -1;
         return -EIO;
     }
-    if (state.result < 0) error = std::string("nl80211: ") + std::strerror(-state.result);
-    return state.result;
+    if (reply.error < 0) error = std::string("nl80211: ") + std::strerror(-reply.error);
+    return reply.error;
 }
 
 Nl80211Snapshot Nl80211::read(std::uint32_t ifindex, unsigned fields) {
@@ -392,13 +512,15 @@ Nl80211Snapshot Nl80211::read(std::uint32_t ifindex, unsigned fields) {
                 if (!snap.station) snap.station = s;
             },
             error);
+        if (snap.station) {
+            snap.station->tx = m_rates.pick(ifindex, snap.station->mac, snap.station->tx);
+        }
     }
-    // The associated BSS is needed for the channel and PHY mode only when
-    // the interface did not give the frequency.
-    bool needBss = fields & (kLinkBssid | kLinkSecurity) ||
+    // The associated BSS is needed for the channel only when the interface
+    // did not give the frequency.
+    bool needBss = fields & (kLinkBssid | kLinkSecurity | kLinkPhyMode) ||
                    ((fields & kLinkSsid) && !(snap.interface && snap.interface->ssid)) ||
-                   ((fields & (kLinkChannel | kLinkPhyMode)) &&
-                    !(snap.interface && snap.interface->frequency));
+                   ((fields & kLinkChannel) && !(snap.interface && snap.interface->frequency));
     if (wantBss && needBss) {
         request(
             NL80211_CMD_GET_SCAN, true, ifindex, parseBssMessage,
@@ -406,6 +528,17 @@ Nl80211Snapshot Nl80211::read(std::uint32_t ifindex, unsigned fields) {
                 if (!snap.bss && b.associated()) snap.bss = b;
             },
             error);
+    }
+    if ((fields & kLinkPhyMode) && snap.bss) {
+        auto known = m_wiphys.find(ifindex);
+        if (known == m_wiphys.end()) {
+            Nl80211Wiphy wiphy;
+            int r = request(
+                NL80211_CMD_GET_WIPHY, true, ifindex, parseWiphyMessage,
+                [&](const Nl80211Wiphy& part) { mergeWiphy(wiphy, part); }, error, true);
+            if (r == 0 && !wiphy.bands.empty()) known = m_wiphys.emplace(ifindex, wiphy).first;
+        }
+        if (known != m_wiphys.end()) snap.wiphy = known->second;
     }
     if (wantSurvey) {
         request(

@@ -368,11 +368,23 @@ bool SystemBus::setProperty(const std::string& destination, const std::string& p
 std::optional<DBusValue> SystemBus::call(const std::string& destination, const std::string& path,
                                          const std::string& interface, const std::string& member,
                                          DBusError& error, bool timeoutBreaks) {
+    return call(destination, path, interface, member, {}, error, timeoutBreaks);
+}
+
+std::optional<DBusValue> SystemBus::call(const std::string& destination, const std::string& path,
+                                         const std::string& interface, const std::string& member,
+                                         const std::vector<Argument>& arguments, DBusError& error,
+                                         bool timeoutBreaks) {
     DBusValue value;
     bool ok = exchange(
         [&](sd_bus_message** m) {
-            return sd_bus_message_new_method_call(m_bus, m, destination.c_str(), path.c_str(),
-                                                  interface.c_str(), member.c_str());
+            int r = sd_bus_message_new_method_call(m_bus, m, destination.c_str(), path.c_str(),
+                                                   interface.c_str(), member.c_str());
+            for (const Argument& a : arguments) {
+                if (r < 0) break;
+                r = sd_bus_message_append_basic(*m, a.type, a.text.c_str());
+            }
+            return r;
         },
         [&](sd_bus_message* reply) {
             if (sd_bus_message_at_end(reply, 1) > 0) return 0;

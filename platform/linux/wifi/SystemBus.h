@@ -89,6 +89,15 @@ class SystemBus {
     std::optional<DBusValue> call(const std::string& destination, const std::string& path,
                                   const std::string& interface, const std::string& member,
                                   DBusError& error, bool timeoutBreaks = true);
+    // A method with string ('s') or object-path ('o') arguments, in order.
+    struct Argument {
+        char type;
+        std::string text;
+    };
+    std::optional<DBusValue> call(const std::string& destination, const std::string& path,
+                                  const std::string& interface, const std::string& member,
+                                  const std::vector<Argument>& arguments, DBusError& error,
+                                  bool timeoutBreaks = true);
 
     // True once a call timed out or the connection closed: every later call
     // fails at once with that error, so that a stuck service costs one

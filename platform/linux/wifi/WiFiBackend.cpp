@@ -187,14 +187,16 @@ std::unique_ptr<LinuxWiFiClient> makeLinuxWiFiClient(const std::string& name,
         std::vector<std::unique_ptr<WiFiBackend>> candidates;
         candidates.push_back(makeNetworkManagerBackend(bus, options));
         candidates.push_back(makeIwdBackend(bus, options));
-        candidates.push_back(makeKernelBackend(options));
+        candidates.push_back(makeKernelBackend(options, bus));
         return std::make_unique<AutoWiFiClient>(std::move(candidates), log);
     }
     if (name == "nm") {
         return std::make_unique<NamedWiFiClient>(makeNetworkManagerBackend(bus, options), log);
     }
     if (name == "iwd") return std::make_unique<NamedWiFiClient>(makeIwdBackend(bus, options), log);
-    if (name == "kernel") return std::make_unique<NamedWiFiClient>(makeKernelBackend(options), log);
+    if (name == "kernel") {
+        return std::make_unique<NamedWiFiClient>(makeKernelBackend(options, bus), log);
+    }
     error = "unknown Linux Wi-Fi backend '" + name + "'";
     return nullptr;
 }

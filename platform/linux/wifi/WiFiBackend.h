@@ -28,6 +28,8 @@ struct LinuxWiFiOptions {
     // The system bus; empty: DBUS_SYSTEM_BUS_ADDRESS when set, else the
     // standard socket.
     std::string systemBusAddress;
+    // Where a wpa_supplicant keeps its control sockets (one per interface).
+    std::string wpaSupplicantDir = "/run/wpa_supplicant";
 };
 
 // The system bus connection the D-Bus backends share: opened on first use and
@@ -86,7 +88,9 @@ std::unique_ptr<WiFiBackend> makeNetworkManagerBackend(std::shared_ptr<BusHolder
                                                        const LinuxWiFiOptions& options);
 std::unique_ptr<WiFiBackend> makeIwdBackend(std::shared_ptr<BusHolder> bus,
                                             const LinuxWiFiOptions& options);
-std::unique_ptr<WiFiBackend> makeKernelBackend(const LinuxWiFiOptions& options);
+// Without `bus`, one of its own (for a wpa_supplicant reached over D-Bus).
+std::unique_ptr<WiFiBackend> makeKernelBackend(const LinuxWiFiOptions& options,
+                                               std::shared_ptr<BusHolder> bus = nullptr);
 
 // A client over the Linux backends, with the device itself for whole-link
 // reads (`airport -I`, benchmarks).

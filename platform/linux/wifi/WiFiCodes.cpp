@@ -102,6 +102,17 @@ std::int64_t phyModeFor(const RateInfo& rate, std::int64_t band) {
     return kPhyNone;
 }
 
+std::int64_t phyModeForAssociation(const PhyCapabilities& station,
+                                   const PhyCapabilities& accessPoint, std::int64_t band,
+                                   bool ofdm) {
+    if (band < 1 || band > 3) return kPhyNone;
+    if ((station.eht && accessPoint.eht) || (station.he && accessPoint.he)) return kPhy11ax;
+    if (band == 2 && station.vht && accessPoint.vht) return kPhy11ac;
+    if (station.ht && accessPoint.ht) return kPhy11n;
+    if (band != 1) return kPhy11a;
+    return ofdm ? kPhy11g : kPhy11b;
+}
+
 std::int64_t phyModeForIwd(const std::string& txMode) {
     if (txMode == "802.11be" || txMode == "802.11ax") return kPhy11ax;
     if (txMode == "802.11ac") return kPhy11ac;

@@ -80,10 +80,24 @@ struct RateInfo {
     std::optional<std::int64_t> mcs() const;
 };
 
-// PHY mode: EHT or HE: 802.11ax; VHT: ac; HT: n; otherwise 802.11a on 5 or
-// 6 GHz, and on 2.4 GHz 802.11g when the rate is above 11 Mb/s, else b.
-// 0 when nothing tells (no rate, unknown band).
+// PHY mode of the rate in use (it follows the last frame sent, so only where
+// the association's cannot be read): EHT or HE: 802.11ax; VHT: ac; HT: n;
+// otherwise 802.11a on 5 or 6 GHz, and on 2.4 GHz 802.11g when the rate is
+// above 11 Mb/s, else b. 0 when nothing tells (no rate, unknown band).
 std::int64_t phyModeFor(const RateInfo& rate, std::int64_t band);
+// The 802.11 generations one side of a link offers on a band.
+struct PhyCapabilities {
+    bool ht = false, vht = false, he = false, eht = false;
+};
+
+// PHY mode of an association: the newest generation both the station and the
+// access point offer (VHT counts on 5 GHz only); below HT 802.11a on 5 or
+// 6 GHz, and on 2.4 GHz 802.11g when the access point offers OFDM rates
+// (`ofdm`), else b. 0 for an unknown band.
+std::int64_t phyModeForAssociation(const PhyCapabilities& station,
+                                   const PhyCapabilities& accessPoint, std::int64_t band,
+                                   bool ofdm);
+
 // Of iwd's TxMode text ("802.11n", "802.11ac", "802.11ax", "802.11be"); 0 for
 // any other.
 std::int64_t phyModeForIwd(const std::string& txMode);
