@@ -18,7 +18,7 @@ PACKAGES="
   dpkg-dev lintian desktop-file-utils systemd man-db
   linux-perf heaptrack valgrind cloc
   qemu-system-x86 busybox-static kmod cpio hostapd wpasupplicant iwd network-manager iw udev rfkill
-  wireless-regdb
+  wireless-regdb jq
 "
 
 missing=""

@@ -274,7 +274,7 @@ agent_next_check() {
     wait_for "$1" sh -c "[ \$(grep -cF '$CHECK_LINE' '$AGENT/stderr') -gt $before ]"
 }
 audit_ended_by() {
-    cat "$AGENT"/data/Wirewatch/exposure-audit.jsonl 2>/dev/null |
+    cat "$AGENT"/logs/exposure-audit.jsonl 2>/dev/null |
         jq -r '.intervals[].ended_by' 2>/dev/null | grep -cF "$1"
 }
 # The time of the first disconnect of the station after $1 (iw event -t).
