@@ -10,6 +10,8 @@ namespace ww::tools {
 // CommandTable::forToolsDirectory) with each of the four lines answered
 // in-process by the stand-in's own code (ToolMains): the same bytes, read from
 // the same network namespace, sysfs, environment and files, and no process.
+// The three network lines keep their answers until the kernel announces a
+// link, address or route change (or the declared-ports file changes).
 CommandTable builtInToolsTable(const std::string& toolsDir);
 
 }  // namespace ww::tools
