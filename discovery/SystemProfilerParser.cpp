@@ -1,5 +1,7 @@
 #include "discovery/SystemProfilerParser.h"
 
+#include <mutex>
+
 #include "discovery/ShellCommand.h"
 #include "logging/DDLog.h"
 
@@ -28,10 +30,44 @@ SystemProfilerTable parseSystemProfilerOutput(const std::optional<std::string>& 
     return table;
 }
 
+namespace {
+
+// The last output parsed and what it gave: the profiler prints the same
+// property list check after check while nothing changes, and parsing it is
+// most of a check's work.
+struct LastParse {
+    std::mutex mutex;
+    std::optional<std::string> output;
+    SystemProfilerTable table;
+    std::string error;
+    bool valid = false;
+};
+
+LastParse& lastParse() {
+    static LastParse* last = new LastParse();  // checks may still run at exit
+    return *last;
+}
+
+}  // namespace
+
 SystemProfilerTable executeAndParseSystemProfilerCommand(const CommandTable& commands) {
     std::string error;
     auto result = runShellCommand(commands.systemProfiler, __func__, commands.builtIns.get());
-    SystemProfilerTable table = parseSystemProfilerOutput(result.output, &error);
+    SystemProfilerTable table;
+    LastParse& last = lastParse();
+    {
+        std::lock_guard lock(last.mutex);
+        if (last.valid && last.output == result.output) {
+            table = last.table;
+            error = last.error;
+        } else {
+            table = parseSystemProfilerOutput(result.output, &error);
+            last.output = std::move(result.output);
+            last.table = table;
+            last.error = error;
+            last.valid = true;
+        }
+    }
     if (!error.empty()) WWLogInfo("Error: %@", error);
     return table;
 }

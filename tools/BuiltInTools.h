@@ -13,7 +13,9 @@ namespace ww::tools {
 // in-process by the stand-in's own code (ToolMains): the same bytes, read from
 // the same network namespace, sysfs, environment and files, and no process.
 // With `wifiDevice`, the airport line reads that device (the agent's own
-// choice) rather than looking for one as the program does.
+// choice) rather than looking for one as the program does. The three network
+// lines keep their answers until the kernel announces a link, address or route
+// change (or the declared-ports file changes).
 CommandTable builtInToolsTable(const std::string& toolsDir,
                                std::function<ww::linuxwifi::WiFiDevicePtr()> wifiDevice = nullptr);
 

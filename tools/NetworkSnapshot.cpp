@@ -10,6 +10,7 @@
 #include <linux/rtnetlink.h>
 // clang-format on
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,10 +79,12 @@ DumpResult dump(std::uint16_t type, const Header& header,
         return DumpResult::Failed;
     }
 
-    std::vector<char> buffer(1 << 16);
+    // Not zeroed: only what recv wrote is read.
+    std::unique_ptr<char[]> storage(new char[1 << 16]);
+    const std::size_t capacity = 1 << 16;
     bool interrupted = false;
     for (;;) {
-        ssize_t n = ::recv(sock.fd(), buffer.data(), buffer.size(), 0);
+        ssize_t n = ::recv(sock.fd(), storage.get(), capacity, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             if (error) *error = std::string("netlink receive: ") + std::strerror(errno);
@@ -89,7 +92,7 @@ DumpResult dump(std::uint16_t type, const Header& header,
         }
         if (n == 0) break;
         auto len = static_cast<unsigned>(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(h, len);
+        for (auto* h = reinterpret_cast<nlmsghdr*>(storage.get()); NLMSG_OK(h, len);
              h = NLMSG_NEXT(h, len)) {
             if (h->nlmsg_flags & NLM_F_DUMP_INTR) interrupted = true;
             if (h->nlmsg_type == NLMSG_DONE) {
@@ -277,6 +280,65 @@ std::optional<NetworkSnapshot> readNetworkSnapshot(std::string* error) {
         return snapshot;
     }
     return std::nullopt;
+}
+
+namespace {
+
+constexpr const char* kThreadNamespace = "/proc/thread-self/ns/net";
+
+}  // namespace
+
+std::unique_ptr<NetworkChangeWatch> NetworkChangeWatch::open(std::string* error) {
+    struct stat ns {};
+    if (::stat(kThreadNamespace, &ns) != 0) {
+        if (error) *error = std::string(kThreadNamespace) + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (fd < 0) {
+        if (error) *error = std::string("netlink socket: ") + std::strerror(errno);
+        return nullptr;
+    }
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        if (error) *error = std::string("netlink bind: ") + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<NetworkChangeWatch>(new NetworkChangeWatch(fd, ns.st_dev, ns.st_ino));
+}
+
+NetworkChangeWatch::NetworkChangeWatch(int fd, dev_t namespaceDevice, ino_t namespaceInode)
+    : m_fd(fd), m_namespaceDevice(namespaceDevice), m_namespaceInode(namespaceInode) {}
+
+NetworkChangeWatch::~NetworkChangeWatch() { ::close(m_fd); }
+
+bool NetworkChangeWatch::watchesCallersNamespace() const {
+    struct stat ns {};
+    return ::stat(kThreadNamespace, &ns) == 0 && ns.st_dev == m_namespaceDevice &&
+           ns.st_ino == m_namespaceInode;
+}
+
+bool NetworkChangeWatch::takeChanges() {
+    bool changed = !m_looked;
+    m_looked = true;
+    char buffer[4096];
+    for (;;) {
+        // Only that something came matters: a longer message is cut short.
+        ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+        if (n >= 0) {
+            changed = true;
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return changed;  // nothing more queued
+        // ENOBUFS: the kernel dropped announcements; anything else: the watch
+        // cannot tell. Either way anything may have changed.
+        if (errno != ENOBUFS) return true;
+        changed = true;
+    }
 }
 
 }  // namespace ww::tools

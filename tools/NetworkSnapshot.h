@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,5 +58,32 @@ struct NetworkSnapshot {
 // Reads the snapshot over rtnetlink. Nothing (and a reason) when the kernel
 // cannot be asked.
 std::optional<NetworkSnapshot> readNetworkSnapshot(std::string* error);
+
+// The kernel's announcements of link, address and IPv4 route changes in the
+// network namespace the watch was opened in: what was read from there stays
+// true until one comes.
+class NetworkChangeWatch {
+  public:
+    // Opens the watch in the calling thread's network namespace; null (and a
+    // reason) when the kernel refuses.
+    static std::unique_ptr<NetworkChangeWatch> open(std::string* error);
+    ~NetworkChangeWatch();
+    NetworkChangeWatch(const NetworkChangeWatch&) = delete;
+    NetworkChangeWatch& operator=(const NetworkChangeWatch&) = delete;
+
+    // Whether the calling thread is in the watched namespace.
+    bool watchesCallersNamespace() const;
+    // Whether a change was announced (or announcements were lost) since the
+    // previous call; true at the first call. Consumes the announcements, so a
+    // read made after this call is current until the next change.
+    bool takeChanges();
+
+  private:
+    NetworkChangeWatch(int fd, dev_t namespaceDevice, ino_t namespaceInode);
+    int m_fd;
+    dev_t m_namespaceDevice;
+    ino_t m_namespaceInode;
+    bool m_looked = false;
+};
 
 }  // namespace ww::tools

@@ -23,6 +23,10 @@ ToolRun failed(ToolRun run, std::string_view tool, std::string_view message, int
 // ifconfig [-a] [IFACE]: the interfaces of the current network namespace in
 // the macOS ifconfig layout.
 ToolRun ifconfigTool(const std::vector<std::string>& args) {
+    return ifconfigTool(args, readNetworkSnapshot);
+}
+
+ToolRun ifconfigTool(const std::vector<std::string>& args, const SnapshotSource& source) {
     const char* kTool = "ifconfig";
     ToolRun run;
     std::optional<std::string> only;
@@ -37,7 +41,7 @@ ToolRun ifconfigTool(const std::vector<std::string>& args) {
     }
 
     std::string error;
-    auto snapshot = readNetworkSnapshot(&error);
+    auto snapshot = source(&error);
     if (!snapshot) return failed(std::move(run), kTool, error);
     if (only) {
         const Link* link = snapshot->findLink(*only);
@@ -53,6 +57,10 @@ ToolRun ifconfigTool(const std::vector<std::string>& args) {
 // networksetup -listallhardwareports: the hardware ports (physical network
 // devices and declared ones) in the macOS layout.
 ToolRun networksetupTool(const std::vector<std::string>& arguments) {
+    return networksetupTool(arguments, readNetworkSnapshot);
+}
+
+ToolRun networksetupTool(const std::vector<std::string>& arguments, const SnapshotSource& source) {
     const char* kTool = "networksetup";
     const char* kUsage = "usage: networksetup [--hardware-ports FILE] -listallhardwareports";
     ToolRun run;
@@ -63,7 +71,7 @@ ToolRun networksetupTool(const std::vector<std::string>& arguments) {
         return failed(std::move(run), kTool, kUsage);
     }
     std::string error;
-    auto snapshot = readNetworkSnapshot(&error);
+    auto snapshot = source(&error);
     if (!snapshot) return failed(std::move(run), kTool, error);
     auto ports = hardwarePortsFor(*snapshot, declaredFile, kTool, run.error);
     run.output = formatHardwarePortListing(ports, *snapshot);
@@ -73,6 +81,11 @@ ToolRun networksetupTool(const std::vector<std::string>& arguments) {
 // system_profiler: knows the data type SPNetworkDataType, one service per
 // hardware port in service order (by default-route metric).
 ToolRun systemProfilerTool(const std::vector<std::string>& arguments) {
+    return systemProfilerTool(arguments, readNetworkSnapshot);
+}
+
+ToolRun systemProfilerTool(const std::vector<std::string>& arguments,
+                           const SnapshotSource& source) {
     const char* kTool = "system_profiler";
     const char* kUsage =
         "usage: system_profiler [-xml] [-detailLevel mini|basic|full] "
@@ -103,7 +116,7 @@ ToolRun systemProfilerTool(const std::vector<std::string>& arguments) {
     std::vector<ww::plist::Value> sections;
     if (network) {
         std::string error;
-        auto snapshot = readNetworkSnapshot(&error);
+        auto snapshot = source(&error);
         if (!snapshot) return failed(std::move(run), kTool, error);
         auto ports =
             inServiceOrder(hardwarePortsFor(*snapshot, declaredFile, kTool, run.error), *snapshot);
@@ -169,7 +182,8 @@ ToolRun airportTool(const std::vector<std::string>& args) {
     if (!backend.starts_with("sim:")) {
         return failed(std::move(run), kTool,
                       "WIREWATCH_WIFI must be auto, linux, nm, iwd, kernel, none or sim:FILE, "
-                      "not " + backend,
+                      "not " +
+                          backend,
                       2);
     }
     std::string error;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/linux/wifi/WiFiDevice.h"
+#include "tools/NetworkSnapshot.h"
 
 namespace ww::tools {
 
@@ -27,6 +29,13 @@ ToolRun airportTool(const std::vector<std::string>& args);
 // instead of looking for one as the program does.
 ToolRun airportToolFor(const std::vector<std::string>& args,
                        const std::function<ww::linuxwifi::WiFiDevicePtr()>& device);
+
+// Where the three network tools take the network from: readNetworkSnapshot
+// for the ones above; a caller that keeps a snapshot may hand it in.
+using SnapshotSource = std::function<std::optional<NetworkSnapshot>(std::string* error)>;
+ToolRun ifconfigTool(const std::vector<std::string>& args, const SnapshotSource& source);
+ToolRun networksetupTool(const std::vector<std::string>& args, const SnapshotSource& source);
+ToolRun systemProfilerTool(const std::vector<std::string>& args, const SnapshotSource& source);
 
 // A program's main: runs `tool` on the command line's arguments, writes its
 // outputs to the standard streams and returns its status (1 when standard

@@ -118,6 +118,8 @@ void SerialQueue::sync(const Task& task) {
 
 void SerialQueue::workerLoop(WorkerState& state) {
     std::unique_lock lock(m_mutex);
+    // Tasks run since the worker last woke up.
+    std::size_t ran = 0;
     for (;;) {
         m_wake.wait(lock, [this] { return m_workerWanted || m_stopping; });
         if (m_workerWanted) {
@@ -132,6 +134,7 @@ void SerialQueue::workerLoop(WorkerState& state) {
                     Task t = std::move(batch.front());
                     batch.pop_front();
                     m_pending.fetch_sub(1, std::memory_order_relaxed);
+                    ++ran;
                     runAsCurrent(t);
                     t = nullptr;  // release captures before the next task
                     if (state.destroyed) {
@@ -144,7 +147,10 @@ void SerialQueue::workerLoop(WorkerState& state) {
                 lock.lock();
             }
             // Still the owner: what is submitted while we look needs no wake-up.
-            if (!m_stopping && m_idleSpinUs.load(std::memory_order_relaxed) > 0) {
+            // Only after more than one task since waking: a lone task (a quiet
+            // program's occasional line) is not followed by more, and looking
+            // on after it would only burn the time.
+            if (!m_stopping && ran > 1 && m_idleSpinUs.load(std::memory_order_relaxed) > 0) {
                 lock.unlock();
                 spinForWork();
                 lock.lock();
@@ -159,6 +165,7 @@ void SerialQueue::workerLoop(WorkerState& state) {
             }
             m_workerWanted = false;
             m_owned = false;
+            ran = 0;
         }
         if (m_stopping && m_tasks.empty()) return;
     }

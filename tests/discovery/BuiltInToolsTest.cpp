@@ -1,7 +1,9 @@
 // The agent's built-in stand-ins against the stand-in programs: inside one
 // network namespace, each of the four command lines answered in-process and
 // run as a program through /bin/sh must give the same bytes on standard
-// output and standard error.
+// output and standard error, also when the same table answers again after the
+// namespace or the declared ports changed (the built-ins keep their answers
+// between changes), and when it is asked from another namespace.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -61,25 +63,24 @@ class BuiltInToolsTest : public ::testing::Test {
         test::writeFile(simPath, plist::toXml(sim));
     }
 
-    // Every line of the table, answered both ways inside the namespace.
-    void expectSameBytes(const std::string& what) {
+    // Every line of the table, answered both ways inside the namespace (or,
+    // with `inside` false, in the test's own).
+    void expectSameBytes(const std::string& what, bool inside = true) {
         SCOPED_TRACE(what);
-        const CommandTable table = tools::builtInToolsTable(WW_TOOLS_BUILD_DIR);
         ASSERT_NE(table.builtIns, nullptr);
         for (const std::string& line :
              {table.ifconfig, table.systemProfiler, table.networksetup, table.airport}) {
             SCOPED_TRACE(line);
             const BuiltInCommands::Command* builtIn = table.builtIns->find(line);
             ASSERT_NE(builtIn, nullptr);
-            bool entered = false;
-            auto [inProcess, program] = ns.inside(
-                [&] {
-                    BuiltInOutput b = (*builtIn)();
-                    ShellCommandResult p = runShellCommand(line, "test");
-                    return std::pair<Outputs, Outputs>{
-                        {b.output, b.error}, {p.output.value_or("?"), p.error.value_or("?")}};
-                },
-                entered);
+            auto bothWays = [&] {
+                BuiltInOutput b = (*builtIn)();
+                ShellCommandResult p = runShellCommand(line, "test");
+                return std::pair<Outputs, Outputs>{{b.output, b.error},
+                                                   {p.output.value_or("?"), p.error.value_or("?")}};
+            };
+            bool entered = !inside;
+            auto [inProcess, program] = inside ? ns.inside(bothWays, entered) : bothWays();
             ASSERT_TRUE(entered);
             EXPECT_EQ(inProcess.output, program.output);
             EXPECT_EQ(inProcess.error, program.error);
@@ -90,6 +91,8 @@ class BuiltInToolsTest : public ::testing::Test {
     }
 
     test::Netns ns{"wwbuiltin"};
+    // One table for the whole test, as the agent keeps one.
+    const CommandTable table = tools::builtInToolsTable(WW_TOOLS_BUILD_DIR);
     test::TempDir dir;
     std::string simPath = dir.file("wifi.plist");
 };
@@ -116,6 +119,17 @@ TEST_F(BuiltInToolsTest, EachBuiltInPrintsTheSameBytesAsItsProgram) {
         test::writeFile(simPath, plist::toXml(sim));
         expectSameBytes("Wi-Fi not associated");
     }
+    ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+    // An address, a carrier and the default route that ordered the services
+    // change; then the declared ports, which the kernel does not announce.
+    ASSERT_EQ(ns.ip("addr add 198.51.100.77/24 dev we0"), 0);
+    ASSERT_EQ(ns.ip("link set wc0-peer down"), 0);
+    ASSERT_EQ(ns.ip("route del default via 203.0.113.254 dev wc0"), 0);
+    expectSameBytes("after the namespace changed");
+    test::writeFile(ports, "we0\tLab LAN\tEthernet\nwa0\tWi-Fi\tAirPort\n");
+    expectSameBytes("after the declared ports changed");
+    // The same table asked from this thread's namespace answers for that one.
+    expectSameBytes("from another namespace", false);
 }
 
 TEST_F(BuiltInToolsTest, ErrorTextsAreTheSameToo) {

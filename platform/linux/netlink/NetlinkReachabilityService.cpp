@@ -38,9 +38,12 @@ std::string errnoText(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
 }
 
-int millisecondsUntil(Clock::time_point when) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 60 * 60 * 1000));
+// What is left until `when`, for ppoll: a quiet period may be shorter than a
+// millisecond.
+timespec timeUntil(Clock::time_point when) {
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(when - Clock::now()).count();
+    left = std::clamp<long long>(left, 0, 60LL * 60 * 1000 * 1000 * 1000);
+    return timespec{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
 }
 
 }  // namespace
@@ -440,7 +443,7 @@ void NetlinkReachabilityService::Engine::run() {
     bool pending = false;
     Clock::time_point burstStart;
     Clock::time_point lastMessage;
-    std::chrono::milliseconds quietPeriod = options.quietPeriod;
+    std::chrono::microseconds quietPeriod = options.quietPeriod;
 
     for (;;) {
         std::vector<std::shared_ptr<TargetState>> previous;
@@ -472,22 +475,21 @@ void NetlinkReachabilityService::Engine::run() {
 
         std::vector<pollfd> fds = {{m_events.get(), POLLIN, 0}, {m_wake.get(), POLLIN, 0}};
         std::vector<TargetState*> fdOwners;
-        int timeout = -1;
-        if (pending) {
-            timeout = millisecondsUntil(
-                std::min(lastMessage + quietPeriod, burstStart + options.burstLimit));
-        }
+        std::optional<Clock::time_point> deadline;
+        if (pending)
+            deadline = std::min(lastMessage + quietPeriod, burstStart + options.burstLimit);
         for (auto& [owner, resolution] : resolutions) {
             fds.push_back({resolution.process->fd(), POLLIN, 0});
             fdOwners.push_back(owner);
-            int left =
-                millisecondsUntil(resolution.process->startedAt() + options.resolverTimeLimit);
-            timeout = timeout < 0 ? left : std::min(timeout, left);
+            auto end = resolution.process->startedAt() + options.resolverTimeLimit;
+            deadline = deadline ? std::min(*deadline, end) : end;
         }
 
         // A failed poll (EINTR, or ENOMEM) leaves every revents at zero: the
         // round only looks at its deadlines.
-        ::poll(fds.data(), fds.size(), timeout);
+        timespec timeout{};
+        if (deadline) timeout = timeUntil(*deadline);
+        ::ppoll(fds.data(), fds.size(), deadline ? &timeout : nullptr, nullptr);
 
         if (fds[1].revents & POLLIN) {
             std::uint64_t count;

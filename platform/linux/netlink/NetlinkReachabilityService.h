@@ -42,12 +42,13 @@ class NetlinkReachabilityService : public ReachabilityService {
         std::chrono::milliseconds quietPeriod{20};
         // The quiet period of a burst that holds a link or address change.
         // The kernel announces an address before it adds the address's own
-        // routes, within the same system call, so a short pause still takes
-        // them in; the routes a network manager adds later in requests of its
-        // own become a report of their own. A check (which reads addresses,
-        // not routes) then starts without waiting for them, and every report
-        // still carries the flags of the routes there at its time.
-        std::chrono::milliseconds interfaceQuietPeriod{2};
+        // routes, within the same system call (microseconds apart), so a
+        // pause far shorter than a millisecond still takes them in; the
+        // routes a network manager adds later in requests of its own become a
+        // report of their own. A check (which reads addresses, not routes)
+        // then starts without waiting for them, and every report still
+        // carries the flags of the routes there at its time.
+        std::chrono::microseconds interfaceQuietPeriod{300};
         // A steady stream of messages still gets a report this long after its
         // first message.
         std::chrono::milliseconds burstLimit{200};
