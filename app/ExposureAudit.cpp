@@ -230,8 +230,11 @@ Exposure ExposureAudit::closeLocked(Clock::SteadyTime end, const std::string& wh
     e.startFromChange = m_open->fromChange;
     m_open.reset();
 
-    ExposureDay& day = m_days[localDate(e.start)];
-    day.date = localDate(e.start);
+    // Filed on the day it ended, where "today" counts it the moment it ends
+    // (one across midnight counts for the new day).
+    const std::string date = localDate(e.end);
+    ExposureDay& day = m_days[date];
+    day.date = date;
     day.exposures += 1;
     day.totalSeconds += e.seconds;
     if (e.seconds > day.longestSeconds) day.longestSeconds = e.seconds;
