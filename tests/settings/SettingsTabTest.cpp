@@ -121,15 +121,21 @@ TEST_F(SettingsTabTest, LoadingAddsTheWantedLoginItemOnce) {
     EXPECT_EQ(onDisk("loadOnStartUp"), "1");
 }
 
-TEST_F(SettingsTabTest, TurningItOffRemovesEveryItemUnderTheProgramPath) {
+// Ours is only the item whose program is exactly ours; a program whose path
+// merely starts with ours is another program.
+TEST_F(SettingsTabTest, TurningItOffRemovesOnlyTheProgramsOwnItems) {
     load();
     loginItems.entries = {{"app", kProgram},
+                          {"helper", std::string(kProgram) + "-helper"},
                           {"inside", std::string(kProgram) + "/helper"},
                           {"sibling", "/opt/wirewatch/bin/other"},
                           {"broken", std::nullopt}};
     shell.loadOnStartup.setState(0);
     shell.loadOnStartup.performClick();
-    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+    const std::vector<std::string> others = {std::string(kProgram) + "-helper",
+                                             std::string(kProgram) + "/helper",
+                                             "/opt/wirewatch/bin/other", "?"};
+    EXPECT_EQ(loginItems.paths(), others);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
 
     // A value other than 0 and 1 never matches what is present: reconciling removes.
@@ -138,7 +144,7 @@ TEST_F(SettingsTabTest, TurningItOffRemovesEveryItemUnderTheProgramPath) {
     console.clear();
     load();
     EXPECT_EQ(console, std::vector<std::string>{kChange});
-    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+    EXPECT_EQ(loginItems.paths(), others);
 }
 
 TEST_F(SettingsTabTest, WithoutAListTheCheckBoxChangesNothing) {
@@ -261,7 +267,10 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     file::makeDirectories(folder);
     const std::string theirs = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other --x\n";
     const std::string broken = "[Desktop Entry]\nExec=\"/unterminated\n";
+    const std::string helper =
+        std::string("[Desktop Entry]\nType=Application\nExec=") + kProgram + "-helper --x\n";
     ASSERT_TRUE(file::writeAtomically(folder + "/other.desktop", theirs, 0644));
+    ASSERT_TRUE(file::writeAtomically(folder + "/helper.desktop", helper, 0644));
     ASSERT_TRUE(file::writeAtomically(folder + "/broken.desktop", broken, 0644));
     xdg::XdgAutostart autostart(folder, "");
     set("loadOnStartUp", "1");
@@ -272,14 +281,28 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     ASSERT_TRUE(entry);
     EXPECT_NE(entry->find(std::string("Exec=") + kProgram + "\n"), std::string::npos);
     realTab.awakeFromNib();  // the next launch: still one entry
-    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
 
     shell.loadOnStartup.setState(0);
     shell.loadOnStartup.performClick();
     EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
     EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
     EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
+    EXPECT_EQ(file::readAll(folder + "/helper.desktop"), helper);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+
+    // Installed under a folder whose name is not UTF-8: one entry, found again
+    // at the next launch, and removed when turned off.
+    const std::string odd = "/opt/caf\xe9/bin/wirewatch";
+    set("loadOnStartUp", "1");
+    SettingsTab oddTab(shell.resources(), store, autostart, {odd, [](const std::string&) {}, {}});
+    oddTab.awakeFromNib();
+    oddTab.awakeFromNib();
+    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
+    ASSERT_EQ(autostart.create()->resolve("wirewatch.desktop", 3), odd);
+    shell.loadOnStartup.setState(0);
+    shell.loadOnStartup.performClick();
+    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {
