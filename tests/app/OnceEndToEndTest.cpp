@@ -405,6 +405,30 @@ TEST_F(OnceEndToEndTest, HostileAutostartEntriesHoldUpNeitherStartNorStop) {
         << *status << readFile(dir.file("err"));
 }
 
+// A fatal signal leaves a crash note in the logs folder, and the agent still
+// dies of that signal (so that a service manager sees a crash).
+TEST_F(OnceEndToEndTest, AFatalSignalLeavesACrashNoteAndEndsTheAgentWithIt) {
+    const std::string logs = dir.file("logs");
+    ASSERT_TRUE(file::makeDirectories(logs));
+    BackgroundAgent agent(dir,
+                          {"--headless", "--tools-dir", tools, "--wifi", "none", "--prefs",
+                           dir.file("prefs.plist"), "--logs-dir", logs},
+                          {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.file("config")});
+    ASSERT_GT(agent.pid(), 0);
+    const pid_t pid = agent.pid();
+    // The log file exists once start-up is well under way (after the handler).
+    ASSERT_TRUE(agent.waitFor(logs, [&] { return !logFilesText(logs).empty(); }))
+        << readFile(dir.file("err"));
+    std::optional<int> status = agent.signalAndWait(SIGSEGV);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV) << *status;
+    const std::string note = readFile(logs + "/crash-" + std::to_string(pid) + ".txt");
+    EXPECT_NE(note.find("(pid " + std::to_string(pid) + ") crashed: fatal signal 11 at unix time "),
+              std::string::npos)
+        << note;
+    EXPECT_NE(note.find("\nbacktrace:\n"), std::string::npos) << note;
+}
+
 // A dry run changes no file outside the logs: the autostart folder stays as it
 // is, whether the preference asks for our entry or against it.
 TEST_F(OnceEndToEndTest, ADryRunLeavesTheAutostartFolderAlone) {

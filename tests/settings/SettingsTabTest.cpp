@@ -10,6 +10,7 @@
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/autostart/XdgAutostart.h"
+#include "settings/ExitPasswordActions.h"
 #include "settings/SettingsTab.h"
 #include "tests/support/common_TestSupport.h"
 #include "tests/support/settings_FakeLoginItems.h"
@@ -303,6 +304,91 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     shell.loadOnStartup.setState(0);
     shell.loadOnStartup.performClick();
     EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+}
+
+// The exit-password buttons and windows on the headless shell, so that a build
+// without the Qt face tests them too: what is stored, what each refusal says.
+TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefusal) {
+    ExitPasswordActions actions(shell, store);
+    std::vector<std::pair<std::string, std::string>> said;
+    auto alerts = [&] {
+        said.clear();
+        for (const auto& a : shell.alerts()) {
+            EXPECT_EQ(a.style, 2);  // critical
+            said.emplace_back(a.message, a.informativeText);
+        }
+        return said;
+    };
+    using Said = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<std::string, std::string> tooShort = {
+        "Invalid Password", "Password should be at least three characters long."};
+
+    shell.setupPasswordButton.performClick();
+    EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
+    shell.setupNewPasswordTextField.setStringValue("ab");
+    shell.saveNewPasswordButton.performClick();
+    EXPECT_EQ(alerts(), Said{tooShort});
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
+    EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
+    // One character beyond the basic plane counts two, as the platform counts.
+    shell.setupNewPasswordTextField.setStringValue("a\xF0\x9F\x94\x91");
+    shell.saveNewPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+    EXPECT_FALSE(shell.setupPasswordWindow.isVisible());
+    EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
+    EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
+
+    // The same button now opens the change window, its fields emptied.
+    shell.oldPasswordTextField.setStringValue("left over");
+    shell.setupPasswordButton.performClick();
+    EXPECT_TRUE(shell.changePasswordWindow.isVisible());
+    EXPECT_EQ(shell.oldPasswordTextField.stringValue(), "");
+    struct Attempt {
+        const char *old, *fresh, *confirm, *message, *information;
+    };
+    const Attempt refused[] = {
+        {"wrong", "xyz", "xyz", "Invalid Password", "Old Password is not valid."},
+        {"a\xF0\x9F\x94\x91", "xyz", "xyw", "Password Mismatch",
+         "New & Confirm Password should be same."},
+        {"a\xF0\x9F\x94\x91", "xy", "xy", "Invalid New Password",
+         "Password should be at least three characters long."},
+    };
+    size_t count = shell.alerts().size();
+    for (const Attempt& a : refused) {
+        SCOPED_TRACE(a.message);
+        shell.oldPasswordTextField.setStringValue(a.old);
+        shell.newPasswordTextField.setStringValue(a.fresh);
+        shell.confirmNewPasswordTextField.setStringValue(a.confirm);
+        shell.saveChangedPasswordButton.performClick();
+        ASSERT_EQ(shell.alerts().size(), ++count);
+        EXPECT_EQ(alerts().back(),
+                  std::make_pair(std::string(a.message), std::string(a.information)));
+        EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+        EXPECT_TRUE(shell.changePasswordWindow.isVisible());
+    }
+    shell.newPasswordTextField.setStringValue("xyz");
+    shell.confirmNewPasswordTextField.setStringValue("xyz");
+    shell.saveChangedPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
+    EXPECT_FALSE(shell.changePasswordWindow.isVisible());
+
+    // Clearing asks for the old password; cleared is the empty string.
+    shell.setupPasswordButton.performClick();
+    shell.oldPasswordTextField.setStringValue("xy");
+    shell.resetPasswordButton.performClick();
+    EXPECT_EQ(alerts().back(), std::make_pair(std::string("Invalid Password"),
+                                              std::string("Incorrect Old Password.")));
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
+    shell.oldPasswordTextField.setStringValue("xyz");
+    shell.resetPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "");
+    EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
+    EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
+    EXPECT_FALSE(shell.changePasswordWindow.isVisible());
+    actions.resetExitPassword();  // nothing left to clear
+    EXPECT_EQ(alerts().back(),
+              std::make_pair(std::string("Invalid Password"),
+                             std::string("Please confirm old password to clear it.")));
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {
