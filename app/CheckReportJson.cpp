@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "menu/WiFiValueNames.h"
+#include "platform/foundation/Text.h"
 
 namespace ww {
 
@@ -23,6 +24,16 @@ const char* enableWirelessMeaning(std::int64_t value) {
     if (value == 1) return "switch-wifi-on";
     if (value == 0) return "warn";
     return "nothing";
+}
+
+// Network names are whatever bytes a network sends: each bad byte becomes one
+// U+FFFD (the JSON library's own replacement takes a bad sequence as one).
+void replaceInvalidText(json& j) {
+    if (j.is_string()) {
+        j = text::replacingInvalidUtf8(j.get_ref<const std::string&>());
+    } else if (j.is_structured()) {
+        for (json& child : j) replaceInvalidText(child);
+    }
 }
 
 json setting(const SettingReport& s, const char* meaning) {
@@ -102,8 +113,7 @@ std::string checkReportJson(const CheckReport& r, const RunFacts& run) {
         {"backendRequested", run.backendRequested},
         {"dryRun", run.dryRun},
     };
-    // Network names are whatever bytes a network sends: never let one make
-    // the output invalid.
+    replaceInvalidText(out);
     return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 

@@ -323,8 +323,11 @@ void ExposureAudit::recordLocked(const Exposure& e) {
         if (!fileLock) WWLogError("AppDelegate: the exposure audit is not locked: %@", why);
         m_days = loadForUpdateLocked();
     }
-    ExposureDay& day = m_days[localDate(e.start)];
-    day.date = localDate(e.start);
+    // Filed on the day it ended, where "today" counts it the moment it ends
+    // (one across midnight counts for the new day).
+    const std::string date = localDate(e.end);
+    ExposureDay& day = m_days[date];
+    day.date = date;
     day.exposures += 1;
     day.totalSeconds += e.seconds;
     if (e.seconds > day.longestSeconds) day.longestSeconds = e.seconds;

@@ -22,10 +22,7 @@ ProtectionFeatures::ProtectionFeatures(UserDefaults& store, const Clock& clock, 
       m_pause(store, clock),
       m_audit(std::move(auditPath), clock),
       m_notifications(store, clock, notifier),
-      m_guards(clock) {
-    // A rule the administrator's policy fixes cannot be paused.
-    m_pause.setRuleLocked([&store] { return store.isManaged("selectedInterfaceOption"); });
-}
+      m_guards(clock) {}
 
 std::chrono::seconds ProtectionFeatures::graceSetting() {
     return std::chrono::seconds(
@@ -69,6 +66,13 @@ ProtectionFeatures::RuleInputs ProtectionFeatures::beforeRules(bool wired, bool 
         WWLogErrorIn(kCheckFn, "AppDelegate: protection resumed");
     }
     m_wasPaused = in.paused;
+    const bool ignored = m_pause.isIgnored();
+    if (ignored && !m_pauseIgnored) {
+        WWLogErrorIn(kCheckFn,
+                     "AppDelegate: the pause in the preferences is ignored, the rule is set by "
+                     "your administrator");
+    }
+    m_pauseIgnored = ignored;
     return in;
 }
 

@@ -70,6 +70,7 @@ class ProtectionFeatures {
     RuleGuards m_guards;
     Clock::SteadyTime m_lookedAt{};
     bool m_wasPaused = false;
+    bool m_pauseIgnored = false;
     bool m_wiredRaw = false, m_wirelessRaw = false;
     bool m_lastWarning = false;
 };

@@ -22,6 +22,13 @@ Clock::WallTime fromPlistDate(double d) {
 
 std::string localClockTime(Clock::WallTime t) { return localTimeText(t, "%H:%M"); }
 
+ProtectionPause::ProtectionPause(UserDefaults& store, const Clock& clock)
+    : m_store(store),
+      m_clock(clock),
+      // The preferences are the user's to edit: a pause written there must not
+      // get round a rule the administrator fixes, as the pause items cannot.
+      m_ruleLocked([&store] { return store.isManaged("selectedInterfaceOption"); }) {}
+
 // The same gate as quitting: the administrator's password when the policy
 // sets one, else the user's.
 bool ProtectionPause::needsPassword() const { return exitpassword::isExitGuarded(m_store); }
@@ -45,6 +52,11 @@ void ProtectionPause::resume() {
 }
 
 std::optional<Clock::WallTime> ProtectionPause::pausedUntil() const {
+    if (isRuleLocked()) return std::nullopt;
+    return storedUntil();
+}
+
+std::optional<Clock::WallTime> ProtectionPause::storedUntil() const {
     auto value = m_store.objectForKey(kKey);
     if (!value) return std::nullopt;
     auto date = value->dateValue();
@@ -55,7 +67,8 @@ std::optional<Clock::WallTime> ProtectionPause::pausedUntil() const {
 }
 
 bool ProtectionPause::clearIfEnded() {
-    if (!m_store.objectForKey(kKey) || isPaused()) return false;
+    // An ignored pause stays: it holds again once the policy lets go of the rule.
+    if (!m_store.objectForKey(kKey) || storedUntil()) return false;
     resume();
     return true;
 }

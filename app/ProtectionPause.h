@@ -20,13 +20,11 @@ class ProtectionPause {
 
     enum class Result { Done, PasswordNeeded, WrongPassword, LockedByPolicy };
 
-    ProtectionPause(UserDefaults& store, const Clock& clock) : m_store(store), m_clock(clock) {}
+    ProtectionPause(UserDefaults& store, const Clock& clock);
 
-    // Whether the rule is locked (by a managed policy); a locked rule cannot
-    // be paused. Unset: never locked.
-    void setRuleLocked(std::function<bool()> isRuleLocked) {
-        m_ruleLocked = std::move(isRuleLocked);
-    }
+    // Whether the rule is locked (the managed policy sets it); a locked rule
+    // cannot be paused, and a pause found in the preferences is ignored while
+    // it is.
     bool isRuleLocked() const { return m_ruleLocked && m_ruleLocked(); }
     // Pausing asks for the exit password when one is set.
     bool needsPassword() const;
@@ -39,8 +37,10 @@ class ProtectionPause {
     void resume();
 
     // The end of the running pause; nothing when not paused (an end that has
-    // passed, or an unreadable value, is no pause).
+    // passed, an unreadable value, or any pause while the rule is locked).
     std::optional<Clock::WallTime> pausedUntil() const;
+    // A pause is stored and still to come, but the locked rule overrides it.
+    bool isIgnored() const { return isRuleLocked() && storedUntil().has_value(); }
     bool isPaused() const { return pausedUntil().has_value(); }
     // True once when a pause found to have ended is cleared from the store.
     bool clearIfEnded();
@@ -49,6 +49,9 @@ class ProtectionPause {
     std::string toolTip() const;
 
   private:
+    // The stored end, when it is still to come.
+    std::optional<Clock::WallTime> storedUntil() const;
+
     UserDefaults& m_store;
     const Clock& m_clock;
     std::function<bool()> m_ruleLocked;

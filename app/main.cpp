@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +41,7 @@
 #include "platform/linux/wifi/WiFiBackend.h"
 #include "reachability/ReachabilityService.h"
 #include "settings/AppSupportPath.h"
+#include "settings/DryRunLoginItems.h"
 #include "settings/ManagedExitPassword.h"
 #include "tools/BuiltInTools.h"
 #include "usb/DryRunUsbRegistry.h"
@@ -123,6 +126,32 @@ bool lockResidentAgent(const std::string& logsDir, std::unique_ptr<ww::file::Fil
                  "exits\n",
                  holder.empty() ? "unknown" : holder.c_str());
     return false;
+}
+
+// Start-up that never finishes (a file that blocks, a service that hangs) must
+// not outlive a stop signal: the run loop that would see the stop does not run
+// yet. Static, so that it outlives main() for the detached signal thread.
+class StartupGate {
+  public:
+    void open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_opened.notify_all();
+    }
+    bool waitOpen(std::chrono::seconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_opened.wait_for(lock, limit, [this] { return m_open; });
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
+
+StartupGate& startupGate() {
+    static StartupGate gate;
+    return gate;
 }
 
 }  // namespace
@@ -232,6 +261,17 @@ int main(int argc, char** argv) {
         } else {
             dispatch::RunLoop::main().stop();
         }
+        // A start-up that finishes soon still ends cleanly through the run
+        // loop; one that does not ends here, of the signal itself.
+        if (!startupGate().waitOpen(std::chrono::seconds(5))) {
+            std::fprintf(stderr, "wirewatch: start-up did not finish; ending on signal %d\n", sig);
+            ::signal(sig, SIG_DFL);
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, sig);
+            pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+            ::raise(sig);
+        }
     }).detach();
 
     file::makeDirectories(logsDir);
@@ -290,12 +330,15 @@ int main(int argc, char** argv) {
     // Start at login: the XDG autostart folder, and this program as the item.
     xdg::XdgAutostart autostart(xdg::XdgAutostart::defaultFolder().value_or(""),
                                 std::getenv("PATH") ? std::getenv("PATH") : "");
+    // A dry run changes no file outside the logs: autostart entries included.
+    DryRunLoginItems dryRunAutostart(autostart);
+    LoginItems& loginItems = o.dryRun ? static_cast<LoginItems&>(dryRunAutostart) : autostart;
     WindowResourcesLoader::Options nib;
     nib.settings.mainBundlePath = xdg::XdgAutostart::runningProgramPath();
     // Settings the administrator's policy fixes are shown locked.
     nib.settings.isLocked = [&defaults](const std::string& key) { return defaults.isManaged(key); };
     nib.about = {WW_SHORT_VERSION, WW_BUILD_NUMBER, WW_SUPPORT_EMAIL, {}};
-    WindowResourcesLoader resources(shell, defaults, autostart, nib);
+    WindowResourcesLoader resources(shell, defaults, loginItems, nib);
     resources.load(delegate);
     delegate.applicationDidFinishLaunching();
 
@@ -303,6 +346,7 @@ int main(int argc, char** argv) {
         delegate.setCheckFinishedHandler([] { dispatch::RunLoop::main().stop(); });
         dispatch::RunLoop::main().post([&delegate] { delegate.checkInterfaceStatus(); });
     }
+    startupGate().open();
     if (desktop) {
         desktop->run();
     } else {

@@ -34,6 +34,8 @@ install(FILES ${WW_PACKAGING_DIR}/wirewatch.bash-completion
 
 # Man page and changelog, compressed as Debian wants them (-n: no timestamp).
 find_program(WW_GZIP gzip REQUIRED)
+# Ninja makes an output's folder itself; Make does not.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
 set(WW_COMPRESSED "")
 foreach(pair "docs/wirewatch.1|wirewatch.1.gz" "packaging/changelog|changelog.gz")
     string(REPLACE "|" ";" pair "${pair}")

@@ -35,8 +35,8 @@ std::optional<std::string> stringForOpMode(std::int64_t mode, float /*osVersion*
 }
 
 std::string stringForSecurityMode(std::int64_t security, float /*osVersion*/) {
-    // 11 to 13 are WPA3, which today's networks use.
-    static const std::array<const char*, 14> kNames = {"Open",
+    // 11 to 15 are WPA3 and OWE, which today's networks use.
+    static const std::array<const char*, 16> kNames = {"Open",
                                                        "WEP",
                                                        "WPA Personal",
                                                        "WPA2 Personal Mixed",
@@ -44,12 +44,14 @@ std::string stringForSecurityMode(std::int64_t security, float /*osVersion*/) {
                                                        "Personal",
                                                        "802.1X WEP",
                                                        "WPA Enterprise",
-                                                       "Unknown",
+                                                       "WPA/WPA2 Enterprise",
                                                        "WPA2 Enterprise",
                                                        "Enterprise",
                                                        "WPA3 Personal",
                                                        "WPA3 Enterprise",
-                                                       "WPA3 Personal Mixed"};
+                                                       "WPA3 Personal Mixed",
+                                                       "OWE",
+                                                       "OWE Transition"};
     return lookup(kNames, security).value_or("Unknown");
 }
 

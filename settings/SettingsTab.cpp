@@ -161,11 +161,12 @@ void SettingsTab::enableLoginItemWithLoginItemsReference(LoginItemsList* list,
 
 void SettingsTab::disableLoginItemWithLoginItemsReference(LoginItemsList* list,
                                                           const std::string& path) {
-    // An empty path would be a prefix of every item.
     if (!list || path.empty()) return;
+    // Only items whose program is exactly ours: another program's path may
+    // start with ours (".../bin/wirewatch-helper").
     for (const auto& item : list->snapshot()) {
         std::optional<std::string> resolved = list->resolve(item, 0);
-        if (resolved && resolved->rfind(path, 0) == 0) list->remove(item);
+        if (resolved && *resolved == path) list->remove(item);
     }
 }
 

@@ -81,38 +81,60 @@ std::string_view trim(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
-bool isValidUtf8(std::string_view s) {
-    size_t i = 0;
+namespace {
+
+// The length of the well-formed sequence at `i`, or 0 when the byte there
+// starts none: no overlong forms, no surrogates, nothing above U+10FFFF.
+size_t wellFormedLength(std::string_view s, size_t i) {
     const size_t n = s.size();
-    while (i < n) {
-        auto b0 = static_cast<unsigned char>(s[i]);
-        if (b0 < 0x80) {
-            ++i;
-            continue;
-        }
-        auto cont = [&](size_t k) {
-            return i + k < n && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-        };
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            if (!cont(1)) return false;
-            i += 2;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            if (!cont(1) || !cont(2)) return false;
-            auto b1 = static_cast<unsigned char>(s[i + 1]);
-            if (b0 == 0xE0 && b1 < 0xA0) return false;   // overlong
-            if (b0 == 0xED && b1 >= 0xA0) return false;  // surrogate
-            i += 3;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            if (!cont(1) || !cont(2) || !cont(3)) return false;
-            auto b1 = static_cast<unsigned char>(s[i + 1]);
-            if (b0 == 0xF0 && b1 < 0x90) return false;   // overlong
-            if (b0 == 0xF4 && b1 >= 0x90) return false;  // above U+10FFFF
-            i += 4;
-        } else {
-            return false;
-        }
+    auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) return 1;
+    auto cont = [&](size_t k) {
+        return i + k < n && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+    };
+    if (b0 >= 0xC2 && b0 <= 0xDF) return cont(1) ? 2 : 0;
+    if (b0 >= 0xE0 && b0 <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        auto b1 = static_cast<unsigned char>(s[i + 1]);
+        if (b0 == 0xE0 && b1 < 0xA0) return 0;   // overlong
+        if (b0 == 0xED && b1 >= 0xA0) return 0;  // surrogate
+        return 3;
+    }
+    if (b0 >= 0xF0 && b0 <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        auto b1 = static_cast<unsigned char>(s[i + 1]);
+        if (b0 == 0xF0 && b1 < 0x90) return 0;   // overlong
+        if (b0 == 0xF4 && b1 >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        size_t len = wellFormedLength(s, i);
+        if (len == 0) return false;
+        i += len;
     }
     return true;
+}
+
+std::string replacingInvalidUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        size_t len = wellFormedLength(s, i);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
 }
 
 std::optional<std::string> decodeUtf8(std::string bytes) {

@@ -22,6 +22,10 @@ std::string_view trim(std::string_view text);
 // nothing above U+10FFFF, no truncated sequences.
 bool isValidUtf8(std::string_view bytes);
 
+// The bytes with each byte that is not part of a well-formed sequence (as
+// isValidUtf8 judges) replaced by U+FFFD: one U+FFFD per bad byte.
+std::string replacingInvalidUtf8(std::string_view bytes);
+
 // The bytes as text when they are valid UTF-8, else absent.
 std::optional<std::string> decodeUtf8(std::string bytes);
 

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "app/ExposureAudit.h"
+#include "app/InfoCommands.h"
+#include "app/UserDefaults.h"
 #include "platform/foundation/Text.h"
 #include "tests/support/app_ManualClock.h"
 #include "tests/support/app_TestSupport.h"
@@ -228,6 +230,56 @@ TEST_F(ExposureAuditTest, ProcessesSharingTheFileKeepEachOthersRecords) {
     total = 0;
     for (const auto& day : openedBefore.days()) total += day.exposures;
     EXPECT_EQ(total, kProcesses * kRecords);
+}
+
+// An exposure from 23:59:58 to 00:00:03 (local time, in a zone away from UTC)
+// counts on the day it ended: in the file, in today's figures that the About
+// line shows, and in `--status`, which all count what ended today.
+TEST_F(ExposureAuditTest, AnExposureAcrossMidnightCountsOnTheDayItEnds) {
+    const char* saved = std::getenv("TZ");
+    const std::string savedZone = saved ? saved : "";
+    ::setenv("TZ", "XYZ-5", 1);  // UTC+5, no tzdata needed
+    ::tzset();
+    std::tm late{};
+    late.tm_year = 2026 - 1900;
+    late.tm_mon = 2;
+    late.tm_mday = 14;
+    late.tm_hour = 23;
+    late.tm_min = 59;
+    late.tm_sec = 58;
+    late.tm_isdst = -1;
+    clock.setWallNow(std::chrono::system_clock::from_time_t(std::mktime(&late)));
+    {
+        ExposureAudit audit(path, clock);
+        audit.networkChanged();
+        check(audit, true, true);
+        clock.advance(4995ms);
+        audit.actedOn("Wi-Fi disconnected by the rule");
+        EXPECT_EQ(exposureSummaryLine(audit.today()), "1 exposure today, longest 5.00 s");
+    }
+    auto days = ExposureAudit::readFile(path);
+    ASSERT_EQ(days.size(), 1u) << readFile(path);
+    EXPECT_EQ(days[0].date, "2026-03-15");
+    ASSERT_EQ(days[0].intervals.size(), 1u);
+    EXPECT_EQ(isoTime(days[0].intervals[0].start), "2026-03-14T18:59:58.000Z");
+    EXPECT_EQ(isoTime(days[0].intervals[0].end), "2026-03-14T19:00:03.000Z");
+
+    UserDefaults none(dir.file("prefs.plist"));
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    ASSERT_TRUE(out);
+    runStatusCommand(dir.path(), none, false, out, clock);
+    std::fclose(out);
+    EXPECT_EQ(std::string(text, size), "1 exposure today, longest 5.00 s\n");
+    std::free(text);
+
+    if (saved) {
+        ::setenv("TZ", savedZone.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+    ::tzset();
 }
 
 TEST(ExposureSummary, Lines) {

@@ -1,15 +1,22 @@
 // The built program, end to end: `wirewatch --once` with a fixture tools
 // directory (scripts printing captured macOS output) and a simulated Wi-Fi.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sodium.h>
+#include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/FileUtil.h"
 #include "tests/support/app_TestSupport.h"
 
 namespace ww::test {
@@ -331,6 +338,194 @@ TEST_F(OnceEndToEndTest, PreferencesThatAreNoRegularFileAreRefusedAtStart) {
             << prefs << ": " << r.err;
         EXPECT_TRUE(r.out.empty()) << prefs;
     }
+}
+
+// The built agent started in the background, so that a test can wait for
+// what it does and end it with a signal.
+class BackgroundAgent {
+  public:
+    BackgroundAgent(const TempDir& dir, std::vector<std::string> args,
+                    std::vector<std::string> env) {
+        const std::string program = buildDir() + "/bin/wirewatch";
+        args.insert(args.begin(), program);
+        // The test's environment (sanitizer options included), but none of the
+        // agent's own variables and none of those the test sets.
+        for (char** e = environ; *e; ++e) {
+            std::string_view v = *e;
+            bool overridden = v.rfind("WIREWATCH_", 0) == 0;
+            for (const auto& mine : env) {
+                overridden |= v.substr(0, v.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
+            }
+            if (!overridden) env.emplace_back(v);
+        }
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, dir.file("out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, dir.file("err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        for (int sig : {SIGTERM, SIGINT, SIGSEGV}) sigaddset(&defaults, sig);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        if (::posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv.data(),
+                          envp.data()) != 0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (m_pid > 0) m_exited = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
+    }
+    ~BackgroundAgent() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_exited >= 0) ::close(m_exited);
+    }
+    BackgroundAgent(const BackgroundAgent&) = delete;
+    BackgroundAgent& operator=(const BackgroundAgent&) = delete;
+
+    pid_t pid() const { return m_pid; }
+
+    // Waits, on changes in `folder`, until `done` holds; false when the agent
+    // ended or 30 s passed first.
+    bool waitFor(const std::string& folder, const std::function<bool()>& done) {
+        int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (watch < 0 || m_exited < 0) return false;
+        ::inotify_add_watch(watch, folder.c_str(),
+                            IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool held = false;
+        while (!(held = done())) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd fds[2] = {{watch, POLLIN, 0}, {m_exited, POLLIN, 0}};
+            if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
+            if (fds[1].revents) break;
+            char events[4096];
+            while (::read(watch, events, sizeof events) > 0) {
+            }
+        }
+        ::close(watch);
+        return held;
+    }
+
+    // Sends `sig` and waits up to 20 s for the end: its wait status, or
+    // nothing when it did not end (it is then killed).
+    std::optional<int> signalAndWait(int sig) {
+        if (m_pid <= 0 || m_exited < 0) return std::nullopt;
+        ::kill(m_pid, sig);
+        pollfd end{m_exited, POLLIN, 0};
+        const bool ended = ::poll(&end, 1, 20000) == 1;
+        if (!ended) ::kill(m_pid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        if (!ended) return std::nullopt;
+        return status;
+    }
+
+  private:
+    pid_t m_pid = -1;
+    int m_exited = -1;
+};
+
+// Start-up reads the autostart folder. A FIFO there would block the open for
+// ever and a link to /dev/zero never ends: both are skipped, the agent starts
+// (its own entry appears), and SIGTERM ends it.
+TEST_F(OnceEndToEndTest, HostileAutostartEntriesHoldUpNeitherStartNorStop) {
+    const std::string autostart = dir.file("config/autostart");
+    ASSERT_TRUE(file::makeDirectories(autostart));
+    ASSERT_EQ(::mkfifo((autostart + "/zz-other.desktop").c_str(), 0644), 0);
+    // After the FIFO in name order, so an agent stuck on the FIFO never reads it.
+    ASSERT_EQ(::symlink("/dev/zero", (autostart + "/zzz-zero.desktop").c_str()), 0);
+    plist::Value p = plist::Value::dictionary();
+    p.set("loadOnStartUp", plist::Value::string("1"));
+    writeFile(dir.file("prefs.plist"), plist::toXml(p), 0600);
+
+    BackgroundAgent agent(dir,
+                          {"--headless", "--tools-dir", tools, "--wifi", "none", "--prefs",
+                           dir.file("prefs.plist"), "--logs-dir", dir.file("logs")},
+                          {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.file("config")});
+    ASSERT_GT(agent.pid(), 0);
+    // Start-up is over once the agent has written its own entry.
+    EXPECT_TRUE(agent.waitFor(autostart, [&] {
+        return ::access((autostart + "/wirewatch.desktop").c_str(), F_OK) == 0;
+    })) << readFile(dir.file("err"));
+    std::optional<int> status = agent.signalAndWait(SIGTERM);
+    ASSERT_TRUE(status) << "SIGTERM did not end the agent";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+        << *status << readFile(dir.file("err"));
+}
+
+// A fatal signal leaves a crash note in the logs folder, and the agent still
+// dies of that signal (so that a service manager sees a crash).
+TEST_F(OnceEndToEndTest, AFatalSignalLeavesACrashNoteAndEndsTheAgentWithIt) {
+    const std::string logs = dir.file("logs");
+    ASSERT_TRUE(file::makeDirectories(logs));
+    BackgroundAgent agent(dir,
+                          {"--headless", "--tools-dir", tools, "--wifi", "none", "--prefs",
+                           dir.file("prefs.plist"), "--logs-dir", logs},
+                          {"HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.file("config")});
+    ASSERT_GT(agent.pid(), 0);
+    const pid_t pid = agent.pid();
+    // The log file exists once start-up is well under way (after the handler).
+    ASSERT_TRUE(agent.waitFor(logs, [&] { return !logFilesText(logs).empty(); }))
+        << readFile(dir.file("err"));
+    std::optional<int> status = agent.signalAndWait(SIGSEGV);
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGSEGV) << *status;
+    const std::string note = readFile(logs + "/crash-" + std::to_string(pid) + ".txt");
+    EXPECT_NE(note.find("(pid " + std::to_string(pid) + ") crashed: fatal signal 11 at unix time "),
+              std::string::npos)
+        << note;
+    EXPECT_NE(note.find("\nbacktrace:\n"), std::string::npos) << note;
+}
+
+// A dry run changes no file outside the logs: the autostart folder stays as it
+// is, whether the preference asks for our entry or against it.
+TEST_F(OnceEndToEndTest, ADryRunLeavesTheAutostartFolderAlone) {
+    const std::string autostart = dir.file("config/autostart");
+    ASSERT_TRUE(file::makeDirectories(autostart));
+    char real[PATH_MAX];
+    ASSERT_TRUE(::realpath((buildDir() + "/bin/wirewatch").c_str(), real));
+    const std::string ours = "[Desktop Entry]\nType=Application\nExec=" + std::string(real) + "\n";
+    const std::string helper =
+        "[Desktop Entry]\nType=Application\nExec=" + std::string(real) + "-helper\n";
+    writeFile(autostart + "/wirewatch.desktop", ours);
+    writeFile(autostart + "/helper.desktop", helper);
+    const std::string env = "XDG_CONFIG_HOME='" + dir.file("config") + "'";
+    auto run = [&](const char* loadOnStartUp) {
+        plist::Value p = plist::Value::dictionary();
+        p.set("loadOnStartUp", plist::Value::string(loadOnStartUp));
+        writeFile(dir.file("prefs.plist"), plist::toXml(p), 0600);
+        return runAgent(dir,
+                        "--once --dry-run --tools-dir '" + tools + "' --wifi none --prefs '" +
+                            dir.file("prefs.plist") + "' --logs-dir '" + dir.file("logs") + "'",
+                        env);
+    };
+    ProgramRun r = run("0");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listDir(autostart),
+              (std::vector<std::string>{"helper.desktop", "wirewatch.desktop"}));
+    EXPECT_EQ(readFile(autostart + "/wirewatch.desktop"), ours);
+    EXPECT_EQ(readFile(autostart + "/helper.desktop"), helper);
+
+    ASSERT_EQ(::unlink((autostart + "/wirewatch.desktop").c_str()), 0);
+    r = run("1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(listDir(autostart), std::vector<std::string>{"helper.desktop"});
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "app/ManagedPolicy.h"
 #include "app/ProtectionFeatures.h"
+#include "platform/foundation/FileUtil.h"
 #include "tests/app/AgentFixture.h"
 #include "tests/support/app_ManualClock.h"
 #include "usb/UsbRegistry.h"
@@ -251,6 +253,29 @@ TEST_F(ProtectionFeaturesTest, PauseHoldsTheRulesAcrossARestartAndEndsByItself) 
     EXPECT_EQ(shell.statusItem()->toolTip(), "Wirewatch");
     EXPECT_FALSE(defaults->objectForKey(ProtectionPause::kKey));
     EXPECT_EQ(linesContaining("protection resumed"), 1);
+}
+
+// A pause written into the user's own preferences cannot get round a rule the
+// administrator fixes, as the pause items cannot: it is ignored, said once.
+TEST_F(ProtectionFeaturesTest, APauseInThePreferencesYieldsToARuleThePolicyFixes) {
+    plist::Value policy = plist::Value::dictionary();
+    policy.set("selectedInterfaceOption", plist::Value::string("0"));
+    ASSERT_TRUE(file::writeAtomically(dir.file("policy.plist"), plist::toXml(policy), 0644));
+    defaults->setManagedPolicy(std::make_shared<ManagedPolicy>(
+        dir.file("policy.plist"), [](const std::string&) {}, ::getuid()));
+    // Years ahead, as a date (2001-01-01 is 0).
+    defaults->setObject(plist::Value::date(3.0e9), ProtectionPause::kKey);
+    defaults->synchronize();
+    wired = wireless = true;
+    launch();
+    checkNow();
+    EXPECT_EQ(simOperations(simPath), std::vector<std::string>{"disassociate"});
+    EXPECT_EQ(icon(), "ww-menubar.tif");
+    EXPECT_EQ(shell.statusItem()->toolTip(), "Wirewatch");
+    EXPECT_FALSE(delegate->protection().pause().isPaused());
+    checkNow();
+    EXPECT_EQ(linesContaining("the pause in the preferences is ignored"), 1);
+    EXPECT_EQ(linesContaining("protection paused until"), 0);
 }
 
 TEST_F(ProtectionFeaturesTest, NotificationsOfAKindAtMostOncePerMinuteAndOnlyWhenSwitchedOn) {

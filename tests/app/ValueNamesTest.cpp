@@ -20,7 +20,7 @@ TEST(ValueNamesTest, Tables) {
 
     EXPECT_EQ(stringForSecurityMode(3, 0), "WPA2 Personal Mixed");
     EXPECT_EQ(stringForSecurityMode(4, 0), "WPA2 Personal");
-    EXPECT_EQ(stringForSecurityMode(8, 0), "Unknown");
+    EXPECT_EQ(stringForSecurityMode(8, 0), "WPA/WPA2 Enterprise");
     EXPECT_EQ(stringForSecurityMode(10, 0), "Enterprise");
     EXPECT_EQ(stringForSecurityMode(-1, 0), "Unknown");
     EXPECT_EQ(stringForSecurityMode(INT64_MAX, 0), "Unknown");
@@ -42,13 +42,15 @@ TEST(ValueNamesTest, Tables) {
     EXPECT_EQ(stringForSecurityMode(2, 10.6f), stringForSecurityMode(2, 10.13f));
 }
 
-// Today's networks (WPA3, 802.11ax, 6 GHz, 320 MHz) have names; the values
+// Today's networks (WPA3, OWE, 802.11ax, 6 GHz, 320 MHz) have names; the values
 // past them still have none (or "Unknown" for security).
 TEST(ValueNamesTest, TodaysNetworks) {
     EXPECT_EQ(stringForSecurityMode(11, 0), "WPA3 Personal");
     EXPECT_EQ(stringForSecurityMode(12, 0), "WPA3 Enterprise");
     EXPECT_EQ(stringForSecurityMode(13, 0), "WPA3 Personal Mixed");
-    EXPECT_EQ(stringForSecurityMode(14, 0), "Unknown");  // OWE: no name of its own
+    EXPECT_EQ(stringForSecurityMode(14, 0), "OWE");
+    EXPECT_EQ(stringForSecurityMode(15, 0), "OWE Transition");
+    EXPECT_EQ(stringForSecurityMode(16, 0), "Unknown");
     EXPECT_EQ(stringForSecurityMode((std::int64_t{1} << 32) + 11, 0), "WPA3 Personal");
     EXPECT_EQ(stringForPHYMode(6, 0), O("802.11ax"));
     EXPECT_EQ(stringForPHYMode(7, 0), std::nullopt);

@@ -10,6 +10,7 @@
 #include "platform/foundation/FileUtil.h"
 #include "platform/headless/HeadlessShell.h"
 #include "platform/linux/autostart/XdgAutostart.h"
+#include "settings/ExitPasswordActions.h"
 #include "settings/SettingsTab.h"
 #include "tests/support/common_TestSupport.h"
 #include "tests/support/settings_FakeLoginItems.h"
@@ -121,15 +122,21 @@ TEST_F(SettingsTabTest, LoadingAddsTheWantedLoginItemOnce) {
     EXPECT_EQ(onDisk("loadOnStartUp"), "1");
 }
 
-TEST_F(SettingsTabTest, TurningItOffRemovesEveryItemUnderTheProgramPath) {
+// Ours is only the item whose program is exactly ours; a program whose path
+// merely starts with ours is another program.
+TEST_F(SettingsTabTest, TurningItOffRemovesOnlyTheProgramsOwnItems) {
     load();
     loginItems.entries = {{"app", kProgram},
+                          {"helper", std::string(kProgram) + "-helper"},
                           {"inside", std::string(kProgram) + "/helper"},
                           {"sibling", "/opt/wirewatch/bin/other"},
                           {"broken", std::nullopt}};
     shell.loadOnStartup.setState(0);
     shell.loadOnStartup.performClick();
-    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+    const std::vector<std::string> others = {std::string(kProgram) + "-helper",
+                                             std::string(kProgram) + "/helper",
+                                             "/opt/wirewatch/bin/other", "?"};
+    EXPECT_EQ(loginItems.paths(), others);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
 
     // A value other than 0 and 1 never matches what is present: reconciling removes.
@@ -138,7 +145,7 @@ TEST_F(SettingsTabTest, TurningItOffRemovesEveryItemUnderTheProgramPath) {
     console.clear();
     load();
     EXPECT_EQ(console, std::vector<std::string>{kChange});
-    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{"/opt/wirewatch/bin/other", "?"}));
+    EXPECT_EQ(loginItems.paths(), others);
 }
 
 TEST_F(SettingsTabTest, WithoutAListTheCheckBoxChangesNothing) {
@@ -261,7 +268,10 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     file::makeDirectories(folder);
     const std::string theirs = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other --x\n";
     const std::string broken = "[Desktop Entry]\nExec=\"/unterminated\n";
+    const std::string helper =
+        std::string("[Desktop Entry]\nType=Application\nExec=") + kProgram + "-helper --x\n";
     ASSERT_TRUE(file::writeAtomically(folder + "/other.desktop", theirs, 0644));
+    ASSERT_TRUE(file::writeAtomically(folder + "/helper.desktop", helper, 0644));
     ASSERT_TRUE(file::writeAtomically(folder + "/broken.desktop", broken, 0644));
     xdg::XdgAutostart autostart(folder, "");
     set("loadOnStartUp", "1");
@@ -272,14 +282,113 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     ASSERT_TRUE(entry);
     EXPECT_NE(entry->find(std::string("Exec=") + kProgram + "\n"), std::string::npos);
     realTab.awakeFromNib();  // the next launch: still one entry
-    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
 
     shell.loadOnStartup.setState(0);
     shell.loadOnStartup.performClick();
     EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
     EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
     EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
+    EXPECT_EQ(file::readAll(folder + "/helper.desktop"), helper);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+
+    // Installed under a folder whose name is not UTF-8: one entry, found again
+    // at the next launch, and removed when turned off.
+    const std::string odd = "/opt/caf\xe9/bin/wirewatch";
+    set("loadOnStartUp", "1");
+    SettingsTab oddTab(shell.resources(), store, autostart, {odd, [](const std::string&) {}, {}});
+    oddTab.awakeFromNib();
+    oddTab.awakeFromNib();
+    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
+    ASSERT_EQ(autostart.create()->resolve("wirewatch.desktop", 3), odd);
+    shell.loadOnStartup.setState(0);
+    shell.loadOnStartup.performClick();
+    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+}
+
+// The exit-password buttons and windows on the headless shell, so that a build
+// without the Qt face tests them too: what is stored, what each refusal says.
+TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefusal) {
+    ExitPasswordActions actions(shell, store);
+    std::vector<std::pair<std::string, std::string>> said;
+    auto alerts = [&] {
+        said.clear();
+        for (const auto& a : shell.alerts()) {
+            EXPECT_EQ(a.style, 2);  // critical
+            said.emplace_back(a.message, a.informativeText);
+        }
+        return said;
+    };
+    using Said = std::vector<std::pair<std::string, std::string>>;
+    const std::pair<std::string, std::string> tooShort = {
+        "Invalid Password", "Password should be at least three characters long."};
+
+    shell.setupPasswordButton.performClick();
+    EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
+    shell.setupNewPasswordTextField.setStringValue("ab");
+    shell.saveNewPasswordButton.performClick();
+    EXPECT_EQ(alerts(), Said{tooShort});
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
+    EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
+    // One character beyond the basic plane counts two, as the platform counts.
+    shell.setupNewPasswordTextField.setStringValue("a\xF0\x9F\x94\x91");
+    shell.saveNewPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+    EXPECT_FALSE(shell.setupPasswordWindow.isVisible());
+    EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
+    EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
+
+    // The same button now opens the change window, its fields emptied.
+    shell.oldPasswordTextField.setStringValue("left over");
+    shell.setupPasswordButton.performClick();
+    EXPECT_TRUE(shell.changePasswordWindow.isVisible());
+    EXPECT_EQ(shell.oldPasswordTextField.stringValue(), "");
+    struct Attempt {
+        const char *old, *fresh, *confirm, *message, *information;
+    };
+    const Attempt refused[] = {
+        {"wrong", "xyz", "xyz", "Invalid Password", "Old Password is not valid."},
+        {"a\xF0\x9F\x94\x91", "xyz", "xyw", "Password Mismatch",
+         "New & Confirm Password should be same."},
+        {"a\xF0\x9F\x94\x91", "xy", "xy", "Invalid New Password",
+         "Password should be at least three characters long."},
+    };
+    size_t count = shell.alerts().size();
+    for (const Attempt& a : refused) {
+        SCOPED_TRACE(a.message);
+        shell.oldPasswordTextField.setStringValue(a.old);
+        shell.newPasswordTextField.setStringValue(a.fresh);
+        shell.confirmNewPasswordTextField.setStringValue(a.confirm);
+        shell.saveChangedPasswordButton.performClick();
+        ASSERT_EQ(shell.alerts().size(), ++count);
+        EXPECT_EQ(alerts().back(),
+                  std::make_pair(std::string(a.message), std::string(a.information)));
+        EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+        EXPECT_TRUE(shell.changePasswordWindow.isVisible());
+    }
+    shell.newPasswordTextField.setStringValue("xyz");
+    shell.confirmNewPasswordTextField.setStringValue("xyz");
+    shell.saveChangedPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
+    EXPECT_FALSE(shell.changePasswordWindow.isVisible());
+
+    // Clearing asks for the old password; cleared is the empty string.
+    shell.setupPasswordButton.performClick();
+    shell.oldPasswordTextField.setStringValue("xy");
+    shell.resetPasswordButton.performClick();
+    EXPECT_EQ(alerts().back(), std::make_pair(std::string("Invalid Password"),
+                                              std::string("Incorrect Old Password.")));
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
+    shell.oldPasswordTextField.setStringValue("xyz");
+    shell.resetPasswordButton.performClick();
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "");
+    EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
+    EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
+    EXPECT_FALSE(shell.changePasswordWindow.isVisible());
+    actions.resetExitPassword();  // nothing left to clear
+    EXPECT_EQ(alerts().back(),
+              std::make_pair(std::string("Invalid Password"),
+                             std::string("Please confirm old password to clear it.")));
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {

@@ -1,12 +1,16 @@
 // The login items on a real autostart folder: reading other programs' entries,
 // writing ours, and removing by program path.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <future>
+
 #include "platform/foundation/FileUtil.h"
 #include "platform/linux/autostart/XdgAutostart.h"
+#include "tests/support/app_TestSupport.h"
 #include "tests/support/common_TestSupport.h"
 
 namespace ww::test {
@@ -51,7 +55,8 @@ TEST(DesktopEntryTest, TheProgramIsTheUnquotedFirstWordOfExec) {
         {"Exec=/a\n", std::nullopt},
         {"[Desktop Entry\nExec=/a\n", std::nullopt},
         {"[Desktop Entry]\njunk line\nExec=/a\n", std::nullopt},
-        {"[Desktop Entry]\nExec=/a\xff\n", std::nullopt},
+        // Paths are bytes: one that is not UTF-8 is still a program.
+        {"[Desktop Entry]\nExec=/opt/caf\xe9/ww\n", "/opt/caf\xe9/ww"},
         {"", std::nullopt},
     };
     for (const auto& c : cases) {
@@ -61,9 +66,9 @@ TEST(DesktopEntryTest, TheProgramIsTheUnquotedFirstWordOfExec) {
 }
 
 TEST(DesktopEntryTest, WrittenExecValuesReadBackAsTheSameProgram) {
-    for (std::string program :
-         {"/usr/bin/wirewatch", "/opt/my apps/wirewatch", "/opt/a\"b", "/opt/$x/`y`",
-          "/opt/back\\slash", "/opt/100%/ww", "/opt/it's;here", "/opt/tab\there"}) {
+    for (std::string program : {"/usr/bin/wirewatch", "/opt/my apps/wirewatch", "/opt/a\"b",
+                                "/opt/$x/`y`", "/opt/back\\slash", "/opt/100%/ww", "/opt/it's;here",
+                                "/opt/tab\there", "/opt/caf\xe9/\xff\xfe ww"}) {
         SCOPED_TRACE(program);
         std::string text = xdg::desktopEntryForProgram(program);
         EXPECT_EQ(xdg::programOfDesktopEntry(text), program) << text;
@@ -121,6 +126,45 @@ TEST_F(XdgAutostartTest, ListsEntriesInNameOrderAndSkipsWhatCannotBeRead) {
     }
 }
 
+// A FIFO would block the open (and start-up) for ever, a link to /dev/zero
+// would be read until memory runs out, a huge file is no entry: each is
+// skipped at once, with one log line.
+TEST_F(XdgAutostartTest, OnlySmallRegularFilesAreReadAndNothingBlocks) {
+    ScopedCapture capture;
+    const std::string fifo = at("zz-other.desktop");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    XdgAutostart autostart(folder, "");
+    auto list = autostart.create();
+    auto pending =
+        std::async(std::launch::async, [&] { return list->resolve("zz-other.desktop", 3); });
+    if (pending.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the stuck reader go: a writer that opens and closes gives it an end.
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        pending.wait();
+        FAIL() << "reading a FIFO blocked";
+    }
+    EXPECT_EQ(pending.get(), std::nullopt);
+
+    ASSERT_EQ(::symlink("/dev/zero", at("zero.desktop").c_str()), 0);
+    EXPECT_EQ(list->resolve("zero.desktop", 3), std::nullopt);
+    // A well-formed entry, but far larger than any entry is.
+    write(at("huge.desktop"), entry(program) + "# " + std::string(4 << 20, 'x') + "\n");
+    EXPECT_EQ(list->resolve("huge.desktop", 0), std::nullopt);
+    // A link to a regular entry is read as that entry.
+    write(dir.file("elsewhere.desktop"), entry("/usr/bin/linked"));
+    ASSERT_EQ(::symlink(dir.file("elsewhere.desktop").c_str(), at("linked.desktop").c_str()), 0);
+    EXPECT_EQ(list->resolve("linked.desktop", 3), "/usr/bin/linked");
+    EXPECT_EQ(list->resolve("zero.desktop", 0), std::nullopt);  // looked at again: said once
+
+    DDLog::flushLog();
+    for (const char* name : {"zz-other.desktop", "zero.desktop", "huge.desktop"}) {
+        int lines = 0;
+        for (const auto& t : capture.logger->texts())
+            lines += t.find(at(name)) != std::string::npos;
+        EXPECT_EQ(lines, 1) << name;
+    }
+}
+
 TEST_F(XdgAutostartTest, InsertWritesOurEntryAndNeverOverwritesAnother) {
     XdgAutostart autostart(dir.file("fresh/autostart"), "");
     auto list = autostart.create();
@@ -147,6 +191,19 @@ TEST_F(XdgAutostartTest, InsertWritesOurEntryAndNeverOverwritesAnother) {
 
 TEST_F(XdgAutostartTest, AProgramPathWithSpacesAndQuotesRoundTrips) {
     std::string odd = dir.file("my \"odd\" $dir");
+    file::makeDirectories(odd);
+    std::string oddProgram = odd + "/wirewatch";
+    write(oddProgram, "#!/bin/sh\n", 0755);
+    XdgAutostart autostart(folder, "");
+    auto list = autostart.create();
+    ASSERT_TRUE(list->insertItemAtFront(oddProgram));
+    EXPECT_EQ(list->resolve("wirewatch.desktop", 3), oddProgram);
+}
+
+// A path is bytes: an install folder whose name is not UTF-8 finds its own
+// entry again instead of adding one at every start.
+TEST_F(XdgAutostartTest, AProgramPathThatIsNotUtf8IsFoundAgain) {
+    std::string odd = dir.file("caf\xe9 \xff");
     file::makeDirectories(odd);
     std::string oddProgram = odd + "/wirewatch";
     write(oddProgram, "#!/bin/sh\n", 0755);

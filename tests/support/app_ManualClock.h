@@ -24,6 +24,12 @@ class ManualClock : public Clock {
         m_wall += std::chrono::duration_cast<WallTime::duration>(d);
     }
 
+    // Puts the wall clock at `t` (the steady clock goes on from where it is).
+    void setWallNow(WallTime t) {
+        std::lock_guard lock(m_mutex);
+        m_wall = t;
+    }
+
   private:
     mutable std::mutex m_mutex;
     SteadyTime m_steady = std::chrono::steady_clock::now();

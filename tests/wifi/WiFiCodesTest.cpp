@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "menu/WiFiValueNames.h"
 #include "platform/linux/wifi/WiFiCodes.h"
 
 namespace ww::linuxwifi {
@@ -128,10 +131,51 @@ TEST(WiFiCodesTest, SecurityFromNetworkManagerFlags) {
              {1, 0, 0x200, kSecurityWPA2Enterprise, "WPA2 802.1X"},
              {1, 0, 0x2000, kSecurityWPA3Enterprise, "Suite-B 192"},
              {0, 0, 0x800, kSecurityOWE, "OWE"},
+             {0, 0, 0x1800, kSecurityOWE, "OWE, also a transition pair"},
+             {0, 0, 0x1000, kSecurityOWETransition, "the open side of an OWE transition pair"},
              {1, 0, 0x8, kSecurityUnknown, "RSN with no known key management"},
          }) {
         EXPECT_EQ(securityCode(securityTraitsForNetworkManager(r.flags, r.wpa, r.rsn)), r.code)
             << r.what;
+    }
+}
+
+// Every code a backend can produce has a name in the menu's table: the element
+// parser's and NetworkManager's traits in every combination, NetworkManager's
+// key-management flags in every combination, and iwd's texts.
+TEST(WiFiCodesTest, EverySecurityCodeABackendProducesHasAName) {
+    std::set<std::int64_t> codes;
+    for (unsigned bits = 0; bits < (1u << 11); ++bits) {
+        SecurityTraits t;
+        bool* fields[] = {&t.rsn,    &t.wpa,       &t.rsnPsk,       &t.rsnSae,
+                          &t.rsnEap, &t.rsnSuiteB, &t.rsnOwe,       &t.wpaPsk,
+                          &t.wpaEap, &t.privacy,   &t.oweTransition};
+        for (unsigned k = 0; k < 11; ++k) *fields[k] = (bits >> k) & 1;
+        codes.insert(securityCode(t));
+    }
+    for (std::uint32_t rsn = 0; rsn < 0x4000; rsn += 0x100) {
+        for (std::uint32_t wpa : {0x0u, 0x100u, 0x200u, 0x300u}) {
+            for (std::uint32_t flags : {0u, 1u}) {
+                codes.insert(securityCode(securityTraitsForNetworkManager(flags, wpa, rsn | 0x8)));
+                codes.insert(securityCode(securityTraitsForNetworkManager(flags, wpa, rsn)));
+            }
+        }
+    }
+    for (std::optional<std::string> diagnostic :
+         {std::optional<std::string>(), std::optional<std::string>("WPA3-Personal"),
+          std::optional<std::string>("WPA3-Personal + FT"),
+          std::optional<std::string>("WPA2-Personal"), std::optional<std::string>("WPA1-Personal"),
+          std::optional<std::string>("WPA2-Enterprise"),
+          std::optional<std::string>("WPA1-Enterprise"),
+          std::optional<std::string>("WPA3-Enterprise"), std::optional<std::string>("FILS-SHA256"),
+          std::optional<std::string>("OWE"), std::optional<std::string>("OSEN")}) {
+        for (const char* type : {"open", "wep", "psk", "8021x", "other"}) {
+            if (auto code = securityCodeForIwd(diagnostic, std::string(type))) codes.insert(*code);
+        }
+    }
+    codes.erase(kSecurityUnknown);  // the one code meant to read "Unknown"
+    for (std::int64_t code : codes) {
+        EXPECT_NE(WWUtils::stringForSecurityMode(code, 0), "Unknown") << "code " << code;
     }
 }
 

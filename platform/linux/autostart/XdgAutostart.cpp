@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <vector>
 
+#include "logging/DDLog.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Text.h"
 
@@ -112,6 +115,73 @@ std::optional<std::string> firstExecWord(std::string_view exec) {
 
 bool isTrue(std::string_view value) { return text::trim(value) == "true"; }
 
+// An entry is a few hundred bytes; anything far larger is no entry.
+constexpr off_t kMaxEntryBytes = 64 * 1024;
+
+// Why the file at `path` is no entry to read: not a regular file (a FIFO would
+// block the open, /dev/zero behind a link never ends) or too large. Empty
+// when it is fine.
+std::string refusalFor(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (st.st_size > kMaxEntryBytes) return "it is larger than 64 KiB";
+    return std::string();
+}
+
+// The bytes of a small regular file; nothing otherwise (`refused` then says
+// why when it is there but no entry).
+std::optional<std::string> readEntry(const std::string& path, std::string& refused) {
+    struct stat st {};
+    // A dangling link or a file gone since the listing is simply no entry.
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    std::string refusal = refusalFor(st);
+    int fd = -1;
+    if (refusal.empty()) {
+        // Never blocks, even on a FIFO swapped in since the stat; judged
+        // again on what was opened.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0) return std::nullopt;
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        refusal = refusalFor(st);
+    }
+    std::string bytes;
+    if (refusal.empty()) {
+        char buf[8192];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                ::close(fd);
+                return std::nullopt;
+            }
+            if (n == 0) break;
+            bytes.append(buf, static_cast<size_t>(n));
+            if (bytes.size() > static_cast<size_t>(kMaxEntryBytes)) {
+                refusal = "it is larger than 64 KiB";
+                break;
+            }
+        }
+    }
+    if (fd >= 0) ::close(fd);
+    if (!refusal.empty()) {
+        refused = refusal;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+void saySkipped(const std::string& path, const std::string& why) {
+    // Start-up reads the folder before the log is set up: the terminal then.
+    if (DDLog::allLoggers().empty()) {
+        std::fprintf(stderr, "wirewatch: autostart entry %s is skipped: %s\n", path.c_str(),
+                     why.c_str());
+    } else {
+        WWLogError("Autostart: %@ is skipped: %@", path, why);
+    }
+}
+
 std::optional<std::string> findInPath(const std::string& name, const std::string& searchPath) {
     for (std::string_view dir : text::split(searchPath, ':')) {
         if (dir.empty()) continue;
@@ -143,7 +213,11 @@ class AutostartList : public LoginItemsList {
     }
 
     std::optional<std::string> resolve(const Item& item, int /*flags*/) override {
-        std::optional<std::string> bytes = file::readAll(m_folder + "/" + item);
+        const std::string path = m_folder + "/" + item;
+        std::string refused;
+        std::optional<std::string> bytes = readEntry(path, refused);
+        // Said once for this look at the folder, however often it is resolved.
+        if (!refused.empty() && m_skipped.insert(path).second) saySkipped(path, refused);
         if (!bytes) return std::nullopt;
         std::optional<std::string> program = programOfDesktopEntry(*bytes);
         if (!program) return std::nullopt;
@@ -185,12 +259,13 @@ class AutostartList : public LoginItemsList {
   private:
     std::string m_folder;
     std::string m_searchPath;
+    std::set<std::string> m_skipped;
 };
 
 }  // namespace
 
 std::optional<std::string> programOfDesktopEntry(const std::string& entryText) {
-    if (!text::isValidUtf8(entryText)) return std::nullopt;
+    // Bytes that are not UTF-8 are kept as they are: a program path is bytes.
     bool inEntry = false;
     bool seenGroup = false;
     std::optional<std::string> exec;

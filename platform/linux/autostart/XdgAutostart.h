@@ -9,8 +9,10 @@ namespace ww::xdg {
 
 // The login items on the XDG autostart folder: every "*.desktop" entry in
 // $XDG_CONFIG_HOME/autostart (~/.config/autostart), in name order. An entry
-// resolves to the program in its Exec key; one that cannot be read or parsed,
-// or that is disabled (Hidden=true), does not resolve. Inserting writes a new
+// resolves to the program in its Exec key (bytes, UTF-8 or not); one that
+// cannot be read or parsed, or that is disabled (Hidden=true), does not
+// resolve. Only regular files up to 64 KiB are read, never blocking; anything
+// else is skipped with one log line. Inserting writes a new
 // entry, atomically and never over an existing file; removing deletes the
 // entry's file. Entries are never rewritten.
 class XdgAutostart : public LoginItems {

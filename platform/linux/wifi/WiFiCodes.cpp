@@ -132,6 +132,7 @@ std::int64_t securityCode(const SecurityTraits& t) {
         if (t.rsnEap) return kSecurityWPA2Enterprise;
         if (t.wpaEap) return kSecurityWPAEnterprise;
         if (t.rsnOwe) return kSecurityOWE;
+        if (t.oweTransition) return kSecurityOWETransition;
         return kSecurityUnknown;
     }
     return t.privacy ? kSecurityWEP : kSecurityOpen;
@@ -149,7 +150,8 @@ SecurityTraits securityTraitsForNetworkManager(std::uint32_t flags, std::uint32_
     t.rsnPsk = (rsnFlags & 0x100) != 0;
     t.rsnEap = (rsnFlags & 0x200) != 0;
     t.rsnSae = (rsnFlags & 0x400) != 0;
-    t.rsnOwe = (rsnFlags & 0x1800) != 0;
+    t.rsnOwe = (rsnFlags & 0x800) != 0;
+    t.oweTransition = (rsnFlags & 0x1000) != 0;
     t.rsnSuiteB = (rsnFlags & 0x2000) != 0;
     t.wpaPsk = (wpaFlags & 0x100) != 0;
     t.wpaEap = (wpaFlags & 0x200) != 0;

@@ -44,6 +44,7 @@ inline constexpr std::int64_t kSecurityWPA3Personal = 11;
 inline constexpr std::int64_t kSecurityWPA3Enterprise = 12;
 inline constexpr std::int64_t kSecurityWPA3Transition = 13;  // SAE and PSK
 inline constexpr std::int64_t kSecurityOWE = 14;
+inline constexpr std::int64_t kSecurityOWETransition = 15;  // the open side of an OWE pair
 // The platform's value for a security it cannot tell ("Unknown").
 inline constexpr std::int64_t kSecurityUnknown = std::numeric_limits<std::int64_t>::max();
 
@@ -107,14 +108,15 @@ std::int64_t phyModeForIwd(const std::string& txMode);
 struct SecurityTraits {
     bool rsn = false;  // an RSN element (WPA2/WPA3)
     bool wpa = false;  // a WPA element (WPA1)
-    bool rsnPsk = false, rsnSae = false, rsnEap = false, rsnSuiteB = false, rsnOwe = false;
+    bool rsnPsk = false, rsnSae = false, rsnEap = false, rsnSuiteB = false, rsnOwe = false,
+         oweTransition = false;
     bool wpaPsk = false, wpaEap = false;
     bool privacy = false;
 };
 
 // The security code: SAE with PSK 13, SAE 11, Suite-B 12, PSK in both
 // elements 3, RSN PSK 4, WPA PSK 2, 802.1X in both 8, RSN 802.1X 9, WPA
-// 802.1X 7, OWE 14; an RSN or WPA element with none of these: unknown
+// 802.1X 7, OWE 14, OWE transition 15; an RSN or WPA element with none of these: unknown
 // (kSecurityUnknown); no element: WEP with the privacy bit, else open.
 std::int64_t securityCode(const SecurityTraits& traits);
 
