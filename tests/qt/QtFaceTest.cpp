@@ -417,16 +417,19 @@ void QtFaceTest::settingsTabKeepsTheLoginItem() {
     auto* box = a.find<QCheckBox>(a.shell.settingsWindow(), "loadOnStartup");
     QVERIFY(box->isChecked());
 
-    // Off: every item under the program's path goes, others stay.
-    items->entries.push_back({"helper", std::string(kProgram) + "/helper"});
+    // Off: only the program's own item goes; another program's stays, even one
+    // whose path starts with ours.
+    items->entries.push_back({"helper", std::string(kProgram) + "-helper"});
     items->entries.push_back({"other", "/usr/bin/other"});
     QTest::mouseClick(box, Qt::LeftButton);
-    QCOMPARE(items->paths(), std::vector<std::string>{"/usr/bin/other"});
+    QCOMPARE(items->paths(),
+             (std::vector<std::string>{std::string(kProgram) + "-helper", "/usr/bin/other"}));
     QCOMPARE(a.stored("loadOnStartUp"), std::optional<std::string>("0"));
     // On again, twice over: one item.
     QTest::mouseClick(box, Qt::LeftButton);
     a.loader->settingsTab().toggleLoadOnStartup();
-    QCOMPARE(items->paths(), (std::vector<std::string>{kProgram, "/usr/bin/other"}));
+    QCOMPARE(items->paths(), (std::vector<std::string>{kProgram, std::string(kProgram) + "-helper",
+                                                        "/usr/bin/other"}));
     QCOMPARE(a.stored("loadOnStartUp"), std::optional<std::string>("1"));
 }
 
