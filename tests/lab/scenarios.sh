@@ -152,8 +152,11 @@ once_json() {
     name=$1 user=$2
     stack_rejoin || { fail "$name" "could not rejoin before the scenario"; return; }
     agent_prepare 0 "$user"
-    # The association must hold before the check, or its end proves nothing.
-    holds_for 3 associated || { fail "$name" "the station did not stay associated before the check"; return; }
+    # The link must count as connected (associated, up, with its address) and
+    # hold before the check, or its end proves nothing.
+    wait_for 40 wifi_counts ||
+        { fail "$name" "the link does not count as connected: operstate $(cat "/sys/class/net/$STA/operstate"), $(ip -4 -o addr show dev "$STA" | awk '{ print $4 }')"; return; }
+    holds_for 3 wifi_counts || { fail "$name" "the station did not stay connected before the check"; return; }
     wired_up
     json=$(agent_run --once --json 2>>"$AGENT/stderr")
     echo "$json" >"$AGENT/once.json"
