@@ -193,7 +193,7 @@ EOF
         wait_for 30 sh -c "iwctl station list 2>/dev/null | grep -q $STA" ||
             say "iwd has no station $STA: $(iwctl station list 2>&1 | tail -n 3)"
         iwctl station "$STA" scan >/dev/null 2>&1
-        sleep 2
+        wait_for 20 sh -c "iwctl station $STA get-networks 2>/dev/null | grep -qF '$(ssid_of wpa2)'"
         iwctl station "$STA" connect "$(ssid_of wpa2)" >/dev/null 2>&1
         ip addr add "$STA_ADDR" dev "$STA"
         ;;
@@ -211,7 +211,7 @@ stack_rejoin() {
         iwd) busctl set-property net.connman.iwd "$(iwd_device)" net.connman.iwd.Device Powered b true ;;
         esac
         ip link set "$STA" up 2>/dev/null
-        sleep 2
+        wait_for 10 radio_on
     fi
     case $STACK in
     kernel) wpa_cli -i "$STA" -p /run/wpa_supplicant reconnect >/dev/null ;;

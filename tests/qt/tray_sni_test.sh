@@ -77,8 +77,7 @@ agent_item_listed() {
 
 x11_start_agent 0
 wait_for "the agent's note that no tray runs" 60 grep -q "no system tray is running yet" "$x11_work/agent.err"
-# The host comes a while after the agent.
-sleep 4
+# The host comes after the agent has settled on having none.
 start_host
 wait_for "the item's registration with the late host" 60 agent_item_listed
 stop_host
