@@ -5,9 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -189,12 +187,7 @@ std::optional<std::string> statusValue(const std::string& status, const std::str
     return std::nullopt;
 }
 
-std::string supplicantState(const std::string& state) {
-    std::string s = state;
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
+std::string supplicantState(const std::string& state) { return text::toLowerAscii(state); }
 
 bool supplicantSeeksNetwork(const std::string& state) {
     const std::string s = supplicantState(state);
