@@ -6,19 +6,15 @@
 // from nl80211.
 
 #include <net/if.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
 
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Text.h"
+#include "platform/linux/netlink/LinkControl.h"
 #include "platform/linux/wifi/Nl80211.h"
 #include "platform/linux/wifi/Rfkill.h"
 #include "platform/linux/wifi/Supplicant.h"
@@ -31,29 +27,17 @@ namespace {
 // Whether the interface is administratively up; nothing when it cannot be
 // read (no such device).
 std::optional<bool> interfaceUp(const std::string& name) {
-    ifreq request{};
-    if (name.empty() || name.size() >= sizeof request.ifr_name) return std::nullopt;
-    std::memcpy(request.ifr_name, name.data(), name.size());
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    ::close(fd);
-    if (!ok) return std::nullopt;
-    return (request.ifr_flags & IFF_UP) != 0;
+    std::string ignored;
+    auto link = netlink::LinkControl::open(ignored);
+    return link ? link->isUp(name, ignored) : std::nullopt;
 }
 
 bool bringUp(const std::string& name, std::string& error) {
-    ifreq request{};
-    std::memcpy(request.ifr_name, name.data(), std::min(name.size(), sizeof request.ifr_name - 1));
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bool ok = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    if (ok) {
-        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-        ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    }
-    if (!ok) error = "cannot bring " + name + " up again: " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
-    return ok;
+    std::string why;
+    auto link = netlink::LinkControl::open(why);
+    if (link && link->setUp(name, true, why)) return true;
+    error = "cannot bring " + name + " up again: " + why;
+    return false;
 }
 
 // What the agent itself did to a device, so that power on undoes exactly
