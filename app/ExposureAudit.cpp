@@ -128,17 +128,41 @@ std::string exposureSummaryJson(const ExposureDay& day) {
 
 std::string ExposureAudit::localDate(Clock::WallTime t) { return localTimeText(t, "%Y-%m-%d"); }
 
-std::vector<ExposureDay> ExposureAudit::readFile(const std::string& path) {
+namespace {
+
+// The day records in an audit file's text. Strict: nothing, with why, at the
+// first line that is not a day's record; otherwise such lines are skipped.
+std::optional<std::vector<ExposureDay>> parseDays(std::string_view text, bool strict,
+                                                  std::string& why) {
     std::vector<ExposureDay> days;
-    auto text = file::readAll(path);
-    if (!text) return days;
-    for (std::string_view line : text::splitLines(*text)) {
+    int number = 0;
+    for (std::string_view line : text::splitLines(text)) {
+        ++number;
         if (text::trim(line).empty()) continue;
         Json j = Json::parse(line, nullptr, false);
-        if (j.is_discarded()) continue;
-        if (auto day = fromJson(j)) days.push_back(std::move(*day));
+        auto day = j.is_discarded() ? std::nullopt : fromJson(j);
+        if (day) {
+            days.push_back(std::move(*day));
+        } else if (strict) {
+            why = "line " + std::to_string(number) + " is not a day's record";
+            return std::nullopt;
+        }
     }
     return days;
+}
+
+std::map<std::string, ExposureDay> byDate(std::vector<ExposureDay> days) {
+    std::map<std::string, ExposureDay> out;
+    for (auto& day : days) out[day.date] = std::move(day);
+    return out;
+}
+
+}  // namespace
+
+std::vector<ExposureDay> ExposureAudit::readFile(const std::string& path) {
+    auto text = file::readAll(path);
+    std::string ignored;
+    return text ? *parseDays(*text, false, ignored) : std::vector<ExposureDay>{};
 }
 
 std::optional<std::vector<ExposureDay>> ExposureAudit::readWholeFile(const std::string& path,
@@ -163,20 +187,7 @@ std::optional<std::vector<ExposureDay>> ExposureAudit::readWholeFile(const std::
     }
     auto text = file::readAll(path, &reason);
     if (!text) return std::nullopt;
-    std::vector<ExposureDay> days;
-    int number = 0;
-    for (std::string_view line : text::splitLines(*text)) {
-        ++number;
-        if (text::trim(line).empty()) continue;
-        Json j = Json::parse(line, nullptr, false);
-        auto day = j.is_discarded() ? std::nullopt : fromJson(j);
-        if (!day) {
-            reason = "line " + std::to_string(number) + " is not a day's record";
-            return std::nullopt;
-        }
-        days.push_back(std::move(*day));
-    }
-    return days;
+    return parseDays(*text, true, reason);
 }
 
 ExposureAudit::ExposureAudit(std::string path, const Clock& clock)
@@ -189,7 +200,6 @@ ExposureAudit::ExposureAudit(std::string path, const Clock& clock)
 }
 
 std::map<std::string, ExposureDay> ExposureAudit::loadForUpdateLocked() {
-    std::map<std::string, ExposureDay> out;
     std::string why;
     auto days = readWholeFile(m_path, &why);
     if (!days) {
@@ -207,10 +217,9 @@ std::map<std::string, ExposureDay> ExposureAudit::loadForUpdateLocked() {
                 "%@",
                 m_path, why, std::strerror(errno));
         }
-        return out;
+        return {};
     }
-    for (auto& day : *days) out[day.date] = std::move(day);
-    return out;
+    return byDate(std::move(*days));
 }
 
 std::map<std::string, ExposureDay> ExposureAudit::currentDaysLocked() const {
@@ -218,10 +227,7 @@ std::map<std::string, ExposureDay> ExposureAudit::currentDaysLocked() const {
     // Another process may have added records since; a file being replaced
     // is read whole or not at all.
     auto days = readWholeFile(m_path);
-    if (!days) return m_days;
-    std::map<std::string, ExposureDay> out;
-    for (auto& day : *days) out[day.date] = std::move(day);
-    return out;
+    return days ? byDate(std::move(*days)) : m_days;
 }
 
 Clock::WallTime ExposureAudit::wallOf(Clock::SteadyTime t) const {
