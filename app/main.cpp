@@ -7,11 +7,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +26,7 @@
 #include "app/WirewatchAppDelegate.h"
 #include "discovery/CommandTable.h"
 #include "logging/DDLog.h"
+#include "platform/dispatch/Group.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/ProcessInfo.h"
@@ -131,27 +130,9 @@ bool lockResidentAgent(const std::string& logsDir, std::unique_ptr<ww::file::Fil
 // Start-up that never finishes (a file that blocks, a service that hangs) must
 // not outlive a stop signal: the run loop that would see the stop does not run
 // yet. Static, so that it outlives main() for the detached signal thread.
-class StartupGate {
-  public:
-    void open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_opened.notify_all();
-    }
-    bool waitOpen(std::chrono::seconds limit) {
-        std::unique_lock lock(m_mutex);
-        return m_opened.wait_for(lock, limit, [this] { return m_open; });
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_opened;
-    bool m_open = false;
-};
-
-StartupGate& startupGate() {
-    static StartupGate gate;
-    return gate;
+ww::dispatch::Group& startingUp() {
+    static ww::dispatch::Group group;
+    return group;
 }
 
 }  // namespace
@@ -253,6 +234,7 @@ int main(int argc, char** argv) {
                          noDesktop.c_str());
         }
     }
+    startingUp().enter();
     std::thread([stopSignals, session = desktop.get()] {
         int sig = 0;
         if (sigwait(&stopSignals, &sig) != 0) return;
@@ -263,7 +245,7 @@ int main(int argc, char** argv) {
         }
         // A start-up that finishes soon still ends cleanly through the run
         // loop; one that does not ends here, of the signal itself.
-        if (!startupGate().waitOpen(std::chrono::seconds(5))) {
+        if (!startingUp().waitFor(std::chrono::seconds(5))) {
             std::fprintf(stderr, "wirewatch: start-up did not finish; ending on signal %d\n", sig);
             ::signal(sig, SIG_DFL);
             sigset_t one;
@@ -346,7 +328,7 @@ int main(int argc, char** argv) {
         delegate.setCheckFinishedHandler([] { dispatch::RunLoop::main().stop(); });
         dispatch::RunLoop::main().post([&delegate] { delegate.checkInterfaceStatus(); });
     }
-    startupGate().open();
+    startingUp().leave();
     if (desktop) {
         desktop->run();
     } else {

@@ -25,6 +25,11 @@ void Group::wait() {
     m_empty.wait(lock, [this] { return m_count == 0; });
 }
 
+bool Group::waitFor(std::chrono::steady_clock::duration limit) {
+    std::unique_lock lock(m_mutex);
+    return m_empty.wait_for(lock, limit, [this] { return m_count == 0; });
+}
+
 void Semaphore::wait() {
     if (m_count.fetch_sub(1, std::memory_order_acquire) > 0) return;
     // No unit left: this caller is counted as a sleeper and waits for a

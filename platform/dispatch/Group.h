@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -17,6 +18,8 @@ public:
     void async(const QueuePtr& queue, Task task);
     // Blocks until the group is empty.
     void wait();
+    // Blocks until the group is empty or `limit` has passed; whether it is empty.
+    bool waitFor(std::chrono::steady_clock::duration limit);
 
 private:
     std::mutex m_mutex;
