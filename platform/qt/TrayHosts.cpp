@@ -27,6 +27,19 @@ xcb_atom_t internAtom(xcb_connection_t* c, const std::string& name) {
     return atom;
 }
 
+// A property of the StatusNotifierWatcher; invalid where none answers.
+QVariant watcherProperty(const QString& name) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return {};
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << kWatcherService << name;
+    QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
 }  // namespace
 
 TrayHosts::TrayHosts(QObject* parent) : QObject(parent) {
@@ -71,30 +84,15 @@ TrayHosts::~TrayHosts() {
 }
 
 bool TrayHosts::statusNotifierHostRegistered() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << kWatcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-    QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-    return reply.arguments().first().value<QDBusVariant>().variant().toBool();
+    return watcherProperty(QStringLiteral("IsStatusNotifierHostRegistered")).toBool();
 }
 
 bool TrayHosts::ownItemRegistered() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    get << kWatcherService << QStringLiteral("RegisteredStatusNotifierItems");
-    QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
     // Watchers list an item by its bus name, well-known or unique (Qt serves
     // each icon on a connection of its own), perhaps with the object path.
     const QStringList items =
-        reply.arguments().first().value<QDBusVariant>().variant().toStringList();
+        watcherProperty(QStringLiteral("RegisteredStatusNotifierItems")).toStringList();
     for (const QString& item : items) {
         QDBusMessage pidOf = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
