@@ -266,14 +266,19 @@ EOF
     chmod 600 "$AGENT/prefs.plist"
 }
 # Runs the agent with the prepared folder; extra arguments follow.
-agent_run() {
-    env HOME="$AGENT" XDG_DATA_HOME="$AGENT/data" XDG_CONFIG_HOME="$AGENT" \
+agent_run() { (agent_exec "$@"); }
+# The same in place of the calling (sub)shell.
+agent_exec() {
+    exec env HOME="$AGENT" XDG_DATA_HOME="$AGENT/data" XDG_CONFIG_HOME="$AGENT" \
         WIREWATCH_REACHABILITY_HOST="${REACH_HOST-$GATEWAY}" \
         setpriv --reuid="$AGENT_USER" --regid="$(id -g "$AGENT_USER")" --clear-groups \
         "$WW" --wifi "${WIFI:-auto}" --prefs "$AGENT/prefs.plist" --logs-dir "$AGENT/logs" "$@"
 }
+# The agent in the background, as the process $AGENT_PID itself: a function
+# run with & is a subshell, and a TERM to that subshell would leave the agent
+# running (and acting on every later scenario's wired address).
 agent_start() {
-    agent_run --headless >"$AGENT/stdout" 2>"$AGENT/stderr" &
+    agent_exec --headless >"$AGENT/stdout" 2>"$AGENT/stderr" &
     AGENT_PID=$!
 }
 agent_stop() {
