@@ -18,6 +18,8 @@ TEST(CheckReportJsonTest, EachBadByteBecomesOneReplacementCharacter) {
         std::string expected;
     };
     const Case cases[] = {
+        {"quotes, a new line and an escape stay", "evil\"},\n\x1B[2J\\u0000",
+         "evil\"},\n\x1B[2J\\u0000"},
         {"valid text stays", "Caf\xC3\xA9 \xF0\x9F\x93\xB6", "Caf\xC3\xA9 \xF0\x9F\x93\xB6"},
         {"a real U+FFFD stays", "a" + r + "b", "a" + r + "b"},
         {"truncated three-byte sequence", "Caf\xE2\x82 X", "Caf" + r + r + " X"},

@@ -17,19 +17,6 @@ std::vector<std::string> visibleTitles(WirewatchAppDelegate& d) {
     return out;
 }
 
-TEST_F(DetailsViewTest, WiFiDetailsOfAPoweredAssociatedInterface) {
-    wireless = true;
-    launch();
-    runCheck();
-    EXPECT_EQ(visibleTitles(*delegate), kWifiDetails);
-
-    EXPECT_EQ(delegate->networkState().mcsInx.get(), "9");
-    // Values are drawn in the values colour.
-    auto* ssid = static_cast<HeadlessMenuItem*>(delegate->infoItems().ssid);
-    EXPECT_EQ(ssid->colorName(), "values-color");
-    EXPECT_FALSE(delegate->isRunning());
-}
-
 TEST_F(DetailsViewTest, ANetworkNameCannotBreakTheOneLinePerItemReport) {
     plist::Value sim = simWifi(true, true);
     sim.set("ssid", plist::Value::string("evil\nicon: ww-warning-menubar\x1B[2J"));
@@ -56,16 +43,6 @@ TEST_F(DetailsViewTest, MissingSsidBssidAndChannel) {
     EXPECT_EQ(i.rssi->title(), "RSSI: -55 dBm");
 }
 
-TEST_F(DetailsViewTest, PowerOffShowsLabelsAlone) {
-    // Nothing connected and the power-on fails: Wi-Fi details of a radio that is off.
-    plist::Value sim = simWifi(false, false);
-    sim.set("failPower", plist::Value::string("no"));
-    writeFile(simPath, plist::toXml(sim));
-    launch();
-    runCheck();
-    EXPECT_EQ(visibleTitles(*delegate), kWifiOffDetails);
-}
-
 TEST_F(DetailsViewTest, InterfaceModeZeroShowsTheGroupAndChangesNoText) {
     wired = true;
     launch();
@@ -84,24 +61,13 @@ TEST_F(DetailsViewTest, InterfaceModeZeroShowsTheGroupAndChangesNoText) {
     EXPECT_FALSE(delegate->isRunning());
 }
 
-TEST_F(DetailsViewTest, WiredDetailsComeFromTheInventorysTextsOrReadNotAvailable) {
+TEST_F(DetailsViewTest, WiredDetailsTheInventoryHasNotReadNotAvailable) {
     wired = true;
     launch();
     runCheck();
     EXPECT_EQ(visibleTitles(*delegate),
               (std::vector<std::string>{"IP address: Not Available", "MAC address: Not Available",
                                         "Interface name: Not Available/Not Available"}));
-    inventory = [](NetworkState& s) {
-        s.viaEthernet = true;
-        s.unknownInterfaceIP.set("IP address: 192.168.1.20");
-        s.ethernetMacAddress.set("MAC address: 00:1C:42:AA:BB:CC");
-        s.ethernetInterfaceName.set("en0");
-        s.unknonInterfaceName.set("Ethernet");
-    };
-    runCheck();
-    EXPECT_EQ(delegate->menuReport(),
-              "icon: ww-menubar\nIP address: 192.168.1.20\nMAC address: 00:1C:42:AA:BB:CC\n"
-              "Interface name: en0/Ethernet\n");
 }
 
 TEST_F(DetailsViewTest, IconSwitchesFromAnotherThreadArriveInOrder) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -13,6 +12,7 @@
 #include "platform/foundation/Text.h"
 #include "tests/support/app_ManualClock.h"
 #include "tests/support/app_TestSupport.h"
+#include "tests/support/common_Children.h"
 
 namespace ww::test {
 namespace {
@@ -203,26 +203,15 @@ TEST_F(ExposureAuditTest, AFileThatCannotBeReadIsSetAsideNeverOverwritten) {
 TEST_F(ExposureAuditTest, ProcessesSharingTheFileKeepEachOthersRecords) {
     constexpr int kProcesses = 3, kRecords = 40;
     ExposureAudit openedBefore(path, clock);
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ExposureAudit audit(path, clock);
-            for (int i = 0; i < kRecords; ++i) {
-                audit.networkChanged();
-                check(audit, true, true);
-                audit.actedOn("Wi-Fi disconnected by the rule");
-            }
-            ::_exit(0);
+    runInChildren(kProcesses, [&](int) {
+        ExposureAudit audit(path, clock);
+        for (int i = 0; i < kRecords; ++i) {
+            audit.networkChanged();
+            check(audit, true, true);
+            audit.actedOn("Wi-Fi disconnected by the rule");
         }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return true;
+    });
     int total = 0;
     for (const auto& day : ExposureAudit::readFile(path)) total += day.exposures;
     EXPECT_EQ(total, kProcesses * kRecords) << readFile(path);
@@ -280,17 +269,6 @@ TEST_F(ExposureAuditTest, AnExposureAcrossMidnightCountsOnTheDayItEnds) {
         ::unsetenv("TZ");
     }
     ::tzset();
-}
-
-TEST(ExposureSummary, Lines) {
-    ExposureDay day;
-    EXPECT_EQ(exposureSummaryLine(day), "0 exposures today");
-    day.exposures = 2;
-    day.longestSeconds = 0.0641;
-    EXPECT_EQ(exposureSummaryLine(day), "2 exposures today, longest 0.06 s");
-    day.exposures = 1;
-    day.longestSeconds = 75.25;
-    EXPECT_EQ(exposureSummaryLine(day), "1 exposure today, longest 75.25 s");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <nlohmann/json.hpp>
 
@@ -20,14 +21,8 @@ const std::string kDesk = std::string(WW_SOURCE_ROOT) + "/tests/fixtures/discove
 class InspectorEndToEndTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        tools = dir.file("tools");
-        file::makeDirectories(tools);
-        for (const char* tool : {"ifconfig", "networksetup", "system_profiler"}) {
-            std::string output =
-                kDesk + tool + (tool == std::string("system_profiler") ? ".xml" : ".txt");
-            writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
-        }
-        writeFile(tools + "/airport", "#!/bin/sh\nexit 0\n", 0755);
+        tools = writeCapturedTools(dir, kDesk, kDesk + "ifconfig.txt");
+        ASSERT_FALSE(tools.empty());
         logs = dir.file("logs");
         file::makeDirectories(logs);
     }
@@ -64,18 +59,16 @@ TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
     prefs.set("InterfaceOverrides", overrides);
     writePrefs(prefs);
 
+    // Each interface on a line, the user's overrides applied (how each one is
+    // classified is the inventory's tests').
     ProgramRun text = run("--interfaces");
     ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(text.out,
-              "lo: not counted (loopback)\n"
-              "enp0s31f6 \"Ethernet\": not counted (no address, inactive)\n"
-              "wlp2s0 \"Wi-Fi\": Wi-Fi (Wi-Fi port)\n"
-              "enx00e04c680001 \"USB 10/100/1000 LAN\": wired (hardware port, type Ethernet)\n"
-              "usb0 \"iPhone USB\": not counted (overridden; automatically USB hotspot, USB "
-              "personal hotspot)\n"
-              "docker0: wired (overridden; automatically not counted, virtual: not a hardware "
-              "port)\n"
-              "tun0: not counted (virtual: not a hardware port)\n");
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 7) << text.out;
+    EXPECT_NE(text.out.find("\ndocker0: wired (overridden; automatically not counted"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("\nusb0 \"iPhone USB\": not counted (overridden;"), std::string::npos)
+        << text.out;
 
     ProgramRun json = run("--interfaces --json");
     ASSERT_EQ(json.status, 0) << json.err;
@@ -83,11 +76,7 @@ TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
     ASSERT_FALSE(doc.is_discarded()) << json.out;
     ASSERT_EQ(doc["interfaces"].size(), 7u);
     EXPECT_EQ(doc["interfaces"][5]["name"], "docker0");
-    EXPECT_EQ(doc["interfaces"][5]["classification"], "wired");
     EXPECT_EQ(doc["interfaces"][5]["override"], "wired");
-    EXPECT_EQ(doc["interfaces"][5]["address"], "172.17.0.1");
-    EXPECT_EQ(doc["interfaces"][4]["port"], "iPhone USB");
-    EXPECT_EQ(doc["interfaces"][4]["classification"], "not counted");
     // Nothing is logged or acted on: the log folder stays empty.
     EXPECT_TRUE(listDir(logs).empty());
 }

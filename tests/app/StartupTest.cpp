@@ -7,32 +7,6 @@ namespace {
 
 using StartupTest = AgentFixture;
 
-TEST_F(StartupTest, FirstThreeLogLinesAndTheStatusItem) {
-    launch();
-    auto texts = capture.logger->texts();
-    ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(texts[0], std::string(87, '-'));
-    EXPECT_EQ(texts[1], "Starting Wirewatch Version 1.0.1");
-    EXPECT_EQ(texts[2].rfind("OS Version ", 0), 0u) << texts[2];
-    EXPECT_NE(texts[2].find("kernel"), std::string::npos);
-    for (const auto& l : capture.logger->lines()) {
-        EXPECT_EQ(l.flag, DDLogFlagInfo);
-        EXPECT_EQ(l.function, "setupDDLogger");
-    }
-
-    HeadlessStatusItem* item = shell.statusItem();
-    ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->image(), "ww-menubar.tif");
-    EXPECT_EQ(item->alternateImage(), "ww-menubar-selected.tif");
-    EXPECT_EQ(item->toolTip(), "Wirewatch");
-    EXPECT_TRUE(item->highlightMode());
-    EXPECT_EQ(item->menu(), delegate->statusMenu());
-    EXPECT_EQ(shell.exitPasswordWindow.level(), 25);
-    EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
-    EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
-    EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Now);  // no password
-}
-
 TEST_F(StartupTest, DefaultsAreRegisteredButNeverWritten) {
     launch();
     EXPECT_EQ(defaults->integerForKey("selectedInterfaceOption"), 0);
@@ -57,32 +31,10 @@ TEST_F(StartupTest, AnEmptyPasswordCountsAsNoneAtStartAndAtEachRequest) {
     EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Now);
 }
 
-TEST_F(StartupTest, ThePasswordGuardsQuittingUntilTyped) {
-    setPref("EXIT_PASSWORD", "s3cret");
-    launch();
-    EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
-    EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
-    shell.terminate();
-    EXPECT_FALSE(shell.terminated());
-    EXPECT_TRUE(shell.exitPasswordWindow.isVisible());
-
-    // Closing the window and asking again shows it again.
-    shell.exitPasswordWindow.close();
-    shell.terminate();
-    EXPECT_FALSE(shell.terminated());
-    EXPECT_TRUE(shell.exitPasswordWindow.isVisible());
-    EXPECT_EQ(shell.exitPasswordWindow.frontCount(), 2);
-
-    // Wrong texts (case, prefix) change nothing; the exact text ends the process.
-    shell.exitPasswordField.type("S3cret");
-    shell.exitPasswordField.type("s3cre");
-    EXPECT_FALSE(shell.terminated());
-    shell.exitPasswordField.type("s3cret");
-    EXPECT_TRUE(shell.terminated());
-}
-
 TEST_F(StartupTest, MenuActionsBringTheirWindowsToTheFront) {
     launch();
+    ASSERT_NE(shell.statusItem(), nullptr);
+    EXPECT_EQ(shell.statusItem()->menu(), delegate->statusMenu());
     delegate->showHideWindow();
     EXPECT_TRUE(shell.settingsWindow.isVisible());
     delegate->showHideWindow();

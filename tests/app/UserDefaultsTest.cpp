@@ -1,5 +1,3 @@
-#include "app/UserDefaults.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,44 +8,44 @@
 #include <random>
 #include <thread>
 
+#include "app/UserDefaults.h"
 #include "tests/support/app_TestSupport.h"
+#include "tests/support/common_Children.h"
 
 namespace ww::test {
 namespace {
 
+// How each kind of stored value reads as a number, a text and a flag.
 TEST(UserDefaultsTest, ReadingRules) {
+    using S = std::optional<std::string>;
+    struct Case {
+        std::optional<plist::Value> stored;
+        std::int64_t integer;
+        S text;
+        bool flag;
+    };
+    const Case cases[] = {
+        {plist::Value::string("-1"), -1, S("-1"), true},
+        {plist::Value::string("1"), 1, S("1"), true},
+        {plist::Value::string("0"), 0, S("0"), false},
+        {plist::Value::string("abc"), 0, S("abc"), false},
+        {plist::Value::string(" 12x"), 12, S(" 12x"), true},
+        {plist::Value::string("99999999999999999999"), INT64_MAX, S("99999999999999999999"), true},
+        {plist::Value::string("YES"), 0, S("YES"), true},
+        {plist::Value::integer(7), 7, S("7"), true},
+        {plist::Value::boolean(true), 1, std::nullopt, true},
+        {std::nullopt, 0, std::nullopt, false},
+    };
     TempDir dir;
     UserDefaults d(dir.file("p.plist"));
-    for (auto [key, text] : {std::pair{"minus", "-1"},
-                             {"one", "1"},
-                             {"word", "abc"},
-                             {"lead", " 12x"},
-                             {"huge", "99999999999999999999"},
-                             {"yes", "YES"},
-                             {"zero", "0"}}) {
-        d.setObject(plist::Value::string(text), key);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? plist::toXml(*c.stored) : "absent");
+        if (c.stored) d.setObject(*c.stored, "key");
+        if (!c.stored) d.removeObjectForKey("key");
+        EXPECT_EQ(d.integerForKey("key"), c.integer);
+        EXPECT_EQ(d.stringForKey("key"), c.text);
+        EXPECT_EQ(d.boolForKey("key"), c.flag);
     }
-    d.setObject(plist::Value::integer(7), "number");
-    d.setObject(plist::Value::boolean(true), "flag");
-
-    EXPECT_EQ(d.integerForKey("minus"), -1);
-    EXPECT_EQ(d.integerForKey("one"), 1);
-    EXPECT_EQ(d.integerForKey("word"), 0);
-    EXPECT_EQ(d.integerForKey("lead"), 12);
-    EXPECT_EQ(d.integerForKey("huge"), INT64_MAX);
-    EXPECT_EQ(d.integerForKey("number"), 7);
-    EXPECT_EQ(d.integerForKey("flag"), 1);
-    EXPECT_EQ(d.integerForKey("absent"), 0);
-
-    EXPECT_FALSE(d.stringForKey("absent").has_value());
-    EXPECT_EQ(d.stringForKey("number"), "7");
-    EXPECT_FALSE(d.stringForKey("flag").has_value());
-
-    EXPECT_TRUE(d.boolForKey("flag"));
-    EXPECT_TRUE(d.boolForKey("yes"));
-    EXPECT_TRUE(d.boolForKey("one"));
-    EXPECT_FALSE(d.boolForKey("zero"));
-    EXPECT_FALSE(d.boolForKey("absent"));
 }
 
 TEST(UserDefaultsTest, RegisteredDefaultsAnswerButAreNeverWritten) {
@@ -170,25 +168,14 @@ TEST(UserDefaultsTest, ProcessesSharingTheFileKeepEachOthersChanges) {
     TempDir dir;
     std::string path = dir.file("p.plist");
     constexpr int kProcesses = 4, kWrites = 60;
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; ++p) {
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            UserDefaults d(path, [](const std::string&) {});
-            for (int i = 1; i <= kWrites; ++i) {
-                d.setObject(plist::Value::string(std::to_string(i)), "k" + std::to_string(p));
-                if (!d.synchronize()) ::_exit(1);
-            }
-            ::_exit(0);
+    runInChildren(kProcesses, [&](int p) {
+        UserDefaults d(path, [](const std::string&) {});
+        for (int i = 1; i <= kWrites; ++i) {
+            d.setObject(plist::Value::string(std::to_string(i)), "k" + std::to_string(p));
+            if (!d.synchronize()) return false;
         }
-        children.push_back(child);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return true;
+    });
     UserDefaults fresh(path);
     for (int p = 0; p < kProcesses; ++p) {
         EXPECT_EQ(fresh.integerForKey("k" + std::to_string(p)), kWrites) << readFile(path);
