@@ -39,77 +39,58 @@ TEST(WiFiCodesTest, ChannelsOfFrequencies) {
     }
 }
 
-TEST(WiFiCodesTest, Widths) {
-    EXPECT_EQ(widthCodeForMHz(20), 1);
-    EXPECT_EQ(widthCodeForMHz(40), 2);
-    EXPECT_EQ(widthCodeForMHz(80), 3);
-    EXPECT_EQ(widthCodeForMHz(160), 4);
-    EXPECT_EQ(widthCodeForMHz(320), 5);
-    EXPECT_EQ(widthCodeForMHz(0), 0);
-    EXPECT_EQ(widthCodeForMHz(10), 0);
-    // enum nl80211_chan_width.
-    EXPECT_EQ(widthCodeForNl80211(0), 1);  // 20 MHz without HT
-    EXPECT_EQ(widthCodeForNl80211(1), 1);
-    EXPECT_EQ(widthCodeForNl80211(2), 2);
-    EXPECT_EQ(widthCodeForNl80211(3), 3);
-    EXPECT_EQ(widthCodeForNl80211(4), 4);  // 80+80 counts as 160
-    EXPECT_EQ(widthCodeForNl80211(5), 4);
-    EXPECT_EQ(widthCodeForNl80211(6), 0);   // 5 MHz
-    EXPECT_EQ(widthCodeForNl80211(13), 5);  // 320 MHz
-    EXPECT_EQ(widthCodeForNl80211(99), 0);
+// The tables' edges: an unknown value is the absent code, never a neighbour's.
+TEST(WiFiCodesTest, WidthsAndModes) {
+    for (auto [mhz, code] :
+         {std::pair{20u, 1}, {40u, 2}, {80u, 3}, {160u, 4}, {320u, 5}, {0u, 0}, {10u, 0}}) {
+        EXPECT_EQ(widthCodeForMHz(mhz), code) << mhz;
+    }
+    // enum nl80211_chan_width: 20 MHz without HT, 80+80 as 160, 5 MHz unknown.
+    for (auto [width, code] : {std::pair{0u, 1}, {1u, 1}, {3u, 3}, {4u, 4}, {6u, 0}, {99u, 0}}) {
+        EXPECT_EQ(widthCodeForNl80211(width), code) << width;
+    }
+    // enum nl80211_iftype: P2P client and GO, monitor.
+    for (auto [type, mode] : {std::pair{2u, kModeStation},
+                              {8u, kModeStation},
+                              {1u, kModeIBSS},
+                              {3u, kModeHostAP},
+                              {9u, kModeHostAP},
+                              {6u, kModeNone}}) {
+        EXPECT_EQ(interfaceModeForNl80211(type), mode) << type;
+    }
+    // NM80211Mode: mesh is none of ours.
+    for (auto [nm, mode] : {std::pair{2u, kModeStation},
+                            {1u, kModeIBSS},
+                            {3u, kModeHostAP},
+                            {0u, kModeNone},
+                            {4u, kModeNone}}) {
+        EXPECT_EQ(interfaceModeForNetworkManager(nm), mode) << nm;
+    }
+    for (auto [iwd, mode] : {std::pair{"station", kModeStation},
+                             {"ad-hoc", kModeIBSS},
+                             {"ap", kModeHostAP},
+                             {"", kModeNone}}) {
+        EXPECT_EQ(interfaceModeForIwd(iwd), mode) << iwd;
+    }
 }
 
-TEST(WiFiCodesTest, InterfaceModes) {
-    EXPECT_EQ(interfaceModeForNl80211(2), kModeStation);
-    EXPECT_EQ(interfaceModeForNl80211(8), kModeStation);  // P2P client
-    EXPECT_EQ(interfaceModeForNl80211(1), kModeIBSS);
-    EXPECT_EQ(interfaceModeForNl80211(3), kModeHostAP);
-    EXPECT_EQ(interfaceModeForNl80211(9), kModeHostAP);  // P2P GO
-    EXPECT_EQ(interfaceModeForNl80211(6), kModeNone);    // monitor
-    EXPECT_EQ(interfaceModeForNetworkManager(2), kModeStation);
-    EXPECT_EQ(interfaceModeForNetworkManager(1), kModeIBSS);
-    EXPECT_EQ(interfaceModeForNetworkManager(3), kModeHostAP);
-    EXPECT_EQ(interfaceModeForNetworkManager(0), kModeNone);
-    EXPECT_EQ(interfaceModeForNetworkManager(4), kModeNone);  // mesh
-    EXPECT_EQ(interfaceModeForIwd("station"), kModeStation);
-    EXPECT_EQ(interfaceModeForIwd("ad-hoc"), kModeIBSS);
-    EXPECT_EQ(interfaceModeForIwd("ap"), kModeHostAP);
-    EXPECT_EQ(interfaceModeForIwd(""), kModeNone);
-}
-
-TEST(WiFiCodesTest, PhyModesFromTheRateInUse) {
+// Each generation's rate nest is in the nl80211 station table; here what no
+// nest shows.
+TEST(WiFiCodesTest, PhyModes) {
     RateInfo eht;
     eht.ehtMcs = 13;
     eht.heMcs = 11;  // never both in practice; EHT wins
     EXPECT_EQ(phyModeFor(eht, 3), kPhy11ax);
     EXPECT_EQ(eht.mcs(), 13);
-    RateInfo he;
-    he.heMcs = 11;
-    EXPECT_EQ(phyModeFor(he, 3), kPhy11ax);
-    RateInfo vht;
-    vht.vhtMcs = 9;
-    EXPECT_EQ(phyModeFor(vht, 2), kPhy11ac);
-    EXPECT_EQ(vht.mcs(), 9);
-    RateInfo ht;
-    ht.htMcs = 15;
-    EXPECT_EQ(phyModeFor(ht, 1), kPhy11n);
-    EXPECT_EQ(ht.mcs(), 15);
-    RateInfo legacy;
-    legacy.bitrate100kbps = 540;
-    EXPECT_EQ(phyModeFor(legacy, 2), kPhy11a);
-    EXPECT_EQ(phyModeFor(legacy, 1), kPhy11g);
-    EXPECT_EQ(legacy.mcs(), std::nullopt);
-    legacy.bitrate100kbps = 110;
-    EXPECT_EQ(phyModeFor(legacy, 1), kPhy11b);
-    legacy.bitrate100kbps.reset();
-    EXPECT_EQ(phyModeFor(legacy, 1), kPhyNone) << "no rate on 2.4 GHz tells nothing";
+    EXPECT_EQ(phyModeFor(RateInfo{}, 1), kPhyNone) << "no rate on 2.4 GHz tells nothing";
     EXPECT_EQ(phyModeFor(RateInfo{}, 0), kPhyNone);
-
-    EXPECT_EQ(phyModeForIwd("802.11ax"), kPhy11ax);
-    EXPECT_EQ(phyModeForIwd("802.11be"), kPhy11ax);
-    EXPECT_EQ(phyModeForIwd("802.11ac"), kPhy11ac);
-    EXPECT_EQ(phyModeForIwd("802.11n"), kPhy11n);
-    EXPECT_EQ(phyModeForIwd("bogus"), kPhyNone);
+    for (auto [mode, phy] : {std::pair{"802.11ax", kPhy11ax},
+                             {"802.11be", kPhy11ax},
+                             {"802.11ac", kPhy11ac},
+                             {"802.11n", kPhy11n},
+                             {"bogus", kPhyNone}}) {
+        EXPECT_EQ(phyModeForIwd(mode), phy) << mode;
+    }
 }
 
 TEST(WiFiCodesTest, SecurityFromNetworkManagerFlags) {
@@ -181,18 +162,25 @@ TEST(WiFiCodesTest, EverySecurityCodeABackendProducesHasAName) {
 
 TEST(WiFiCodesTest, SecurityFromIwd) {
     using O = std::optional<std::string>;
-    EXPECT_EQ(securityCodeForIwd(O("WPA3-Personal"), O("psk")), kSecurityWPA3Personal);
-    EXPECT_EQ(securityCodeForIwd(O("WPA3-Personal + FT"), O("psk")), kSecurityWPA3Personal);
-    EXPECT_EQ(securityCodeForIwd(O("WPA2-Personal"), O("psk")), kSecurityWPA2Personal);
-    EXPECT_EQ(securityCodeForIwd(O("WPA1-Personal"), O("psk")), kSecurityWPAPersonal);
-    EXPECT_EQ(securityCodeForIwd(O("WPA2-Enterprise + FT"), O("8021x")), kSecurityWPA2Enterprise);
-    EXPECT_EQ(securityCodeForIwd(O("OWE"), O("open")), kSecurityOWE);
+    struct Row {
+        O diagnostic, type;
+        std::optional<std::int64_t> code;
+    };
     // Without diagnostics (or with a word it does not know) the network's type.
-    EXPECT_EQ(securityCodeForIwd(std::nullopt, O("psk")), kSecurityWPA2Personal);
-    EXPECT_EQ(securityCodeForIwd(O("OSEN"), O("8021x")), kSecurityWPA2Enterprise);
-    EXPECT_EQ(securityCodeForIwd(std::nullopt, O("open")), kSecurityOpen);
-    EXPECT_EQ(securityCodeForIwd(std::nullopt, O("wep")), kSecurityWEP);
-    EXPECT_EQ(securityCodeForIwd(std::nullopt, std::nullopt), std::nullopt);
+    for (const Row& r :
+         std::initializer_list<Row>{{"WPA3-Personal", "psk", kSecurityWPA3Personal},
+                                    {"WPA3-Personal + FT", "psk", kSecurityWPA3Personal},
+                                    {"WPA2-Personal", "psk", kSecurityWPA2Personal},
+                                    {"WPA1-Personal", "psk", kSecurityWPAPersonal},
+                                    {"WPA2-Enterprise + FT", "8021x", kSecurityWPA2Enterprise},
+                                    {"OWE", "open", kSecurityOWE},
+                                    {std::nullopt, "psk", kSecurityWPA2Personal},
+                                    {"OSEN", "8021x", kSecurityWPA2Enterprise},
+                                    {std::nullopt, "open", kSecurityOpen},
+                                    {std::nullopt, "wep", kSecurityWEP},
+                                    {std::nullopt, std::nullopt, std::nullopt}}) {
+        EXPECT_EQ(securityCodeForIwd(r.diagnostic, r.type), r.code) << r.diagnostic.value_or("-");
+    }
 }
 
 }  // namespace
