@@ -25,6 +25,10 @@ namespace ww {
 
 namespace {
 
+// Why a Wi-Fi link the inventory counts could not be acted on at all.
+constexpr const char* kNoWiFiBackend =
+    "no Wi-Fi backend reaches the Wi-Fi device (the log's \"Wi-Fi backend:\" line says why)";
+
 // Built-in copy of the Defaults resource, used only when the file is missing
 // or unreadable, so that a damaged installation still behaves as shipped.
 // The rules are part of the check; their lines carry the check's name.
@@ -427,7 +431,8 @@ void WirewatchAppDelegate::applyRules(std::int64_t rule, bool wired, bool wirele
             m_isChanged = false;
         }
         const bool ok = wifi::disassociate(iface, &error);
-        if (iface) {
+        if (!iface && wireless) error = kNoWiFiBackend;
+        if (iface || wireless) {
             AgentEvent e;
             e.kind = AgentEventKind::WifiDisconnected;
             e.interface = m_state.wifiInterfaceName.get().value_or("");
@@ -534,7 +539,9 @@ bool WirewatchAppDelegate::powerChange(const CWInterfacePtr& iface, bool on,
                                        std::optional<std::string>* error, const char* why) {
     const bool before = iface && iface->powerOn();
     const bool ok = wifi::setPower(iface, on, error);
-    if (!iface) return ok;  // no Wi-Fi hardware: nothing was acted on
+    // No device and no Wi-Fi link either: no Wi-Fi hardware, nothing to act on.
+    if (!iface && !m_state.viaWifi) return ok;
+    if (!iface && error) *error = kNoWiFiBackend;
     AgentEvent e;
     e.kind = on ? AgentEventKind::WifiSwitchedOn : AgentEventKind::WifiSwitchedOff;
     e.interface = m_state.wifiInterfaceName.get().value_or("");

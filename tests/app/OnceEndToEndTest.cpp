@@ -136,6 +136,8 @@ TEST_F(OnceEndToEndTest, RulesThroughTheProgram) {
 // machine) that is none, and the JSON report names it beside the one asked for.
 TEST_F(OnceEndToEndTest, WithoutAWifiOptionTheAgentChoosesNoneHere) {
     std::string sysfs = dir.file("empty-sys");
+    // Wired and Wi-Fi both up, rule 0, and no backend to act through.
+    writeFile(dir.file("ifconfig.txt"), ifconfigWith(true, true));
     ProgramRun r = runAgent(dir,
                             "--once --json --tools-dir '" + tools + "' --prefs '" +
                                 dir.file("prefs.plist") + "' --logs-dir '" + dir.file("logs") + "'",
@@ -154,6 +156,12 @@ TEST_F(OnceEndToEndTest, WithoutAWifiOptionTheAgentChoosesNoneHere) {
     ASSERT_FALSE(j.is_discarded()) << r.out;
     EXPECT_EQ(j["backend"], "none");
     EXPECT_EQ(j["backendRequested"], "auto");
+    // The rule could not act: a refusal, not silence.
+    ASSERT_EQ(j["actions"].size(), 1u) << r.out;
+    EXPECT_EQ(j["actions"][0]["action"], "wifi-disconnected");
+    EXPECT_EQ(j["actions"][0]["ok"], false);
+    EXPECT_NE(j["actions"][0]["error"].get<std::string>().find("no Wi-Fi backend"),
+              std::string::npos);
 }
 
 TEST_F(OnceEndToEndTest, BadOptionsExitWithStatusTwo) {
