@@ -167,7 +167,9 @@ once_json() {
     ok=$(echo "$action" | jq -r .ok)
     err=$(echo "$action" | jq -r .error)
     closed=$(audit_ended_by "Wi-Fi disconnected by the rule")
-    cannot=$(agent_lines "cannot disconnect")
+    # The log says why: the backend's refusal, or that no backend reaches the
+    # device (a user iwd's D-Bus policy keeps out sees no iwd at all).
+    cannot=$(($(agent_lines "cannot disconnect") + $(agent_lines "Wi-Fi backend: none")))
     cp -r "$AGENT" "$OUT/"
     problems=""
     [ "$action" != null ] || problems="no wifi-disconnected action;"
@@ -177,7 +179,7 @@ once_json() {
     else
         [ "$err" != null ] || problems="$problems a refusal without its error;"
         [ "$closed" -eq 0 ] || problems="$problems the audit says the rule disconnected;"
-        [ "$cannot" -ge 1 ] || problems="$problems no 'cannot disconnect' log line;"
+        [ "$cannot" -ge 1 ] || problems="$problems no log line saying why it could not disconnect;"
     fi
     case $user in
     root) [ "$really" = true ] || problems="$problems root could not disconnect ($err);" ;;
