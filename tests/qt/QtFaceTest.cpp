@@ -208,7 +208,7 @@ void QtFaceTest::passwordIsSetChangedAndClearedInRealFields() {
 }
 
 void QtFaceTest::exitWindowEndsOnTheKeystrokeThatMatches() {
-    Agent a([](UserDefaults& d) { d.setObject(plist::Value::string("abc"), "EXIT_PASSWORD"); });
+    Agent a([](UserDefaults& d) { d.setObject(plist::Value::string(" abc"), "EXIT_PASSWORD"); });
     QWidget* exitWindow = a.shell.exitPasswordWindow();
     QVERIFY(exitWindow->windowFlags() & Qt::WindowStaysOnTopHint);
     a.menuAction("Quit Wirewatch")->trigger();
@@ -230,9 +230,11 @@ void QtFaceTest::exitWindowEndsOnTheKeystrokeThatMatches() {
         ++quits;
         textAtQuit = field->text();
     });
-    replaceText(field, "abcdef");
+    replaceText(field, "abc");  // the leading space counts
+    QCOMPARE(quits, 0);
+    replaceText(field, " abcdef");
     QCOMPARE(quits, 1);
-    QCOMPARE(textAtQuit, QStringLiteral("abc"));
+    QCOMPARE(textAtQuit, QStringLiteral(" abc"));
 }
 
 void QtFaceTest::settingsControlsWriteAtAClickAndLock() {

@@ -316,7 +316,8 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
 
     shell.setupPasswordButton.performClick();
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
-    shell.setupNewPasswordTextField.setStringValue("ab");
+    // Two characters, though four bytes, are too few.
+    shell.setupNewPasswordTextField.setStringValue("\xC3\xA9\xC3\xA9");
     shell.saveNewPasswordButton.performClick();
     EXPECT_EQ(alerts(), Said{tooShort});
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
