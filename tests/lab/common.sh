@@ -37,22 +37,23 @@ fail() {
     echo "$1" >>"$OUT/failed"
 }
 
+# The moment $1 seconds from now, and whether a moment has come.
+deadline() { echo "$(now) $1" | awk '{ printf "%.3f", $1 + $2 }'; }
+past() { [ "$(echo "$(now) $1" | awk '{ print ($1 > $2) }')" = 1 ]; }
 # Polls a command until it succeeds; false after $1 seconds.
 wait_for() {
-    limit=$1
+    until_t=$(deadline "$1")
     shift
-    until_t=$(echo "$(now) $limit" | awk '{ printf "%.3f", $1 + $2 }')
     while ! "$@" >/dev/null 2>&1; do
-        [ "$(echo "$(now) $until_t" | awk '{ print ($1 > $2) }')" = 1 ] && return 1
+        past "$until_t" && return 1
         sleep 0.1
     done
 }
 # True while a command keeps succeeding for $1 seconds; else false at once.
 holds_for() {
-    limit=$1
+    until_t=$(deadline "$1")
     shift
-    until_t=$(echo "$(now) $limit" | awk '{ printf "%.3f", $1 + $2 }')
-    while [ "$(echo "$(now) $until_t" | awk '{ print ($1 < $2) }')" = 1 ]; do
+    until past "$until_t"; do
         "$@" >/dev/null 2>&1 || return 1
         sleep 0.25
     done
@@ -122,8 +123,7 @@ ap_stop() {
     rm -f /run/lab/hostapd.pid
 }
 ssid_of() { echo "ww-$1"; }
-ap_bssid() { cat /sys/class/net/wlan0/address 2>/dev/null || ip netns exec ap cat /sys/class/net/wlan0/address; }
-ap_freq() { case $1 in wpa2) echo 2437 ;; sae) echo 2412 ;; open) echo 2462 ;; vht80) echo 5180 ;; esac; }
+ap_bssid() { ip netns exec ap cat /sys/class/net/wlan0/address; }
 
 # What the real station is doing.
 associated() { iw dev "$STA" link 2>/dev/null | grep -q '^Connected to'; }
@@ -136,30 +136,18 @@ stack_start() {
     STACK=$1
     case $1 in
     kernel)
-        cat >/run/lab/wpa_supplicant.conf <<EOF
-ctrl_interface=/run/wpa_supplicant
-country=US
-network={
-  ssid="$(ssid_of wpa2)"
-  key_mgmt=WPA-PSK
-  psk="$PSK"
-}
-network={
-  ssid="$(ssid_of vht80)"
-  key_mgmt=WPA-PSK
-  psk="$PSK"
-}
-network={
-  ssid="$(ssid_of sae)"
-  key_mgmt=SAE
-  ieee80211w=2
-  sae_password="$PSK"
-}
-network={
-  ssid="$(ssid_of open)"
-  key_mgmt=NONE
-}
-EOF
+        {
+            printf '%s\n' ctrl_interface=/run/wpa_supplicant country=US
+            for kind in wpa2 vht80 sae open; do
+                printf '%s\n' "network={" "ssid=\"$(ssid_of $kind)\""
+                case $kind in
+                sae) printf '%s\n' key_mgmt=SAE ieee80211w=2 "sae_password=\"$PSK\"" ;;
+                open) echo key_mgmt=NONE ;;
+                *) printf '%s\n' key_mgmt=WPA-PSK "psk=\"$PSK\"" ;;
+                esac
+                echo "}"
+            done
+        } >/run/lab/wpa_supplicant.conf
         wpa_supplicant -B -u -i "$STA" -D nl80211 -c /run/lab/wpa_supplicant.conf \
             -P /run/lab/wpa_supplicant.pid -f /run/lab/wpa_supplicant.log
         ip addr add "$STA_ADDR" dev "$STA"

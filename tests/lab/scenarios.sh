@@ -24,10 +24,10 @@ say "associated after $(cut -d' ' -f1 /proc/uptime) s of uptime"
 details() {
     kind=$1 ssid=$(ssid_of "$1")
     case $kind in
-    wpa2) want="6|2.4 GHz|20 MHz|WPA2 Personal|802.11n" ;;
-    sae) want="1|2.4 GHz|20 MHz|WPA3 Personal|802.11n" ;;
-    open) want="11|2.4 GHz|20 MHz|Open|802.11g" ;;
-    vht80) want="36|5 GHz|80 MHz|WPA2 Personal|802.11ac" ;;
+    wpa2) want="6|2.4 GHz|20 MHz|WPA2 Personal|802.11n" freq=2437 ;;
+    sae) want="1|2.4 GHz|20 MHz|WPA3 Personal|802.11n" freq=2412 ;;
+    open) want="11|2.4 GHz|20 MHz|Open|802.11g" freq=2462 ;;
+    vht80) want="36|5 GHz|80 MHz|WPA2 Personal|802.11ac" freq=5180 ;;
     esac
     [ "$STACK" = kernel ] && wpa_cli -i "$STA" -p /run/wpa_supplicant scan >/dev/null
     if ! wait_for 40 sh -c "iw dev $STA link | grep -q 'SSID: $ssid'"; then
@@ -36,11 +36,11 @@ details() {
     fi
     link=$(iw dev "$STA" link)
     bssid=$(echo "$link" | awk '/^Connected to/ { print $3 }')
-    freq=$(echo "$link" | awk '/freq:/ { print $2 }')
-    [ "$bssid" = "$(ip netns exec ap cat /sys/class/net/wlan0/address)" ] ||
+    got_freq=$(echo "$link" | awk '/freq:/ { print $2 }')
+    [ "$bssid" = "$(ap_bssid)" ] ||
         { fail "details-$kind" "iw's BSSID $bssid is not the access point's"; return; }
-    [ "$freq" = "$(ap_freq "$kind")" ] ||
-        { fail "details-$kind" "iw says $freq MHz, the access point $(ap_freq "$kind")"; return; }
+    [ "$got_freq" = "$freq" ] ||
+        { fail "details-$kind" "iw says $got_freq MHz, the access point $freq"; return; }
     agent_prepare 0
     problems=""
     for round in 1 2; do
@@ -72,15 +72,20 @@ EOF
 # Rule 0: a wired address disconnects Wi-Fi at once (the reachability
 # trigger, not the next five-second check), it stays disconnected, and it is
 # back by itself once the wired address goes.
-rule0() {
-    stack_rejoin || { fail rule0 "could not rejoin before the scenario"; return; }
-    agent_prepare 0
+# Starts a resident agent with rule $1 for scenario $2 and waits for its
+# checks ($3 of them); false, with the failure written, when it makes none.
+scenario_start() {
+    stack_rejoin || { fail "$2" "could not rejoin before the scenario"; return 1; }
+    agent_prepare "$1"
     agent_start
-    if ! agent_next_check 30 || ! agent_next_check 10; then
-        fail rule0 "the agent made no checks: $(agent_log | tail -n 3)"
-        agent_stop
-        return
-    fi
+    agent_next_check 30 && { [ "$3" = 1 ] || agent_next_check 10; } && return 0
+    fail "$2" "the agent made no checks: $(agent_log | tail -n 3)"
+    agent_stop
+    return 1
+}
+
+rule0() {
+    scenario_start 0 rule0 2 || return
     # Just after a check: the five-second tick alone would take about 5 s; a
     # loaded TCG guest needs up to about 3 s for the triggered check.
     t0=$(now)
@@ -119,10 +124,7 @@ radio_back() { radio_on && associated; }
 # Rule 1: a wired address switches the radio off; it stays off; once the
 # wired address goes the radio is on and associated again within 30 s.
 rule1() {
-    stack_rejoin || { fail rule1 "could not rejoin before the scenario"; return; }
-    agent_prepare 1
-    agent_start
-    agent_next_check 30 || { fail rule1 "the agent made no checks"; agent_stop; return; }
+    scenario_start 1 rule1 1 || return
     wired_up
     if ! wait_for 15 radio_off; then
         fail rule1 "the radio is still on 15 s after the wired address: $(agent_log | grep -i wi-fi | tail -n 2)"

@@ -166,41 +166,27 @@ TEST_F(SettingsTabTest, BeforeLoadingNothingIsStored) {
                            "Unable to save settings. Check console log files for details."});
 }
 
-TEST_F(SettingsTabTest, LockedKeysDisableTheirControlsWithANote) {
-    isLocked = [](const std::string& key) { return key == "selectedInterfaceOption"; };
-    load();
-    EXPECT_FALSE(shell.interfaceOptions.isEnabled());
-    EXPECT_EQ(shell.interfaceOptions.note(), "Set by your administrator");
-    EXPECT_TRUE(shell.enableWireless.isEnabled());
-    EXPECT_EQ(shell.enableWireless.note(), "");
-    EXPECT_TRUE(shell.loadOnStartup.isEnabled());
-    shell.interfaceOptions.choose(0);  // the user cannot choose
-    EXPECT_EQ(onDisk("selectedInterfaceOption"), "0");
-
-    // Without a lock function nothing is ever locked.
-    isLocked = nullptr;
-    load();
-    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
-    EXPECT_EQ(shell.interfaceOptions.note(), "");
-}
-
 // The lock function main() hands the tab: the store's own view of the policy.
 TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
     std::string policyPath = dir.file("policy.plist");
     plist::Value policy = plist::Value::dictionary();
     policy.set("enableWireless", plist::Value::string("0"));
-    policy.set("loadOnStartUp", plist::Value::string("0"));
+    policy.set("selectedInterfaceOption", plist::Value::string("1"));
     ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
     store.setManagedPolicy(std::make_shared<ManagedPolicy>(
         policyPath, [](const std::string&) {}, ::getuid()));
     set("enableWireless", "1");
     isLocked = [this](const std::string& key) { return store.isManaged(key); };
     load();
-    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
+    EXPECT_TRUE(shell.loadOnStartup.isEnabled());
+    EXPECT_EQ(shell.loadOnStartup.note(), "");
     EXPECT_FALSE(shell.enableWireless.isEnabled());
     EXPECT_EQ(shell.enableWireless.note(), "Set by your administrator");
     EXPECT_EQ(shell.enableWireless.state(), 0);  // the policy's value, not the user's
-    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
+    EXPECT_FALSE(shell.interfaceOptions.isEnabled());
+    EXPECT_EQ(shell.interfaceOptions.indexOfSelectedItem(), 2);
+    shell.interfaceOptions.choose(0);  // the user cannot choose
+    EXPECT_EQ(onDisk("selectedInterfaceOption"), std::nullopt);
 
     // The policy changes; the tab looks again.
     policy.erase("enableWireless");
@@ -208,7 +194,12 @@ TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
     tab->applyLocks();
     EXPECT_TRUE(shell.enableWireless.isEnabled());
     EXPECT_EQ(shell.enableWireless.note(), "");
-    EXPECT_FALSE(shell.loadOnStartup.isEnabled());
+    EXPECT_FALSE(shell.interfaceOptions.isEnabled());
+    // Without a lock function nothing is ever locked.
+    isLocked = nullptr;
+    load();
+    EXPECT_TRUE(shell.interfaceOptions.isEnabled());
+    EXPECT_EQ(shell.interfaceOptions.note(), "");
 }
 
 TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolicy) {
@@ -325,7 +316,8 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
 
     shell.setupPasswordButton.performClick();
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
-    shell.setupNewPasswordTextField.setStringValue("ab");
+    // Two characters, though four bytes, are too few.
+    shell.setupNewPasswordTextField.setStringValue("\xC3\xA9\xC3\xA9");
     shell.saveNewPasswordButton.performClick();
     EXPECT_EQ(alerts(), Said{tooShort});
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
@@ -385,6 +377,11 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     EXPECT_EQ(shell.setupPasswordButton.tag(), 0);
     EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
     EXPECT_FALSE(shell.changePasswordWindow.isVisible());
+    // Cleared, a change is not saved, and says nothing.
+    count = shell.alerts().size();
+    shell.saveChangedPasswordButton.performClick();  // "xyz" twice still in the fields
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "");
+    EXPECT_EQ(shell.alerts().size(), count);
     actions.resetExitPassword();  // nothing left to clear
     EXPECT_EQ(alerts().back(),
               std::make_pair(std::string("Invalid Password"),

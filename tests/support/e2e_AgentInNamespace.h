@@ -147,16 +147,9 @@ class AgentInNamespace {
 
     explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
 
-    ~AgentInNamespace() {
-        // A test that failed half-way leaves the agent running: end it before
-        // its namespace goes.
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            int status;
-            while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-            }
-        }
-    }
+    // A test that failed half-way leaves the agent running: end it before its
+    // namespace goes.
+    ~AgentInNamespace() { killHard(); }
 
     AgentInNamespace(const AgentInNamespace&) = delete;
     AgentInNamespace& operator=(const AgentInNamespace&) = delete;
@@ -331,14 +324,7 @@ class AgentInNamespace {
 
     // The agent's log lines so far (error lines are written synchronously,
     // info lines may lag a little).
-    std::vector<LogLine> logLines() const {
-        std::string text;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(m_logsDir, ec)) {
-            if (e.path().filename().string().starts_with("log-")) text += readFile(e.path());
-        }
-        return parseLogLines(text);
-    }
+    std::vector<LogLine> logLines() const { return parseLogLines(logFilesText(m_logsDir)); }
 
     std::optional<SystemTime> banner() const { return firstLine(kBannerText); }
 
