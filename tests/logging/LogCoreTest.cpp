@@ -7,8 +7,6 @@
 
 #include "logging/DDLog.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "platform/foundation/Format.h"
-#include "platform/foundation/ProcessInfo.h"
 #include "tests/logging/LoggingTestSupport.h"
 
 namespace ww::test {
@@ -281,30 +279,6 @@ TEST_F(LogCoreTest, FormatterChangesTakeEffectAfterTheMessagesAlreadyQueued) {
     EXPECT_EQ(formatter->adds.load(), 1);
     EXPECT_EQ(formatter->removes.load(), 1);
     EXPECT_EQ(logger->logFormatter(), nullptr);
-}
-
-TEST_F(LogCoreTest, MessagesCarryTheCallersFunctionFlagAndThread) {
-    auto logger = std::make_shared<RecordingLogger>();
-    std::vector<std::string> seen;  // written on the logger's queue, read after a flush
-    std::vector<DDLogMessage::Clock::time_point> stamps;
-    logger->onMessage([&](const DDLogMessage& m) {
-        seen.push_back(
-            format("%d %s [%@] tid %u", m.logFlag(), m.function(), m.logMsg(), m.machThreadID()));
-        stamps.push_back(m.timestamp());
-    });
-    DDLog::addLogger(logger);
-    auto before = DDLogMessage::Clock::now();
-    DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "f", __LINE__, nullptr, nullptr);
-    WWLogError("AppDelegate: %@ %d", "error", 7);
-    WWLogInfoIn("setupDDLogger", "info %s", "line");
-    DDLog::flushLog();
-    const auto tid = process::currentThreadId();
-    // The null format queued nothing.
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        format("1 %s [AppDelegate: error 7] tid %u", __func__, tid),
-                        format("4 setupDDLogger [info line] tid %u", tid),
-                    }));
-    for (auto stamp : stamps) EXPECT_GE(stamp, before);
 }
 
 }  // namespace
