@@ -116,10 +116,7 @@ TEST(IfconfigParser, RunsTheCommandAndLogsOnlyStandardError) {
 
     commands.ifconfig = "echo 'ifconfig: broken' >&2";
     EXPECT_TRUE(executeAndParseIfconfigCommand(commands).empty());
-    auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "error is ifconfig: broken\n");
-    EXPECT_EQ(lines[0].function, "executeAndParseIfconfigCommand");
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"error is ifconfig: broken\n"});
 
     commands.ifconfig = "printf 'en0: flags=1<UP>\\n\\tinet 10.0.0.1 \\377\\n'";
     EXPECT_TRUE(executeAndParseIfconfigCommand(commands).empty())
