@@ -108,12 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IfconfigParser, RunsTheCommandAndLogsOnlyStandardError) {
     test::LogCapture log;
-    std::string fixture = test::fixturePath("ifconfig-macbook.txt");
     CommandTable commands;
-    commands.ifconfig = "cat '" + fixture + "'";
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).size(), 4u);
-    EXPECT_TRUE(log.lines().empty());
-
     commands.ifconfig = "echo 'ifconfig: broken' >&2";
     EXPECT_TRUE(executeAndParseIfconfigCommand(commands).empty());
     EXPECT_EQ(log.texts(), std::vector<std::string>{"error is ifconfig: broken\n"});

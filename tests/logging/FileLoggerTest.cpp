@@ -189,7 +189,8 @@ TEST_F(FileLoggerTest, NewFilesAreEmptyWithSixHexDigitNamesInAFolderMadeWithItsP
     m->setMaximumNumberOfLogFiles(0);
     std::string path = m->createNewLogFile();
     EXPECT_EQ(file::dirName(path), nested);
-    EXPECT_TRUE(matchesShape(nameOf(path), "log-%%%%%%.txt")) << path;
+    EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(nameOf(path))) << path;
+    EXPECT_TRUE(path.ends_with(".txt")) << path;
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);

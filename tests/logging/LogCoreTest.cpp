@@ -31,10 +31,6 @@ class RecordingLogger : public DDAbstractLogger {
         if (text) m_texts.push_back(*text);
         m_changed.notify_all();
     }
-    void flush() override {
-        std::lock_guard lock(m_mutex);
-        m_flushedAt.push_back(m_texts.size());
-    }
     void didAddLogger() override { ++added; }
     void willRemoveLogger() override {
         removedOnOwnQueue = isOnInternalLoggerQueue();
@@ -53,10 +49,6 @@ class RecordingLogger : public DDAbstractLogger {
         return m_texts;
     }
     size_t count() { return texts().size(); }
-    std::vector<size_t> flushedAt() {
-        std::lock_guard lock(m_mutex);
-        return m_flushedAt;
-    }
     // Runs on the logger's queue before a message is recorded.
     void onMessage(std::function<void(const DDLogMessage&)> f) { m_onMessage = std::move(f); }
 
@@ -76,7 +68,6 @@ class RecordingLogger : public DDAbstractLogger {
     std::vector<std::string> m_texts;
     bool m_gateClosed = false;
     int m_passes = 0;
-    std::vector<size_t> m_flushedAt;
     std::function<void(const DDLogMessage&)> m_onMessage;
 };
 
@@ -157,27 +148,6 @@ TEST_F(LogCoreTest, SynchronousCallReturnsOnlyAfterEveryLoggerHandledTheMessage)
     caller.join();
     EXPECT_EQ(fastAtReturn, 1u);
     EXPECT_EQ(slowAtReturn, 1u);
-}
-
-TEST_F(LogCoreTest, FlushAfterABurstReturnsWhenEverythingIsWrittenAndFlushed) {
-    auto a = std::make_shared<RecordingLogger>("test.a");
-    auto b = std::make_shared<RecordingLogger>("test.b");
-    // Some work per message, so that the burst is still queued at the flush.
-    std::atomic<unsigned> sink{0};
-    b->onMessage([&](const DDLogMessage& m) {
-        unsigned h = 0;
-        for (int k = 0; k < 2000; ++k) h = h * 31 + static_cast<unsigned>(m.logMsg().size() + k);
-        sink += h;
-    });
-    DDLog::addLogger(a);
-    DDLog::addLogger(b);
-    constexpr int kLines = 5000;
-    for (int k = 0; k < kLines; ++k) logAsync("burst " + std::to_string(k));
-    DDLog::flushLog();
-    EXPECT_EQ(a->count(), size_t(kLines));
-    EXPECT_EQ(b->count(), size_t(kLines));
-    EXPECT_EQ(a->flushedAt(), std::vector<size_t>{kLines});
-    EXPECT_EQ(b->flushedAt(), std::vector<size_t>{kLines});
 }
 
 TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksNorLosesTheLine) {
