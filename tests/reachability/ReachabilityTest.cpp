@@ -54,7 +54,6 @@ TEST(ReachabilityFlagsTest, ReachableWithFlags) {
 TEST_F(ReachabilityTest, NoMonitorWithoutATarget) {
     service.refuse = true;
     EXPECT_EQ(Reachability::reachabilityWithHostname("www.example.com", service), nullptr);
-    EXPECT_EQ(Reachability::initWithReachabilityRef(nullptr), nullptr);
 
     // The forms without a service use the installed one, when there is one.
     setReachabilityService(nullptr);
