@@ -41,7 +41,11 @@ class ScopedEnv {
   public:
     ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* old = std::getenv(name)) m_old = old;
-        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
     }
     ~ScopedEnv() {
         if (m_old) {
