@@ -5,7 +5,6 @@
 // namespace or the declared ports changed (the built-ins keep their answers
 // between changes), and when it is asked from another namespace.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "DiscoveryTestSupport.h"
 #include "discovery/ShellCommand.h"
@@ -15,29 +14,6 @@
 
 namespace ww {
 namespace {
-
-// Sets an environment variable for the life of the object (the built-ins read
-// the agent's environment, which the programs inherit).
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 struct Outputs {
     std::string output, error;
@@ -100,26 +76,26 @@ class BuiltInToolsTest : public ::testing::Test {
 TEST_F(BuiltInToolsTest, EachBuiltInPrintsTheSameBytesAsItsProgram) {
     std::string ports = dir.file("ports.txt");
     test::writeFile(ports, "# bench\nwa0\tLab LAN\tEthernet\nwc0\tWi-Fi\tAirPort\n");
-    ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
+    test::ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
     {
-        ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+        test::ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
         expectSameBytes("declared ports, simulated Wi-Fi");
     }
     {
-        ScopedEnv wifi("WIREWATCH_WIFI", "none");
+        test::ScopedEnv wifi("WIREWATCH_WIFI", "none");
         expectSameBytes("no Wi-Fi");
     }
     {
         // Powered off, then not associated.
         plist::Value sim = test::simWifi(false, false);
         test::writeFile(simPath, plist::toXml(sim));
-        ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+        test::ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
         expectSameBytes("Wi-Fi off");
         sim = test::simWifi(true, false);
         test::writeFile(simPath, plist::toXml(sim));
         expectSameBytes("Wi-Fi not associated");
     }
-    ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
+    test::ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
     // An address, a carrier and the default route that ordered the services
     // change; then the declared ports, which the kernel does not announce.
     ASSERT_EQ(ns.ip("addr add 198.51.100.77/24 dev we0"), 0);
@@ -136,12 +112,12 @@ TEST_F(BuiltInToolsTest, ErrorTextsAreTheSameToo) {
     // A malformed port line, and a Wi-Fi backend the tool does not know.
     std::string ports = dir.file("bad-ports.txt");
     test::writeFile(ports, "wa0\tLab LAN\tEthernet\tone too many\nwc0\n");
-    ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
-    ScopedEnv wifi("WIREWATCH_WIFI", "bogus");
+    test::ScopedEnv portsFile("WIREWATCH_HWPORTS_FILE", ports);
+    test::ScopedEnv wifi("WIREWATCH_WIFI", "bogus");
     expectSameBytes("bad port file, unknown backend");
 
-    ScopedEnv missingPorts("WIREWATCH_HWPORTS_FILE", dir.file("missing.txt"));
-    ScopedEnv missingSim("WIREWATCH_WIFI", "sim:" + dir.file("missing.plist"));
+    test::ScopedEnv missingPorts("WIREWATCH_HWPORTS_FILE", dir.file("missing.txt"));
+    test::ScopedEnv missingSim("WIREWATCH_WIFI", "sim:" + dir.file("missing.plist"));
     expectSameBytes("missing port file and state file");
 }
 
@@ -151,12 +127,11 @@ TEST(BuiltInTools, OnlyTheFourLinesOfTheDefaultTable) {
     ASSERT_NE(table.builtIns, nullptr);
     const CommandTable plain = CommandTable::forToolsDirectory("/opt/it's tools");
     EXPECT_EQ(plain.builtIns, nullptr);
-    EXPECT_EQ(table.ifconfig, plain.ifconfig);
-    EXPECT_EQ(table.systemProfiler, plain.systemProfiler);
-    EXPECT_EQ(table.networksetup, plain.networksetup);
-    EXPECT_EQ(table.airport, plain.airport);
-    for (const auto& line :
-         {table.ifconfig, table.systemProfiler, table.networksetup, table.airport}) {
+    for (const auto& [line, same] : {std::pair{table.ifconfig, plain.ifconfig},
+                                     {table.systemProfiler, plain.systemProfiler},
+                                     {table.networksetup, plain.networksetup},
+                                     {table.airport, plain.airport}}) {
+        EXPECT_EQ(line, same);
         EXPECT_NE(table.builtIns->find(line), nullptr) << line;
     }
     EXPECT_EQ(table.builtIns->find(table.ifconfig + " -a"), nullptr);
@@ -175,7 +150,6 @@ TEST(BuiltInTools, ErrorTextIsLoggedLikeAProgramsError) {
     auto r = runShellCommand("tool -x", "someCaller", &commands);
     EXPECT_EQ(r.output, "out\n");
     EXPECT_EQ(r.error, "tool: trouble\n");
-    EXPECT_FALSE(r.timedOut);
     DDLog::flushLog();
     auto lines = capture.linesContaining("error is tool: trouble");
     ASSERT_EQ(lines.size(), 1u);

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
@@ -41,18 +40,14 @@ TEST(CommandTable, HostileToolsDirectoryRunsOnlyTheTool) {
 }
 
 TEST(CommandTable, DefaultToolsDirectory) {
-    const char* old = std::getenv("WIREWATCH_TOOLS_DIR");
-    std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
-
-    ::setenv("WIREWATCH_TOOLS_DIR", "/somewhere/else", 1);
-    EXPECT_EQ(defaultToolsDirectory(), "/somewhere/else");
-
-    ::unsetenv("WIREWATCH_TOOLS_DIR");
+    {
+        test::ScopedEnv set("WIREWATCH_TOOLS_DIR", "/somewhere/else");
+        EXPECT_EQ(defaultToolsDirectory(), "/somewhere/else");
+    }
+    test::ScopedEnv unset("WIREWATCH_TOOLS_DIR", std::nullopt);
     auto exe = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(defaultToolsDirectory(),
               (exe.parent_path().parent_path() / "libexec" / "wirewatch").string());
-
-    if (saved) ::setenv("WIREWATCH_TOOLS_DIR", saved->c_str(), 1);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,33 @@ inline std::string readFixture(const std::string& name) {
     EXPECT_TRUE(text.has_value()) << "missing fixture " << name;
     return text.value_or("");
 }
+
+// Sets an environment variable for the life of the object (the built-ins read
+// the agent's environment, which the programs inherit); unset when absent.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
 
 // A command line that prints `text` exactly.
 inline std::string printing(const std::string& text) { return "printf '%s' " + shellQuote(text); }

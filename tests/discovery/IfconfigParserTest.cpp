@@ -108,18 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IfconfigParser, RunsTheCommandAndLogsOnlyStandardError) {
     test::LogCapture log;
-    std::string fixture = test::fixturePath("ifconfig-macbook.txt");
     CommandTable commands;
-    commands.ifconfig = "cat '" + fixture + "'";
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).size(), 4u);
-    EXPECT_TRUE(log.lines().empty());
-
     commands.ifconfig = "echo 'ifconfig: broken' >&2";
     EXPECT_TRUE(executeAndParseIfconfigCommand(commands).empty());
-    auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "error is ifconfig: broken\n");
-    EXPECT_EQ(lines[0].function, "executeAndParseIfconfigCommand");
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"error is ifconfig: broken\n"});
 
     commands.ifconfig = "printf 'en0: flags=1<UP>\\n\\tinet 10.0.0.1 \\377\\n'";
     EXPECT_TRUE(executeAndParseIfconfigCommand(commands).empty())

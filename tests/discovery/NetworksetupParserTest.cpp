@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "DiscoveryTestSupport.h"
-#include "discovery/IfconfigParser.h"
 #include "discovery/NetworksetupParser.h"
 
 namespace ww {
@@ -74,80 +73,79 @@ TEST(HardwarePortListing, LineGrammar) {
     }
 }
 
-TEST(HardwarePortMerge, PortsGiveNamesAndMissingAddresses) {
-    InterfaceTable ifconfig{{"en0", record("en0", "a4:83:e7:00:00:01")},
-                            {"en5", record("en5", "", "inactive")}};
-    SystemProfilerTable profiler{{"en0", service("Wi-Fi", "AirPort", 1)},
-                                 {"en5", service("Thunderbolt Ethernet", "Ethernet", 0)}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, profiler);
-    ASSERT_EQ(connected.size(), 2u);
-    EXPECT_EQ(connected.at("en0").get(), ifconfig.at("en0").get()) << "the very same record";
-    EXPECT_EQ(connected.at("en0")->toString(),
-              "en0,Wi-Fi,a4:83:e7:00:00:01,10.0.0.3,active,AirPort,1,Wi-Fi");
-    EXPECT_EQ(connected.at("en5")->toString(),
-              "en5,Thunderbolt Ethernet,00:1c:42:00:00:05,10.0.0.3,inactive,Ethernet,0,"
-              "Thunderbolt Ethernet");
-}
-
+// Which interfaces the ports admit, and what the ports and services fill in.
 // Every port gets its own address line or none: a port without one must not
 // show the address of the port before it, and the last port is finished too.
-TEST(HardwarePortMerge, EachPortKeepsItsOwnAddressLine) {
-    InterfaceTable ifconfig{{"en5", record("en5", "")}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, {});
-    ASSERT_EQ(connected.size(), 1u);
-    EXPECT_EQ(connected.at("en5")->displayName.get(), "Thunderbolt Ethernet");
-    EXPECT_EQ(connected.at("en5")->MacAdress.get(), "00:1c:42:00:00:05");
-
-    const std::string text =
+TEST(HardwarePortMerge, AdmissionAndFilledFields) {
+    using Records =
+        std::vector<std::tuple<std::string, std::string, std::string>>;  // name, MAC, status
+    using Services = std::vector<std::tuple<std::string, std::string, std::string, int>>;
+    const std::string twoWithOneAddress =
         "Hardware Port: Ethernet\nDevice: en0\nEthernet Address: 00:11:22:33:44:55\n\n"
         "Hardware Port: iPhone USB\nDevice: en7\n\n";
-    ifconfig = {{"en0", record("en0", "")}, {"en7", record("en7", "")}};
-    connected = mergeHardwarePorts(parseHardwarePorts(text), ifconfig, {});
-    EXPECT_EQ(connected.at("en0")->MacAdress.get(), "00:11:22:33:44:55");
-    EXPECT_EQ(connected.at("en7")->MacAdress.get(), "");
-
-    // Without a service the profiler's three fields stay absent.
-    ifconfig = {{"en0", record("en0", "aa", "inactive")}};
-    connected = mergeHardwarePorts(parseHardwarePorts("Hardware Port: Ethernet\nDevice: en0\n"),
-                                   ifconfig, {});
-    ASSERT_EQ(connected.size(), 1u);
-    EXPECT_EQ(connected.at("en0")->toString(), "en0,Ethernet,aa,10.0.0.3,inactive,(null),0,(null)");
-}
-
-TEST(HardwarePortMerge, InterfaceThatIsNoPortAndNoPortServiceIsLeftOut) {
-    InterfaceTable ifconfig{{"utun3", record("utun3", "")}};
-    SystemProfilerTable profiler{{"utun3", service("Work VPN", "VPN", 4)}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig, profiler);
-    EXPECT_TRUE(connected.empty());
-    // Its fields were still completed from the profiler.
-    EXPECT_EQ(ifconfig.at("utun3")->displayName.get(), "Work VPN");
-    EXPECT_EQ(ifconfig.at("utun3")->status.get(), "active");
-}
-
-TEST(HardwarePortMerge, OtherAdmissionRules) {
-    // A service named like a port admits its interface.
-    InterfaceTable ifconfig{{"en9", record("en9", "bb", "inactive")}};
-    auto connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig,
-                                        {{"en9", service("Thunderbolt Ethernet", "Ethernet", 7)}});
-    ASSERT_EQ(connected.size(), 1u);
-    EXPECT_EQ(connected.at("en9")->toString(),
-              "en9,Thunderbolt Ethernet,bb,10.0.0.3,active,Ethernet,7,Thunderbolt Ethernet");
-
-    // The BSD name is itself a port name; the service name is a device name.
-    ifconfig = {{"Wi-Fi", record("Wi-Fi", "")}, {"ppp0", record("ppp0", "")}};
-    connected = mergeHardwarePorts(parseHardwarePorts(kTwoPorts), ifconfig,
-                                   {{"ppp0", service("en5", "PPP", 3)}});
-    EXPECT_EQ(connected.size(), 2u);
-    EXPECT_TRUE(connected.contains("Wi-Fi"));
-    EXPECT_TRUE(connected.contains("ppp0"));
-    EXPECT_FALSE(connected.at("Wi-Fi")->displayName.get().has_value());
-
-    // Without a port line nothing is admitted.
-    ifconfig = {{"en0", record("en0", "")}};
-    SystemProfilerTable profiler{{"en0", service("Wi-Fi", "AirPort", 0)}};
-    EXPECT_TRUE(
-        mergeHardwarePorts(parseHardwarePorts("Device: en0\n"), ifconfig, profiler).empty());
-    EXPECT_TRUE(mergeHardwarePorts(parseHardwarePorts(std::nullopt), ifconfig, profiler).empty());
+    struct Case {
+        const char* what;
+        std::optional<std::string> ports;
+        Records records;
+        Services services;  // BSD name, service name, type, order
+        std::vector<std::string> connected;
+    };
+    const Case cases[] = {
+        {"ports give names and missing addresses",
+         kTwoPorts,
+         {{"en0", "a4:83:e7:00:00:01", "active"}, {"en5", "", "inactive"}},
+         {{"en0", "Wi-Fi", "AirPort", 1}, {"en5", "Thunderbolt Ethernet", "Ethernet", 0}},
+         {"en0,Wi-Fi,a4:83:e7:00:00:01,10.0.0.3,active,AirPort,1,Wi-Fi",
+          "en5,Thunderbolt Ethernet,00:1c:42:00:00:05,10.0.0.3,inactive,Ethernet,0,Thunderbolt "
+          "Ethernet"}},
+        {"the last port's address",
+         kTwoPorts,
+         {{"en5", "", "active"}},
+         {},
+         {"en5,Thunderbolt Ethernet,00:1c:42:00:00:05,10.0.0.3,active,(null),0,(null)"}},
+        {"a port without an address line, no services",
+         twoWithOneAddress,
+         {{"en0", "", "inactive"}, {"en7", "", "active"}},
+         {},
+         {"en0,Ethernet,00:11:22:33:44:55,10.0.0.3,inactive,(null),0,(null)",
+          "en7,iPhone USB,,10.0.0.3,active,(null),0,(null)"}},
+        {"no port and no port service",
+         kTwoPorts,
+         {{"utun3", "", "active"}},
+         {{"utun3", "Work VPN", "VPN", 4}},
+         {}},
+        {"a service named like a port",
+         kTwoPorts,
+         {{"en9", "bb", "inactive"}},
+         {{"en9", "Thunderbolt Ethernet", "Ethernet", 7}},
+         {"en9,Thunderbolt Ethernet,bb,10.0.0.3,active,Ethernet,7,Thunderbolt Ethernet"}},
+        {"a BSD name that is a port name, a service name that is a device",
+         kTwoPorts,
+         {{"Wi-Fi", "", "active"}, {"ppp0", "", "active"}},
+         {{"ppp0", "en5", "PPP", 3}},
+         {"Wi-Fi,(null),,10.0.0.5,active,(null),0,(null)", "ppp0,en5,,10.0.0.4,active,PPP,3,en5"}},
+        {"no port line",
+         "Device: en0\n",
+         {{"en0", "", "active"}},
+         {{"en0", "Wi-Fi", "AirPort", 0}},
+         {}},
+        {"no output", std::nullopt, {{"en0", "", "active"}}, {{"en0", "Wi-Fi", "AirPort", 0}}, {}},
+    };
+    for (const Case& c : cases) {
+        InterfaceTable ifconfig;
+        for (const auto& [name, mac, status] : c.records)
+            ifconfig[name] = record(name, mac, status);
+        SystemProfilerTable profiler;
+        for (const auto& [bsd, name, type, order] : c.services) {
+            profiler.emplace(bsd, service(name, type, order));
+        }
+        std::vector<std::string> lines;
+        for (const auto& [name, info] :
+             mergeHardwarePorts(parseHardwarePorts(c.ports), ifconfig, profiler)) {
+            lines.push_back(info->toString());
+        }
+        EXPECT_EQ(lines, c.connected) << c.what;
+    }
 }
 
 TEST(HardwarePortMerge, ServiceOrderReadsNumbersAndNumericTexts) {
@@ -165,24 +163,6 @@ TEST(HardwarePortMerge, ServiceOrderReadsNumbersAndNumericTexts) {
                            {{"en0", s}});
         EXPECT_EQ(ifconfig.at("en0")->serviceOrder, expected) << order.description();
     }
-}
-
-TEST(HardwarePortMerge, RealisticMacBookOutputs) {
-    auto ifconfig = parseIfconfigOutput(test::readFixture("ifconfig-macbook.txt"));
-    std::string error;
-    auto profiler =
-        parseSystemProfilerOutput(test::readFixture("system_profiler-macbook.xml"), &error);
-    auto connected = mergeHardwarePorts(
-        parseHardwarePorts(test::readFixture("networksetup-macbook.txt")), ifconfig, profiler);
-    std::vector<std::string> lines;
-    for (const auto& [name, info] : connected) lines.push_back(info->toString());
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{
-                  "en0,Wi-Fi,3c:22:fb:5a:3c:11,192.168.1.23,active,AirPort,1,Wi-Fi",
-                  "en5,USB 10/100/1000 LAN,00:e0:4c:68:01:9f,10.0.1.44,active,Ethernet,0,"
-                  "USB 10/100/1000 LAN",
-                  "en6,iPhone USB,9a:2c:4e:a1:00:6b,172.20.10.2,active,Ethernet,2,iPhone USB",
-              }));
 }
 
 }  // namespace

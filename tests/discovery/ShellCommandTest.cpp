@@ -85,7 +85,6 @@ TEST(RunShellCommand, OutputsAndTheErrorLine) {
         for (std::size_t i = 0; i < lines.size(); ++i) {
             EXPECT_TRUE(lines[i].text.find(c.logged[i]) != std::string::npos) << lines[i].text;
             EXPECT_EQ(lines[i].function, "testCaller");
-            EXPECT_EQ(lines[i].flag, DDLogFlagInfo);
         }
     }
 }

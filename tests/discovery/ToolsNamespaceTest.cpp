@@ -66,8 +66,6 @@ TEST_F(StandInToolsInNamespace, DeclaredVethEndsAreConnectedAndOthersIgnored) {
     const auto& wa0 = connected.at("wa0");
     EXPECT_EQ(wa0->IPAdress.get(), "198.51.100.1");
     EXPECT_EQ(wa0->displayName.get(), "Lab LAN");
-    EXPECT_EQ(wa0->type.get(), "Ethernet");
-    EXPECT_EQ(wa0->status.get(), "active");
     EXPECT_EQ(wa0->MacAdress.get(), hardwareAddress("wa0"));
     EXPECT_EQ(connected.at("wc0")->type.get(), "AirPort");
 
@@ -75,26 +73,16 @@ TEST_F(StandInToolsInNamespace, DeclaredVethEndsAreConnectedAndOthersIgnored) {
     EXPECT_TRUE(state->viaEthernet);
     EXPECT_TRUE(state->viaWifi);
     EXPECT_EQ(state->ethernetInterfaceName.get(), "wa0");
-    EXPECT_EQ(state->unknonInterfaceName.get(), "Lab LAN");
-    EXPECT_EQ(state->unknownInterfaceIP.get(), "IP address: 198.51.100.1");
     EXPECT_EQ(state->ethernetMacAddress.get(),
               "MAC address: " + WWUtils::normalizeMAC(hardwareAddress("wa0")));
-
-    // Nothing declared: nothing connected, nothing set.
-    commands = toolsWith("");
-    EXPECT_TRUE(connectedThrough(commands).empty());
-    state = inventory(commands);
-    EXPECT_FALSE(state->viaEthernet);
-    EXPECT_FALSE(state->viaWifi);
-    EXPECT_FALSE(state->ethernetInterfaceName.get().has_value());
 
     // The status follows the carrier. A link that is down keeps its address
     // on Linux, but is not connected: a wired port without a cable ...
     commands = toolsWith("wa0\tLAN\tEthernet\nwc0\tWi-Fi\tAirPort\n");
     ASSERT_EQ(ns.ip("link set wa0-peer down"), 0);
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->status.get(), "inactive");
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wa0")->IPAdress.get(), "198.51.100.1");
-    EXPECT_EQ(executeAndParseIfconfigCommand(commands).at("wc0")->status.get(), "active");
+    auto seen = executeAndParseIfconfigCommand(commands);
+    EXPECT_EQ(seen.at("wa0")->status.get(), "inactive");
+    EXPECT_EQ(seen.at("wa0")->IPAdress.get(), "198.51.100.1");
     state = inventory(commands);
     EXPECT_FALSE(state->viaEthernet) << "no carrier: not wired, whatever its address";
     EXPECT_TRUE(state->viaWifi);

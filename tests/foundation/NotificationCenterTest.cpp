@@ -2,34 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace ww {
 namespace {
-
-TEST(NotificationCenterTest, ObserversRunSynchronouslyOnThePostingThread) {
-    NotificationCenter center;
-    std::thread::id ranOn;
-    int calls = 0;
-    auto token = center.addObserver("ping", nullptr, [&](const Notification& n) {
-        ranOn = std::this_thread::get_id();
-        ++calls;
-        EXPECT_EQ(n.name, "ping");
-        EXPECT_EQ(*n.userInfo.find("k")->stringValue(), "v");
-    });
-    std::thread poster([&] {
-        plist::Value info;
-        info.set("k", plist::Value::string("v"));
-        center.post("ping", nullptr, info);
-        // The observer has run before post returned, on this very thread.
-        EXPECT_EQ(calls, 1);
-        EXPECT_EQ(ranOn, std::this_thread::get_id());
-    });
-    poster.join();
-    center.removeObserver(token);
-    center.post("ping", nullptr);
-    EXPECT_EQ(calls, 1);
-}
 
 TEST(NotificationCenterTest, FiltersByNameAndSender) {
     NotificationCenter center;

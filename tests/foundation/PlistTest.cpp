@@ -5,29 +5,6 @@
 namespace ww::plist {
 namespace {
 
-TEST(PlistTest, ParsesTheShapesTheToolsPrint) {
-    const char* xml = R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<array><dict>
-  <key>_items</key>
-  <array>
-    <dict><key>interface</key><string>en0</string><key>spnetwork_service_order</key><integer>-1</integer>
-          <key>ok</key><true/><key>rate</key><real>866.7</real></dict>
-  </array>
-</dict></array>
-</plist>)";
-    std::string error;
-    auto v = parse(xml, &error);
-    ASSERT_TRUE(v) << error;
-    ASSERT_TRUE(v->isArray());
-    const Value& item = (*(*v->arrayValue())[0].find("_items")->arrayValue())[0];
-    EXPECT_EQ(*item.find("interface")->stringValue(), "en0");
-    EXPECT_EQ(item.find("spnetwork_service_order")->integerValue(), -1);
-    EXPECT_EQ(item.find("ok")->boolValue(), true);
-    EXPECT_DOUBLE_EQ(*item.find("rate")->realValue(), 866.7);
-    EXPECT_EQ(item.find("missing"), nullptr);
-}
-
 TEST(PlistTest, RoundTripsEveryType) {
     Value d = Value::dictionary();
     d.set("s", Value::string("a <b> & \"c\""));

@@ -7,8 +7,6 @@
 
 #include "logging/DDLog.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "platform/foundation/Format.h"
-#include "platform/foundation/ProcessInfo.h"
 #include "tests/logging/LoggingTestSupport.h"
 
 namespace ww::test {
@@ -33,10 +31,6 @@ class RecordingLogger : public DDAbstractLogger {
         if (text) m_texts.push_back(*text);
         m_changed.notify_all();
     }
-    void flush() override {
-        std::lock_guard lock(m_mutex);
-        m_flushedAt.push_back(m_texts.size());
-    }
     void didAddLogger() override { ++added; }
     void willRemoveLogger() override {
         removedOnOwnQueue = isOnInternalLoggerQueue();
@@ -55,10 +49,6 @@ class RecordingLogger : public DDAbstractLogger {
         return m_texts;
     }
     size_t count() { return texts().size(); }
-    std::vector<size_t> flushedAt() {
-        std::lock_guard lock(m_mutex);
-        return m_flushedAt;
-    }
     // Runs on the logger's queue before a message is recorded.
     void onMessage(std::function<void(const DDLogMessage&)> f) { m_onMessage = std::move(f); }
 
@@ -78,7 +68,6 @@ class RecordingLogger : public DDAbstractLogger {
     std::vector<std::string> m_texts;
     bool m_gateClosed = false;
     int m_passes = 0;
-    std::vector<size_t> m_flushedAt;
     std::function<void(const DDLogMessage&)> m_onMessage;
 };
 
@@ -159,27 +148,6 @@ TEST_F(LogCoreTest, SynchronousCallReturnsOnlyAfterEveryLoggerHandledTheMessage)
     caller.join();
     EXPECT_EQ(fastAtReturn, 1u);
     EXPECT_EQ(slowAtReturn, 1u);
-}
-
-TEST_F(LogCoreTest, FlushAfterABurstReturnsWhenEverythingIsWrittenAndFlushed) {
-    auto a = std::make_shared<RecordingLogger>("test.a");
-    auto b = std::make_shared<RecordingLogger>("test.b");
-    // Some work per message, so that the burst is still queued at the flush.
-    std::atomic<unsigned> sink{0};
-    b->onMessage([&](const DDLogMessage& m) {
-        unsigned h = 0;
-        for (int k = 0; k < 2000; ++k) h = h * 31 + static_cast<unsigned>(m.logMsg().size() + k);
-        sink += h;
-    });
-    DDLog::addLogger(a);
-    DDLog::addLogger(b);
-    constexpr int kLines = 5000;
-    for (int k = 0; k < kLines; ++k) logAsync("burst " + std::to_string(k));
-    DDLog::flushLog();
-    EXPECT_EQ(a->count(), size_t(kLines));
-    EXPECT_EQ(b->count(), size_t(kLines));
-    EXPECT_EQ(a->flushedAt(), std::vector<size_t>{kLines});
-    EXPECT_EQ(b->flushedAt(), std::vector<size_t>{kLines});
 }
 
 TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksNorLosesTheLine) {
@@ -281,30 +249,6 @@ TEST_F(LogCoreTest, FormatterChangesTakeEffectAfterTheMessagesAlreadyQueued) {
     EXPECT_EQ(formatter->adds.load(), 1);
     EXPECT_EQ(formatter->removes.load(), 1);
     EXPECT_EQ(logger->logFormatter(), nullptr);
-}
-
-TEST_F(LogCoreTest, MessagesCarryTheCallersFunctionFlagAndThread) {
-    auto logger = std::make_shared<RecordingLogger>();
-    std::vector<std::string> seen;  // written on the logger's queue, read after a flush
-    std::vector<DDLogMessage::Clock::time_point> stamps;
-    logger->onMessage([&](const DDLogMessage& m) {
-        seen.push_back(
-            format("%d %s [%@] tid %u", m.logFlag(), m.function(), m.logMsg(), m.machThreadID()));
-        stamps.push_back(m.timestamp());
-    });
-    DDLog::addLogger(logger);
-    auto before = DDLogMessage::Clock::now();
-    DDLog::log(false, 15, DDLogFlagError, 0, __FILE__, "f", __LINE__, nullptr, nullptr);
-    WWLogError("AppDelegate: %@ %d", "error", 7);
-    WWLogInfoIn("setupDDLogger", "info %s", "line");
-    DDLog::flushLog();
-    const auto tid = process::currentThreadId();
-    // The null format queued nothing.
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        format("1 %s [AppDelegate: error 7] tid %u", __func__, tid),
-                        format("4 setupDDLogger [info line] tid %u", tid),
-                    }));
-    for (auto stamp : stamps) EXPECT_GE(stamp, before);
 }
 
 }  // namespace

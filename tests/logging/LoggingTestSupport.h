@@ -1,14 +1,13 @@
 #pragma once
 
-// Helpers shared by the logging suites: a clock that can be moved, text shapes
-// and an empty log core.
+// Helpers shared by the logging suites: a clock that can be moved and an
+// empty log core.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <string_view>
 
 #include "logging/DDLog.h"
 #include "logging/DDLogClock.h"
@@ -28,26 +27,6 @@ class OffsetClock : public DDLogClock {
   private:
     std::atomic<std::int64_t> m_offsetNs{0};
 };
-
-// Matches text against a shape: '#' is a decimal digit, '%' an upper-case
-// hexadecimal digit, '*' any run of characters (also none); everything else
-// stands for itself. (std::regex trips GCC 12's warnings in sanitizer builds.)
-inline bool matchesShape(std::string_view text, std::string_view shape) {
-    if (shape.empty()) return text.empty();
-    char c = shape.front();
-    if (c == '*') {
-        for (size_t k = 0; k <= text.size(); ++k) {
-            if (matchesShape(text.substr(k), shape.substr(1))) return true;
-        }
-        return false;
-    }
-    if (text.empty()) return false;
-    char t = text.front();
-    bool ok = c == '#'   ? (t >= '0' && t <= '9')
-              : c == '%' ? ((t >= '0' && t <= '9') || (t >= 'A' && t <= 'F'))
-                         : t == c;
-    return ok && matchesShape(text.substr(1), shape.substr(1));
-}
 
 // Empties the core's logger list and waits until that is done, including the
 // removed loggers' willRemoveLogger (a file logger rolls its file there).

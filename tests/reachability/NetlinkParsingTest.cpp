@@ -180,22 +180,6 @@ TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
     }
 }
 
-TEST(NetlinkRouteFlagsTest, UnspecifiedAddresses) {
-    sockaddr_storage s{};
-    s.ss_family = AF_INET;
-    EXPECT_TRUE(isUnspecifiedAddress(s));
-    reinterpret_cast<sockaddr_in&>(s).sin_addr.s_addr = htonl(0xA9FE0000);
-    EXPECT_FALSE(isUnspecifiedAddress(s));
-    sockaddr_storage s6{};
-    s6.ss_family = AF_INET6;
-    EXPECT_TRUE(isUnspecifiedAddress(s6));
-    inet_pton(AF_INET6, "::1", &reinterpret_cast<sockaddr_in6&>(s6).sin6_addr);
-    EXPECT_FALSE(isUnspecifiedAddress(s6));
-    sockaddr_storage other{};
-    other.ss_family = AF_UNIX;
-    EXPECT_FALSE(isUnspecifiedAddress(other));
-}
-
 std::string text(const sockaddr_storage& a) {
     char buffer[INET6_ADDRSTRLEN] = {};
     if (a.ss_family == AF_INET) {
