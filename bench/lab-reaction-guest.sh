@@ -45,7 +45,10 @@ EOF
     WIFI=auto
     unset WIREWATCH_HWPORTS_FILE
     agent_next_check 60
-    ip -ts monitor address link dev sim-wifi0 >/run/lab/sim-mon.log 2>&1 &
+    # Appending, so that emptying the log between trials moves the writer back
+    # to its start (else it leaves a hole of zero bytes that grep calls binary).
+    : >/run/lab/sim-mon.log
+    ip -ts monitor address link dev sim-wifi0 >>/run/lab/sim-mon.log 2>&1 &
     mon=$!
     : >/run/lab/samples
     i=0
@@ -55,8 +58,8 @@ EOF
         t0=$(now)
         wired_up
         if [ "$rule" = 0 ]; then pat="Deleted.*192.168.78.2"; else pat="sim-wifi0.*state DOWN"; fi
-        wait_for 10 grep -q "$pat" /run/lab/sim-mon.log
-        line=$(grep "$pat" /run/lab/sim-mon.log | tail -n 1)
+        wait_for 10 grep -aq "$pat" /run/lab/sim-mon.log
+        line=$(grep -a "$pat" /run/lab/sim-mon.log | tail -n 1)
         : >/run/lab/sim-mon.log
         [ -n "$line" ] && elapsed "$t0" "$(stamp_to_epoch "${line%% *}")" >>/run/lab/samples
         wired_down
@@ -77,7 +80,8 @@ real_bench() {
     agent_prepare "$rule"
     agent_start
     agent_next_check 60
-    rfkill event >/run/lab/rfkill.log 2>&1 &
+    : >/run/lab/rfkill.log
+    rfkill event >>/run/lab/rfkill.log 2>&1 &
     mon=$!
     idx=$(cat "/sys/class/ieee80211/$(sta_phy)/"rfkill*/index)
     : >/run/lab/samples
@@ -91,8 +95,8 @@ real_bench() {
         if wait_for 10 not associated; then
             t=""
             if [ "$rule" = 1 ]; then
-                wait_for 5 grep -q "idx $idx .*soft 1" /run/lab/rfkill.log
-                line=$(grep "idx $idx .*soft 1" /run/lab/rfkill.log | tail -n 1)
+                wait_for 5 grep -aq "idx $idx .*soft 1" /run/lab/rfkill.log
+                line=$(grep -a "idx $idx .*soft 1" /run/lab/rfkill.log | tail -n 1)
                 [ -n "$line" ] && t=$(stamp_to_epoch "${line%%: idx*}")
             fi
             [ -n "$t" ] || t=$(disconnect_after "$t0")
