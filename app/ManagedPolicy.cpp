@@ -203,7 +203,21 @@ void ManagedPolicy::loadLocked() {
     applyLocked(std::move(next));
 }
 
+void ManagedPolicy::holdOneLook() {
+    std::lock_guard lock(m_mutex);
+    ++m_oneLookHolds;
+}
+
+void ManagedPolicy::releaseOneLook() {
+    std::lock_guard lock(m_mutex);
+    if (--m_oneLookHolds == 0) m_lookedWhileHeld = false;
+}
+
 void ManagedPolicy::refreshLocked() {
+    if (m_oneLookHolds > 0) {
+        if (m_lookedWhileHeld) return;
+        m_lookedWhileHeld = true;
+    }
     Stamp now = statFile();
     if (m_looked && now == m_stamp) return;
     m_looked = true;

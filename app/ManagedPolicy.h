@@ -49,6 +49,11 @@ class ManagedPolicy {
 
     void setConsole(Console console);
 
+    // While held, the file is looked at once (by the first read) and not at
+    // every read; see UserDefaults::OneLook.
+    void holdOneLook();
+    void releaseOneLook();
+
   private:
     struct Stamp {
         bool exists = false;
@@ -73,6 +78,8 @@ class ManagedPolicy {
     uid_t m_requiredOwner;
     std::mutex m_mutex;
     bool m_looked = false;
+    int m_oneLookHolds = 0;
+    bool m_lookedWhileHeld = false;
     Stamp m_stamp;
     plist::Value::Dictionary m_inForce;
     std::uint64_t m_generation = 0;

@@ -162,7 +162,24 @@ void UserDefaults::loadLocked(bool firstLoad) {
     }
 }
 
+UserDefaults::OneLook::OneLook(UserDefaults& store)
+    : m_store(store), m_policy(store.managedPolicy()) {
+    std::lock_guard lock(m_store.m_mutex);
+    ++m_store.m_oneLookHolds;
+    if (m_policy) m_policy->holdOneLook();
+}
+
+UserDefaults::OneLook::~OneLook() {
+    std::lock_guard lock(m_store.m_mutex);
+    if (--m_store.m_oneLookHolds == 0) m_store.m_lookedWhileHeld = false;
+    if (m_policy) m_policy->releaseOneLook();
+}
+
 void UserDefaults::refreshLocked() {
+    if (m_oneLookHolds > 0) {
+        if (m_lookedWhileHeld) return;
+        m_lookedWhileHeld = true;
+    }
     if (!m_loaded) {
         loadLocked(true);
         m_loaded = true;

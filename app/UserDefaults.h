@@ -78,6 +78,22 @@ public:
     // How many times the file has been written (tests, diagnostics).
     int writeCount() const;
 
+    // While one is alive, the preferences file and the policy are looked at
+    // once, by the first read, not at every read: a check reads some thirty
+    // keys, and an edit made meanwhile by another process is seen by the next
+    // check. The store's own writes are seen at once as ever.
+    class OneLook {
+    public:
+        explicit OneLook(UserDefaults& store);
+        ~OneLook();
+        OneLook(const OneLook&) = delete;
+        OneLook& operator=(const OneLook&) = delete;
+
+    private:
+        UserDefaults& m_store;
+        std::shared_ptr<ManagedPolicy> m_policy;
+    };
+
 private:
     struct Stamp {
         bool exists = false;
@@ -97,6 +113,8 @@ private:
     Console m_console;
     mutable std::mutex m_mutex;
     bool m_loaded = false;
+    int m_oneLookHolds = 0;
+    bool m_lookedWhileHeld = false;
     Stamp m_stamp;
     plist::Value::Dictionary m_stored;
     plist::Value::Dictionary m_registered;
