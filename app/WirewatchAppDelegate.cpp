@@ -299,9 +299,11 @@ void WirewatchAppDelegate::checkInterfaceStatus() {
     m_isRunning = true;
     // The previous check has handed over already (isRunning was false); its
     // thread is at most on its way back to sleep.
-    std::lock_guard lock(m_threadMutex);
+    std::unique_lock lock(m_threadMutex);
     m_checkWantedFlag = true;
     if (m_checkThread.joinable()) {
+        // Woken once the lock is free, or it would wake only to wait for it.
+        lock.unlock();
         m_checkWanted.notify_one();
     } else {
         m_checkThreadStop = false;
@@ -350,6 +352,7 @@ CWInterfacePtr WirewatchAppDelegate::currentInterface() const {
 }
 
 void WirewatchAppDelegate::checkInterfaceStatusRequest() {
+    UserDefaults::OneLook oneLook(m_store);
     m_protection->checkStarted();
     {
         std::lock_guard lock(m_eventsMutex);

@@ -9,10 +9,14 @@ RunLoop& RunLoop::main() {
     return *loop;
 }
 
+// Woken after the lock is released: a loop woken under it would wake only to
+// wait for the lock again, a second switch for every post.
 void RunLoop::post(Task task) {
-    std::lock_guard lock(m_mutex);
-    if (m_ended) return;
-    m_tasks.push_back(std::move(task));
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ended) return;
+        m_tasks.push_back(std::move(task));
+    }
     m_wake.notify_one();
 }
 
@@ -33,8 +37,8 @@ bool RunLoop::postAndWait(const Task& task) {
             state = State::Done;
             doneCv.notify_one();
         });
-        m_wake.notify_one();
     }
+    m_wake.notify_one();
     std::unique_lock g(doneMutex);
     doneCv.wait(g, [&] { return state != State::Waiting; });
     return state == State::Done;

@@ -79,6 +79,11 @@ void configureAllocatorForLongRuns() {
     ::mallopt(M_TRIM_THRESHOLD, 256 * 1024);
 }
 
-void releaseFreeMemory() { ::malloc_trim(0); }
+// Trimming hands pages back and the next check faults them in again, a cost
+// at every check: only a check that left much memory free is trimmed after.
+void releaseFreeMemory() {
+    constexpr std::size_t kKeptFree = 512 * 1024;
+    if (::mallinfo2().fordblks >= kKeptFree) ::malloc_trim(0);
+}
 
 }  // namespace ww::process

@@ -23,8 +23,8 @@ unsigned processorCount();
 // read whole) are mapped and unmapped rather than left in the heap. Call at
 // start, before other threads.
 void configureAllocatorForLongRuns();
-// Hands the memory the allocator holds free back to the system (after a
-// burst of work, before sleeping).
+// Hands the memory the allocator holds free back to the system when a burst
+// of work left much of it free (before sleeping).
 void releaseFreeMemory();
 
 }  // namespace ww::process
