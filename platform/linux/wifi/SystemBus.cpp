@@ -213,16 +213,26 @@ std::uint64_t microseconds(std::chrono::steady_clock::duration d) {
     return us > 0 ? static_cast<std::uint64_t>(us) : 0;
 }
 
+std::string resolved(const std::string& address) {
+    if (!address.empty()) return address;
+    const char* env = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    return env && *env ? env : kDefaultSystemBus;
+}
+
 }  // namespace
+
+std::string SystemBus::socketPath(const std::string& address) {
+    const std::string where = resolved(address);
+    const std::string prefix = "unix:path=";
+    // Escaped or several addresses: no single file to watch.
+    if (where.rfind(prefix, 0) != 0 || where.find_first_of(";%") != std::string::npos) return {};
+    return where.substr(prefix.size(), where.find(',') - prefix.size());
+}
 
 std::shared_ptr<SystemBus> SystemBus::open(const std::string& address,
                                            std::chrono::milliseconds callTimeout,
                                            DBusError& error) {
-    std::string where = address;
-    if (where.empty()) {
-        const char* env = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        where = env && *env ? env : kDefaultSystemBus;
-    }
+    const std::string where = resolved(address);
     const auto deadline = std::chrono::steady_clock::now() + callTimeout;
     sd_bus* bus = nullptr;
     // sd_bus_start only connects and sends the first bytes; the bus's answer

@@ -67,6 +67,9 @@ class SystemBus {
     // did not answer in time).
     static std::shared_ptr<SystemBus> open(const std::string& address,
                                            std::chrono::milliseconds callTimeout, DBusError& error);
+    // The socket file of a "unix:path=" address (the empty address as open()
+    // resolves it), else empty.
+    static std::string socketPath(const std::string& address);
     ~SystemBus();
     SystemBus(const SystemBus&) = delete;
     SystemBus& operator=(const SystemBus&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <sys/stat.h>
 
 #include "logging/DDLog.h"
 
@@ -53,7 +54,21 @@ std::shared_ptr<SystemBus> BusHolder::bus(DBusError& error) {
         return nullptr;
     }
     m_silentUntil.reset();
+    // Machines without a system bus are asked at every check: a stat there,
+    // not a socket and a connection refused twice over.
+    if (!m_absentSocket.empty()) {
+        struct stat st {};
+        if (::stat(m_absentSocket.c_str(), &st) != 0 && errno == ENOENT) {
+            error = m_absentError;
+            return nullptr;
+        }
+        m_absentSocket.clear();
+    }
     m_bus = SystemBus::open(m_address, m_timeout, error);
+    if (!m_bus && error.errnum == ENOENT) {
+        m_absentSocket = SystemBus::socketPath(m_address);
+        m_absentError = error;
+    }
     if (!m_bus && error.errnum == ETIMEDOUT) {
         m_silentUntil = std::chrono::steady_clock::now() + m_timeout;
         m_silentError = error;

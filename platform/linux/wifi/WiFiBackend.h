@@ -51,6 +51,10 @@ class BusHolder {
     std::shared_ptr<SystemBus> m_bus;
     std::optional<std::chrono::steady_clock::time_point> m_silentUntil;
     DBusError m_silentError;
+    // The socket that was not there at the last try: looked for again with a
+    // stat, not a connection, until it appears.
+    std::string m_absentSocket;
+    DBusError m_absentError;
 };
 
 // What a backend finds when it looks: whether it is there at all (the daemon
