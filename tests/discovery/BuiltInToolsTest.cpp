@@ -23,20 +23,20 @@ class BuiltInToolsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!ns.available()) GTEST_SKIP() << "needs a network namespace: " << ns.whyUnavailable();
-        ASSERT_TRUE(ns.addVethPair("wa0", "wa0-peer"));
-        ASSERT_TRUE(ns.addVethPair("wc0", "wc0-peer"));
-        ASSERT_TRUE(ns.addVethPair("we0", "we0-peer"));
-        ASSERT_EQ(ns.ip("addr add 198.51.100.1/24 dev wa0"), 0);
-        ASSERT_EQ(ns.ip("addr add 198.51.100.9/32 dev wa0"), 0);
-        ASSERT_EQ(ns.ip("addr add 203.0.113.1/24 dev wc0"), 0);
-        ASSERT_EQ(ns.ip("-6 addr add 2001:db8::1/64 dev wc0 nodad"), 0);
-        ASSERT_EQ(ns.ip("addr add 192.0.2.1 peer 192.0.2.2/32 dev we0"), 0);
-        ASSERT_EQ(ns.ip("route add default via 203.0.113.254 dev wc0 metric 50"), 0);
-        ASSERT_EQ(ns.ip("route add default via 198.51.100.254 dev wa0 metric 100"), 0);
-        ASSERT_EQ(ns.ip("link set wa0-peer down"), 0);
+        for (const char* end : {"wa0", "wc0", "we0"}) {
+            ASSERT_TRUE(ns.addVethPair(end, std::string(end) + "-peer"));
+        }
+        for (const char* command :
+             {"addr add 198.51.100.1/24 dev wa0", "addr add 198.51.100.9/32 dev wa0",
+              "addr add 203.0.113.1/24 dev wc0", "-6 addr add 2001:db8::1/64 dev wc0 nodad",
+              "addr add 192.0.2.1 peer 192.0.2.2/32 dev we0",
+              "route add default via 203.0.113.254 dev wc0 metric 50",
+              "route add default via 198.51.100.254 dev wa0 metric 100",
+              "link set wa0-peer down"}) {
+            ASSERT_EQ(ns.ip(command), 0) << command;
+        }
 
-        plist::Value sim = test::simWifi(true, true);
-        test::writeFile(simPath, plist::toXml(sim));
+        test::writeFile(simPath, plist::toXml(test::simWifi(true, true)));
     }
 
     // Every line of the table, answered both ways inside the namespace (or,
@@ -87,12 +87,10 @@ TEST_F(BuiltInToolsTest, EachBuiltInPrintsTheSameBytesAsItsProgram) {
     }
     {
         // Powered off, then not associated.
-        plist::Value sim = test::simWifi(false, false);
-        test::writeFile(simPath, plist::toXml(sim));
+        test::writeFile(simPath, plist::toXml(test::simWifi(false, false)));
         test::ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);
         expectSameBytes("Wi-Fi off");
-        sim = test::simWifi(true, false);
-        test::writeFile(simPath, plist::toXml(sim));
+        test::writeFile(simPath, plist::toXml(test::simWifi(true, false)));
         expectSameBytes("Wi-Fi not associated");
     }
     test::ScopedEnv wifi("WIREWATCH_WIFI", "sim:" + simPath);

@@ -65,12 +65,4 @@ class ScopedEnv {
 // A command line that prints `text` exactly.
 inline std::string printing(const std::string& text) { return "printf '%s' " + shellQuote(text); }
 
-// The tools replaced by the captured output of a MacBook with Wi-Fi, a USB
-// Ethernet adapter and a tethering iPhone ("iPhone USB" on en6).
-inline CommandTable macbookTools() {
-    return {"cat " + shellQuote(fixturePath("ifconfig-macbook.txt")),
-            "cat " + shellQuote(fixturePath("system_profiler-macbook.xml")),
-            "cat " + shellQuote(fixturePath("networksetup-macbook.txt")), "true"};
-}
-
 }  // namespace ww::test

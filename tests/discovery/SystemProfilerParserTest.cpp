@@ -79,25 +79,18 @@ TEST(SystemProfilerParser, TextThatIsNoPropertyListIsAnError) {
 // Found by fuzzing: libplist aborts the whole program on a key or string that
 // holds a NUL byte, raw or written as a character reference.
 TEST(SystemProfilerParser, NulBytesNeverAbort) {
-    const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict>";
-    const std::string tail = "</dict></array></plist>";
-    const std::vector<std::string> texts = {
-        head + std::string("<key>a\0b</key><string>x</string>", 32) + tail,
-        head +
-            std::string("<key>_items</key><array><dict><key>interface</key><string>e\0n0</string>"
-                        "</dict></array>",
-                        86) +
-            tail,
-        head + "<key>a&#0;b</key><string>x</string>" + tail,
-        head +
-            "<key>_items</key><array><dict><key>interface</key><string>e&#0;n0</string>"
-            "</dict></array>" +
-            tail,
-        head +
-            "<key>_items</key><array><dict><key>interface</key><string>e&#x0;n0</string>"
-            "</dict></array>" +
-            tail,
+    auto plistWith = [](const std::string& body) {
+        return "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict>" + body +
+               "</dict></array></plist>";
     };
+    auto items = [&](const std::string& interface) {
+        return plistWith("<key>_items</key><array><dict><key>interface</key><string>" + interface +
+                         "</string></dict></array>");
+    };
+    const std::vector<std::string> texts = {
+        plistWith(std::string("<key>a\0b</key><string>x</string>", 32)),
+        items(std::string("e\0n0", 4)), plistWith("<key>a&#0;b</key><string>x</string>"),
+        items("e&#0;n0"), items("e&#x0;n0")};
     for (const auto& text : texts) {
         std::string error;
         auto table = parseSystemProfilerOutput(text, &error);

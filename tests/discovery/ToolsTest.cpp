@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <filesystem>
 #include <set>
 
 #include "DiscoveryTestSupport.h"
@@ -19,13 +18,12 @@
 #include "discovery/ShellCommand.h"
 #include "discovery/SystemProfilerParser.h"
 #include "discovery/WWUtils.h"
+#include "tests/support/usb_FakeSysfs.h"
 #include "tools/HardwarePorts.h"
 #include "tools/ToolOutput.h"
 
 namespace ww::tools {
 namespace {
-
-namespace fs = std::filesystem;
 
 Link makeLink(int index, const std::string& name, bool active, std::vector<IPv4Address> v4 = {},
               std::optional<std::string> mac = "02:00:00:00:00:01",
@@ -112,51 +110,32 @@ TEST(HardwarePorts, DeclaredPortsFile) {
     EXPECT_EQ(problems.size(), 3u);
 }
 
-// A sysfs tree shaped like the kernel's: /sys/class/net/X is a folder whose
-// "device" link leads to the bus device, with "driver" and "subsystem" links.
-class FakeSysfs {
-  public:
-    FakeSysfs() { fs::create_directories(netDir()); }
-    std::string netDir() const { return m_root.path() + "/class/net"; }
-
-    void addVirtual(const std::string& name) { fs::create_directories(netDir() + "/" + name); }
-
-    // `busDevice` relative to the root, e.g. "devices/pci0000:00/0000:00:03.0".
-    void addPhysical(const std::string& name, const std::string& busDevice,
-                     const std::string& driver, const std::string& subsystem,
-                     bool wireless = false) {
-        fs::path dev = fs::path(m_root.path()) / busDevice;
-        fs::create_directories(dev);
-        fs::create_directories(fs::path(m_root.path()) / "bus" / subsystem / "drivers" / driver);
-        fs::create_symlink(fs::path(m_root.path()) / "bus" / subsystem / "drivers" / driver,
-                           dev / "driver");
-        fs::create_symlink(fs::path(m_root.path()) / "bus" / subsystem, dev / "subsystem");
-        fs::path net = fs::path(netDir()) / name;
-        fs::create_directories(net);
-        fs::create_symlink(dev, net / "device");
-        if (wireless) fs::create_directories(net / "phy80211");
-    }
-    void writeFile(const std::string& relative, const std::string& text) {
-        test::writeFile(m_root.file(relative), text);
-    }
-
-  private:
-    test::TempDir m_root;
-};
+// A network device as the kernel shows it in /sys/class/net: a folder whose
+// "device" link leads to the bus device, with "driver" and "subsystem" links;
+// a virtual device has no bus device.
+void addNetDevice(test::FakeSysfs& sys, const std::string& name, const std::string& busDevice = {},
+                  const std::string& driver = {}, const std::string& subsystem = {},
+                  bool wireless = false) {
+    sys.makeDirectory("class/net/" + name + (wireless ? "/phy80211" : ""));
+    if (busDevice.empty()) return;
+    const std::string bus = "bus/" + subsystem;
+    sys.makeDirectory(bus + "/drivers/" + driver);
+    sys.link(busDevice + "/driver", bus + "/drivers/" + driver);
+    sys.link(busDevice + "/subsystem", bus);
+    sys.link("class/net/" + name + "/device", busDevice);
+}
 
 TEST(HardwarePorts, ClassifiesDevicesFromSysfs) {
-    FakeSysfs sys;
-    sys.addVirtual("lo");
-    sys.addVirtual("veth0");
-    sys.addVirtual("docker0");
-    sys.addPhysical("eth0", "devices/pci0000:00/0000:00:03.0", "e1000e", "pci");
-    sys.addPhysical("wlan0", "devices/pci0000:00/0000:00:14.3", "iwlwifi", "pci", true);
-    sys.addPhysical("enx001", "devices/usb1/1-2/1-2:1.0", "cdc_ether", "usb");
-    sys.addPhysical("usb0", "devices/usb1/1-1/1-1:4.2", "ipheth", "usb");
+    test::FakeSysfs sys;
+    for (const char* name : {"lo", "veth0", "docker0"}) addNetDevice(sys, name);
+    addNetDevice(sys, "eth0", "devices/pci0000:00/0000:00:03.0", "e1000e", "pci");
+    addNetDevice(sys, "wlan0", "devices/pci0000:00/0000:00:14.3", "iwlwifi", "pci", true);
+    addNetDevice(sys, "enx001", "devices/usb1/1-2/1-2:1.0", "cdc_ether", "usb");
+    addNetDevice(sys, "usb0", "devices/usb1/1-1/1-1:4.2", "ipheth", "usb");
     sys.writeFile("devices/usb1/1-1/product", "iPhone\n");
-    sys.addPhysical("usb1", "devices/usb2/2-1/2-1:4.2", "ipheth", "usb");
+    addNetDevice(sys, "usb1", "devices/usb2/2-1/2-1:4.2", "ipheth", "usb");
     sys.writeFile("devices/usb2/2-1/product", "iPad\n");
-    sys.addPhysical("wwan0", "devices/usb3/3-1/3-1:1.0", "ipheth", "usb");  // no product file
+    addNetDevice(sys, "wwan0", "devices/usb3/3-1/3-1:1.0", "ipheth", "usb");  // no product file
 
     const std::vector<std::tuple<std::string, std::optional<std::string>, std::string, bool>>
         cases = {
@@ -172,7 +151,7 @@ TEST(HardwarePorts, ClassifiesDevicesFromSysfs) {
             {"wwan0", "iPhone USB", "Ethernet", false},
         };
     for (const auto& [name, port, type, wireless] : cases) {
-        auto got = classifyNetDevice(sys.netDir(), name);
+        auto got = classifyNetDevice(sys.path("class/net"), name);
         ASSERT_EQ(got.has_value(), port.has_value()) << name;
         if (!got) continue;
         EXPECT_EQ(got->portName, *port) << name;
@@ -183,12 +162,11 @@ TEST(HardwarePorts, ClassifiesDevicesFromSysfs) {
 }
 
 TEST(HardwarePorts, ListingCombinesDeclaredAndPhysicalPortsWithUniqueNames) {
-    FakeSysfs sys;
-    sys.addPhysical("eth0", "devices/pci0/a", "e1000e", "pci");
-    sys.addPhysical("eth1", "devices/pci0/b", "e1000e", "pci");
-    sys.addPhysical("eth2", "devices/pci0/c", "r8169", "pci");
-    sys.addVirtual("veth0");
-    sys.addVirtual("veth1");
+    test::FakeSysfs sys;
+    addNetDevice(sys, "eth0", "devices/pci0/a", "e1000e", "pci");
+    addNetDevice(sys, "eth1", "devices/pci0/b", "e1000e", "pci");
+    addNetDevice(sys, "eth2", "devices/pci0/c", "r8169", "pci");
+    for (const char* name : {"veth0", "veth1"}) addNetDevice(sys, name);
     NetworkSnapshot s;
     for (auto [i, name] : std::vector<std::pair<int, std::string>>{
              {1, "lo"}, {2, "eth0"}, {3, "veth0"}, {4, "eth1"}, {5, "veth1"}, {6, "eth2"}}) {
@@ -198,7 +176,7 @@ TEST(HardwarePorts, ListingCombinesDeclaredAndPhysicalPortsWithUniqueNames) {
                                           {"eth2", "Lab Wi-Fi", "AirPort"},
                                           {"absent0", "Nowhere", "Ethernet"}};
     std::vector<std::tuple<std::string, std::string, bool>> got;
-    for (const auto& p : listHardwarePorts(s, sys.netDir(), declared)) {
+    for (const auto& p : listHardwarePorts(s, sys.path("class/net"), declared)) {
         got.emplace_back(p.device, p.portName, p.wireless);
     }
     EXPECT_EQ(got, (std::vector<std::tuple<std::string, std::string, bool>>{
@@ -212,20 +190,19 @@ TEST(HardwarePorts, ListingCombinesDeclaredAndPhysicalPortsWithUniqueNames) {
 // A link read by a Linux backend: the maxRate line, a 320 MHz channel, OWE.
 // The MCS line reads back through the agent's parser, and goes with the MCS.
 TEST(ToolOutput, AirPortInfo) {
-    AirPortInfo info;
-    info.present = true;
-    info.power = true;
-    info.interfaceMode = 1;
-    info.security = 14;
-    info.ssid = "Six";
-    info.bssid = "02:00:00:00:06:01";
-    info.channelNumber = 1;
-    info.channelWidth = 5;
-    info.transmitRate = 2401.9;
-    info.maxRate = 2882;
-    info.rssiValue = -48;
-    info.noiseMeasurement = -95;
-    info.mcs = "11";
+    AirPortInfo info{.present = true,
+                     .power = true,
+                     .interfaceMode = 1,
+                     .security = 14,
+                     .ssid = "Six",
+                     .bssid = "02:00:00:00:06:01",
+                     .channelNumber = 1,
+                     .channelWidth = 5,
+                     .transmitRate = 2401.9,
+                     .maxRate = 2882,
+                     .rssiValue = -48,
+                     .noiseMeasurement = -95,
+                     .mcs = "11"};
     EXPECT_EQ(formatAirPortInfo(info),
               "     agrCtlRSSI: -48\n     agrExtRSSI: 0\n    agrCtlNoise: -95\n    agrExtNoise: 0\n"
               "          state: running\n        op mode: station\n     lastTxRate: 2402\n"

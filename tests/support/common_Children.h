@@ -1,8 +1,8 @@
 #pragma once
 
 // Child processes for tests: a program started in the background with its own
-// arguments, environment and output files, and a body run in several forked
-// processes at once (for locks between processes).
+// arguments, environment and output files, waits on a folder's changes, and a
+// body run in several forked processes at once (for locks between processes).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,13 +14,58 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ww::test {
+
+// Waits on changes in one folder (files created, written, renamed into it),
+// re-checking a condition after each; also re-checks every `recheck` for
+// conditions that no file change announces.
+class FolderWatch {
+  public:
+    explicit FolderWatch(const std::string& folder) {
+        m_fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (m_fd >= 0) {
+            ::inotify_add_watch(m_fd, folder.c_str(),
+                                IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
+        }
+    }
+    ~FolderWatch() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    // True as soon as `condition` holds; false when `deadline` passed first.
+    bool waitFor(const std::function<bool()>& condition,
+                 std::chrono::steady_clock::time_point deadline,
+                 std::chrono::milliseconds recheck = std::chrono::milliseconds(20)) {
+        for (;;) {
+            if (condition()) return true;
+            auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) return false;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            int timeout = static_cast<int>(std::min(left, recheck).count());
+            pollfd p{m_fd, POLLIN, 0};
+            if (m_fd >= 0 && ::poll(&p, 1, timeout) > 0) {
+                char events[4096];
+                while (::read(m_fd, events, sizeof events) > 0) {
+                }
+            } else if (m_fd < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+            }
+        }
+    }
+
+  private:
+    int m_fd = -1;
+};
 
 // A program started with posix_spawnp (looked up in PATH when the name has no
 // slash): standard input /dev/null, standard output and error into files, no
@@ -72,28 +117,19 @@ class Child {
     pid_t pid() const { return m_pid; }
     int spawnError() const { return m_error; }  // posix_spawnp's errno value; 0 when started
 
+    // True once it has ended (it is reaped only by signalAndWait or the end).
+    bool ended() const {
+        pollfd end{m_exited, POLLIN, 0};
+        return m_pid <= 0 || m_exited < 0 || ::poll(&end, 1, 0) == 1;
+    }
+
     // Waits, on changes in `folder`, until `done` holds; false when the child
     // ended or `limit` passed first.
     bool waitFor(const std::string& folder, const std::function<bool()>& done,
                  std::chrono::milliseconds limit = std::chrono::seconds(30)) {
-        int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (watch < 0 || m_exited < 0) return false;
-        ::inotify_add_watch(watch, folder.c_str(),
-                            IN_CREATE | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE);
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        bool held = false;
-        while (!(held = done())) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd fds[2] = {{watch, POLLIN, 0}, {m_exited, POLLIN, 0}};
-            if (left.count() <= 0 || ::poll(fds, 2, static_cast<int>(left.count())) <= 0) break;
-            if (fds[1].revents) break;
-            char events[4096];
-            while (::read(watch, events, sizeof events) > 0) {
-            }
-        }
-        ::close(watch);
-        return held;
+        FolderWatch(folder).waitFor([&] { return done() || ended(); },
+                                    std::chrono::steady_clock::now() + limit);
+        return done();
     }
 
     // Sends `sig` and waits up to `limit` for the end: its wait status, or

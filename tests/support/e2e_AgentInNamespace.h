@@ -6,11 +6,7 @@
 // "Wi-Fi" veth end declared a Wi-Fi port and mirrored by the simulated Wi-Fi.
 // Needs root (the namespace); `available()` says whether it could be made.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "platform/foundation/FileUtil.h"
@@ -26,6 +23,7 @@
 #include "platform/linux/netlink/LinkControl.h"
 #include "platform/sim/SimWifiFile.h"
 #include "tests/support/app_TestSupport.h"
+#include "tests/support/common_Children.h"
 #include "tests/support/reachability_Netns.h"
 
 namespace ww::test {
@@ -43,54 +41,10 @@ inline constexpr const char* kWifiBssid = "4c:43:41:4:1c:bc";
 
 // The banner line every start writes first (after the separator).
 inline constexpr const char* kBannerText = "Starting Wirewatch Version";
-// The rule lines that show a check acted on Wi-Fi (shared with the agent's tests).
+// The rule line that shows a check disconnected Wi-Fi (shared with the agent's tests).
 inline constexpr const char* kDisconnectLine = kDisconnect;
-inline constexpr const char* kPowerOffLine = kDisable;
-inline constexpr const char* kPowerOnLine = kEnabling;
 // Every check's first line (written synchronously) ends so.
 inline constexpr const char* kCheckLineEnd = ", applying rule....";
-
-// Waits on changes in one folder (files created, written, renamed into it),
-// re-checking a condition after each; also re-checks every `recheck` for
-// conditions that no file change announces.
-class FolderWatch {
-  public:
-    explicit FolderWatch(const std::string& folder) {
-        m_fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-        if (m_fd >= 0) {
-            ::inotify_add_watch(m_fd, folder.c_str(),
-                                IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO);
-        }
-    }
-    ~FolderWatch() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FolderWatch(const FolderWatch&) = delete;
-    FolderWatch& operator=(const FolderWatch&) = delete;
-
-    // True as soon as `condition` holds; false when `deadline` passed first.
-    bool waitFor(const std::function<bool()>& condition, SteadyTime deadline,
-                 std::chrono::milliseconds recheck = std::chrono::milliseconds(20)) {
-        for (;;) {
-            if (condition()) return true;
-            auto now = std::chrono::steady_clock::now();
-            if (now >= deadline) return false;
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            int timeout = static_cast<int>(std::min(left, recheck).count());
-            pollfd p{m_fd, POLLIN, 0};
-            if (m_fd >= 0 && ::poll(&p, 1, timeout) > 0) {
-                char events[4096];
-                while (::read(m_fd, events, sizeof events) > 0) {
-                }
-            } else if (m_fd < 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
-            }
-        }
-    }
-
-  private:
-    int m_fd = -1;
-};
 
 // One line of the agent's log file: its time stamp ("2024/05/01 12:00:00:123",
 // local time) and its text.
@@ -147,10 +101,6 @@ class AgentInNamespace {
 
     explicit AgentInNamespace(const std::string& prefix) : m_netns(prefix) {}
 
-    // A test that failed half-way leaves the agent running: end it before its
-    // namespace goes.
-    ~AgentInNamespace() { killHard(); }
-
     AgentInNamespace(const AgentInNamespace&) = delete;
     AgentInNamespace& operator=(const AgentInNamespace&) = delete;
 
@@ -206,13 +156,12 @@ class AgentInNamespace {
     // it listens).
     bool start(std::string& error, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         std::string build = buildDir();
-        // clang-format off
-        std::vector<std::string> args = {"ip", "netns", "exec", m_netns.name(),
-            build + "/bin/wirewatch", "--headless",
-            "--prefs", m_prefsPath, "--logs-dir", m_logsDir};
-        // clang-format on
+        std::vector<std::string> args = {
+            "netns",      "exec",    m_netns.name(), build + "/bin/wirewatch",
+            "--headless", "--prefs", m_prefsPath,    "--logs-dir",
+            m_logsDir};
         if (!m_settings.defaultTools) {
-            args.insert(args.begin() + 6, {"--tools-dir", build + "/libexec/wirewatch"});
+            args.insert(args.begin() + 5, {"--tools-dir", build + "/libexec/wirewatch"});
         }
         if (m_settings.simulatedWifi) {
             args.push_back("--wifi");
@@ -233,34 +182,10 @@ class AgentInNamespace {
                 env.emplace_back(v);
             }
         }
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, m_dir.file("stdout").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_dir.file("stderr").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t none, stop;
-        sigemptyset(&none);
-        sigemptyset(&stop);
-        sigaddset(&stop, SIGTERM);
-        sigaddset(&stop, SIGINT);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &stop);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        int failed = ::posix_spawnp(&m_pid, "ip", &actions, &attributes, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (failed != 0) {
-            m_pid = -1;
+        m_child =
+            std::make_unique<Child>("ip", args, env, m_dir.file("stdout"), m_dir.file("stderr"));
+        if (int failed = m_child->spawnError()) {
+            m_child.reset();
             error = std::string("cannot start ip netns exec: ") + std::strerror(failed);
             return false;
         }
@@ -283,42 +208,17 @@ class AgentInNamespace {
     }
 
     // SIGTERM, then waits for the exit; the exit status, or -1 when it did
-    // not exit normally within the limit.
+    // not exit normally within the limit (it is killed then).
     int stop(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        if (m_pid <= 0) return -1;
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        bool done = pollUntil(
-            [&] {
-                pid_t r = ::waitpid(m_pid, &status, WNOHANG);
-                return r == m_pid || (r < 0 && errno != EINTR);
-            },
-            after(limit), std::chrono::milliseconds(10));
-        if (!done) return -1;
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (!m_child) return -1;
+        auto status = m_child->signalAndWait(SIGTERM, limit);
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
     // Ends the agent at once, as a crash or a power cut would.
-    void killHard() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGKILL);
-        int status;
-        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        m_pid = -1;
-    }
+    void killHard() { m_child.reset(); }
 
-    // True once the agent has ended (it is reaped then).
-    bool exited() {
-        if (m_pid <= 0) return true;
-        int status;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return true;
-        }
-        return false;
-    }
+    bool exited() const { return !m_child || m_child->ended(); }
 
     std::string agentStderr() const { return readFile(m_dir.file("stderr")); }
 
@@ -347,9 +247,9 @@ class AgentInNamespace {
     // Whether a thread of the agent has this name (a check runs on
     // "wirewatch-check", the reachability watch on "ww.reachability").
     bool hasThread(const std::string& name) const {
-        if (m_pid <= 0) return false;
+        if (exited()) return false;
         std::error_code ec;
-        std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        std::string tasks = "/proc/" + std::to_string(m_child->pid()) + "/task";
         for (const auto& e : std::filesystem::directory_iterator(tasks, ec)) {
             if (text::trim(readFile(e.path() / "comm")) == name) return true;
         }
@@ -415,7 +315,9 @@ class AgentInNamespace {
     TempDir m_dir;
     Settings m_settings;
     std::string m_portsPath, m_simDir, m_simPath, m_prefsPath, m_logsDir;
-    pid_t m_pid = -1;
+    // Last, so that an agent a failed test left running ends before its
+    // namespace goes.
+    std::unique_ptr<Child> m_child;
 };
 
 }  // namespace ww::test

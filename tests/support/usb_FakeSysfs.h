@@ -13,21 +13,19 @@
 // with the attribute files the registry reads (idVendor, idProduct, product,
 // bConfigurationValue, descriptors) and the links that lead elsewhere (driver,
 // subsystem, port, net/<name>/device back up to the interface). A tree lives
-// in its own temporary folder, removed with the object, or in a given folder
-// that is kept.
-
-#include <stdlib.h>
+// in its own temporary folder, removed with the object.
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/support/common_TestSupport.h"
 
 namespace ww::test {
 
@@ -119,23 +117,15 @@ inline UsbDeviceSpec externalHubSpec() {
 
 class FakeSysfs {
   public:
-    FakeSysfs() : FakeSysfs(temporaryFolder()) { m_removeOnExit = true; }
-    // A tree in `root` (made when missing), left in place (for demos).
-    explicit FakeSysfs(std::string root) : m_root(std::move(root)) {
+    FakeSysfs() {
         for (const char* dir :
              {"bus/usb/devices", "bus/usb/drivers/usb", "class/net", "class/block"}) {
             makeDirectory(dir);
         }
     }
-    ~FakeSysfs() {
-        std::error_code ec;
-        if (m_removeOnExit) std::filesystem::remove_all(m_root, ec);  // never follows links
-    }
-    FakeSysfs(const FakeSysfs&) = delete;
-    FakeSysfs& operator=(const FakeSysfs&) = delete;
 
-    const std::string& root() const { return m_root; }
-    std::string path(const std::string& relative) const { return m_root + "/" + relative; }
+    const std::string& root() const { return m_root.path(); }
+    std::string path(const std::string& relative) const { return m_root.file(relative); }
 
     // The root hub of bus `bus` below its host controller; returns "usb<bus>".
     std::string addRootHub(int bus) {
@@ -208,8 +198,7 @@ class FakeSysfs {
         if (!f) throw std::runtime_error("cannot write " + relative);
     }
     std::string readFile(const std::string& relative) const {
-        std::ifstream f(path(relative), std::ios::binary);
-        return {std::istreambuf_iterator<char>(f), {}};
+        return test::readFile(path(relative));
     }
     // A relative symbolic link at `from` to `to` (both relative to the root).
     void link(const std::string& from, const std::string& to) {
@@ -229,13 +218,6 @@ class FakeSysfs {
     }
 
   private:
-    static std::string temporaryFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "ww-usb-sysfs-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        return pattern;
-    }
-
     struct Device {
         std::string directory;
         std::string interfacePrefix;  // "1-2", or "1-0" for root hub usb1
@@ -277,8 +259,7 @@ class FakeSysfs {
         m_devices[id] = Device{dir, prefix, s.activeConfiguration};
     }
 
-    std::string m_root;
-    bool m_removeOnExit = false;
+    TempDir m_root;
     std::map<std::string, Device> m_devices;
 };
 

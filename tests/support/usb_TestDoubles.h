@@ -20,25 +20,27 @@ class RecordingUsbConsole final : public UsbConsole {
   public:
     void standardError(std::string_view text) override { add(m_stderr, text); }
     void standardOutput(std::string_view text) override { add(m_stdout, text); }
-    void systemLog(std::string_view message) override { add(m_syslog, message); }
+    void systemLog(std::string_view message) override {
+        add(m_syslog, std::string(message) + "\n");
+    }
 
-    // Everything written to each stream, in order (texts as they were written).
-    std::vector<std::string> standardErrorTexts() const { return get(m_stderr); }
-    std::vector<std::string> standardOutputTexts() const { return get(m_stdout); }
-    std::vector<std::string> systemLogEntries() const { return get(m_syslog); }
+    // Everything written to each stream so far, in order; one line per system log entry.
+    std::string standardErrorText() const { return get(m_stderr); }
+    std::string standardOutputText() const { return get(m_stdout); }
+    std::string systemLogText() const { return get(m_syslog); }
 
   private:
-    void add(std::vector<std::string>& v, std::string_view t) {
+    void add(std::string& to, std::string_view text) {
         std::lock_guard lock(m_mutex);
-        v.emplace_back(t);
+        to += text;
     }
-    std::vector<std::string> get(const std::vector<std::string>& v) const {
+    std::string get(const std::string& from) const {
         std::lock_guard lock(m_mutex);
-        return v;
+        return from;
     }
 
     mutable std::mutex m_mutex;
-    std::vector<std::string> m_stderr, m_stdout, m_syslog;
+    std::string m_stderr, m_stdout, m_syslog;
 };
 
 // Records every attribute write. Writes succeed on the file through the real

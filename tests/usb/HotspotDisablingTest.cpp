@@ -53,11 +53,6 @@ class HotspotDisablingTest : public ::testing::Test {
         return std::filesystem::canonical(tree.path(tree.deviceDirectory(phone))).string() +
                "/bConfigurationValue";
     }
-    std::string standardOutput() const {
-        std::string out;
-        for (const std::string& t : console.standardOutputTexts()) out += t;
-        return out;
-    }
 
     FakeSysfs tree;
     const std::string phone = test::addUsbMachine(tree).phone;
@@ -116,17 +111,14 @@ TEST_F(HotspotDisablingTest, BadNotificationsAreIgnored) {
     numberName.set(kBsdNameKey, plist::Value::integer(1));
     oddRecords.set(kAllDevicesKey, arrayOf({plist::Value::string("x"), numberName, noNumbers}));
 
-    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, {}}, list,
-                      registry, console);
-    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, noArray},
-                      list, registry, console);
-    usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, oddRecords},
-                      list, registry, console);
+    for (const plist::Value& info : {plist::Value(), noArray, oddRecords}) {
+        usbDeviceDetected(Notification{kDetectedConnectedUSBHotspotNotification, nullptr, info},
+                          list, registry, console);
+    }
     EXPECT_TRUE(writer.writes().empty());
     EXPECT_EQ(log.texts().front(), "deviceDetected:(null)");
     // The record without numbers reaches the disabling as 0 and 0.
-    EXPECT_EQ(console.systemLogEntries(),
-              std::vector<std::string>{"vendorID & productID are null."});
+    EXPECT_EQ(console.systemLogText(), "vendorID & productID are null.\n");
 }
 
 TEST_F(HotspotDisablingTest, OutcomesOfTheDisabling) {
@@ -163,11 +155,8 @@ TEST_F(HotspotDisablingTest, OutcomesOfTheDisabling) {
         c.arrange();
         WWUtils::disableConnectedUSBHotspotForVendorID(registry, c.vendorID, c.productID, c.bsdName,
                                                        out);
-        std::string text;
-        for (const std::string& t : out.standardOutputTexts()) text += t;
-        EXPECT_EQ(text, c.standardOutput);
-        EXPECT_TRUE(out.standardErrorTexts().empty());
-        EXPECT_TRUE(out.systemLogEntries().empty());
+        EXPECT_EQ(out.standardOutputText(), c.standardOutput);
+        EXPECT_EQ(out.standardErrorText() + out.systemLogText(), "");
         EXPECT_EQ(writer.writes().size() - before, c.writes);
         EXPECT_EQ(tree.configurationValue(phone), c.value);
     }
@@ -182,7 +171,7 @@ TEST_F(HotspotDisablingTest, DryRunWritesNothingAndReportsWhatItCannotRead) {
     EXPECT_EQ(tree.configurationValue(phone), "3\n");
     tree.writeFile(tree.deviceDirectory(phone) + "/descriptors", "");
     WWUtils::disableConnectedUSBHotspotForVendorID(dryRun, 0x05ac, 0x12a8, "eth1", console);
-    EXPECT_EQ(standardOutput(), "Could not set active configuration (error: 5)\n");
+    EXPECT_EQ(console.standardOutputText(), "Could not set active configuration (error: 5)\n");
 }
 
 }  // namespace
