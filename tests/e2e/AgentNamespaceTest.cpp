@@ -211,7 +211,10 @@ TEST_F(AgentNamespaceTest, OneExposureAsLongAsTheReactionMeasuredFromOutside) {
     EXPECT_TRUE(exposures[0].startFromChange);
     std::printf("exposure %.4f s, reaction seen from outside %.4f s (test woke after %.4f s)\n",
                 exposures[0].seconds, outside, woke);
-    EXPECT_NEAR(exposures[0].seconds, outside, 0.020)
+    // The agent's own moments sit a scheduler's delay from those seen outside
+    // (tens of milliseconds on a loaded machine); a wrong clock or unit, or an
+    // exposure counted from the next tick, is off by far more.
+    EXPECT_NEAR(exposures[0].seconds, outside, 0.060)
         << "exposure " << exposures[0].seconds << " s, reaction seen from outside " << outside
         << " s";
     EXPECT_EQ(agent->stop(), 0) << agent->agentStderr();
@@ -234,7 +237,7 @@ TEST_F(AgentNamespaceTest, WithoutARuleTheExposureLastsUntilTheWiredLinkGoes) {
     ASSERT_EQ(exposures.size(), 1u) << agent->agentStderr();
     EXPECT_EQ(exposures[0].endedBy, "wired link gone");
     const double between = std::chrono::duration<double>(removed - added).count();
-    EXPECT_NEAR(exposures[0].seconds, between, 0.020);
+    EXPECT_NEAR(exposures[0].seconds, between, 0.060);
 
     // A second exposure is open when the agent is killed.
     ASSERT_TRUE(agent->setWiredAddress(true, &at));
