@@ -44,6 +44,19 @@ class SettingsTabTest : public ::testing::Test {
     std::optional<std::string> onDisk(const std::string& key) {
         return UserDefaults(store.path()).stringForKey(key);
     }
+    std::string policyPath() { return dir.file("policy.plist"); }
+    // The user sets a box to `state` and clicks it.
+    static void click(HeadlessButton& box, int state) {
+        box.setState(state);
+        box.performClick();
+    }
+    // The administrator's policy file, locking its keys through the store.
+    void lockBy(const plist::Value& policy) {
+        ASSERT_TRUE(file::writeAtomically(policyPath(), plist::toXml(policy), 0644));
+        store.setManagedPolicy(std::make_shared<ManagedPolicy>(
+            policyPath(), [](const std::string&) {}, ::getuid()));
+        isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    }
 
     TempDir dir;
     dispatch::RunLoop loop;
@@ -92,11 +105,9 @@ TEST_F(SettingsTabTest, ControlsWriteStringsAtOnce) {
     EXPECT_EQ(onDisk("selectedInterfaceOption"), "-1");
     shell.interfaceOptions.choose(2);
     EXPECT_EQ(onDisk("selectedInterfaceOption"), "1");
-    shell.enableWireless.setState(0);
-    shell.enableWireless.performClick();
+    click(shell.enableWireless, 0);
     EXPECT_EQ(onDisk("enableWireless"), "0");
-    shell.enableWireless.setState(1);
-    shell.enableWireless.performClick();
+    click(shell.enableWireless, 1);
     EXPECT_EQ(onDisk("enableWireless"), "1");
 }
 
@@ -116,8 +127,7 @@ TEST_F(SettingsTabTest, LoadingAddsTheWantedLoginItemOnce) {
 
     // Turning it on while present adds no second item but still writes "1".
     set("loadOnStartUp", "0");
-    shell.loadOnStartup.setState(1);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 1);
     EXPECT_EQ(loginItems.inserts, 1);
     EXPECT_EQ(onDisk("loadOnStartUp"), "1");
 }
@@ -131,8 +141,7 @@ TEST_F(SettingsTabTest, TurningItOffRemovesOnlyTheProgramsOwnItems) {
                           {"inside", std::string(kProgram) + "/helper"},
                           {"sibling", "/opt/wirewatch/bin/other"},
                           {"broken", std::nullopt}};
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 0);
     const std::vector<std::string> others = {std::string(kProgram) + "-helper",
                                              std::string(kProgram) + "/helper",
                                              "/opt/wirewatch/bin/other", "?"};
@@ -151,8 +160,7 @@ TEST_F(SettingsTabTest, TurningItOffRemovesOnlyTheProgramsOwnItems) {
 TEST_F(SettingsTabTest, WithoutAListTheCheckBoxChangesNothing) {
     load();
     loginItems.unavailable = true;
-    shell.loadOnStartup.setState(1);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 1);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
     EXPECT_EQ(loginItems.inserts, 0);
 }
@@ -168,15 +176,11 @@ TEST_F(SettingsTabTest, BeforeLoadingNothingIsStored) {
 
 // The lock function main() hands the tab: the store's own view of the policy.
 TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
-    std::string policyPath = dir.file("policy.plist");
     plist::Value policy = plist::Value::dictionary();
     policy.set("enableWireless", plist::Value::string("0"));
     policy.set("selectedInterfaceOption", plist::Value::string("1"));
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
-    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
-        policyPath, [](const std::string&) {}, ::getuid()));
+    lockBy(policy);
     set("enableWireless", "1");
-    isLocked = [this](const std::string& key) { return store.isManaged(key); };
     load();
     EXPECT_TRUE(shell.loadOnStartup.isEnabled());
     EXPECT_EQ(shell.loadOnStartup.note(), "");
@@ -190,7 +194,7 @@ TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
 
     // The policy changes; the tab looks again.
     policy.erase("enableWireless");
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    ASSERT_TRUE(file::writeAtomically(policyPath(), plist::toXml(policy), 0644));
     tab->applyLocks();
     EXPECT_TRUE(shell.enableWireless.isEnabled());
     EXPECT_EQ(shell.enableWireless.note(), "");
@@ -217,16 +221,14 @@ TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolic
         EXPECT_EQ(b.button.state(), 0);
         EXPECT_FALSE(UserDefaults(store.path()).objectForKey(b.key));  // nothing written on load
         // Each box writes its own key, and only that one.
-        b.button.setState(1);
-        b.button.performClick();
+        click(b.button, 1);
         for (const Box& other : boxes) {
             EXPECT_EQ(UserDefaults(store.path()).boolForKey(other.key), &other == &b) << other.key;
         }
         auto stored = UserDefaults(store.path()).objectForKey(b.key);
         ASSERT_TRUE(stored);
         EXPECT_EQ(stored->type(), plist::Value::Type::Boolean);
-        b.button.setState(0);
-        b.button.performClick();
+        click(b.button, 0);
         EXPECT_FALSE(UserDefaults(store.path()).boolForKey(b.key));
     }
 
@@ -234,21 +236,16 @@ TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolic
     store.setObject(plist::Value::boolean(true), "NotifyWarningState");
     store.setObject(plist::Value::boolean(true), "NotifyWiFiCut");
     store.synchronize();
-    std::string policyPath = dir.file("policy.plist");
     plist::Value policy = plist::Value::dictionary();
     policy.set("NotifyWiFiCut", plist::Value::boolean(true));
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
-    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
-        policyPath, [](const std::string&) {}, ::getuid()));
-    isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    lockBy(policy);
     load();
     EXPECT_EQ(shell.notifyWarningState.state(), 1);
     EXPECT_TRUE(shell.notifyWarningState.isEnabled());
     EXPECT_EQ(shell.notifyWiFiCut.state(), 1);
     EXPECT_FALSE(shell.notifyWiFiCut.isEnabled());
     EXPECT_EQ(shell.notifyWiFiCut.note(), "Set by your administrator");
-    shell.notifyWiFiCut.setState(0);
-    shell.notifyWiFiCut.performClick();  // a disabled box ignores the user
+    click(shell.notifyWiFiCut, 0);  // a disabled box ignores the user
     EXPECT_TRUE(UserDefaults(store.path()).boolForKey("NotifyWiFiCut"));
 }
 
@@ -275,8 +272,7 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     realTab.awakeFromNib();  // the next launch: still one entry
     EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
 
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 0);
     EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
     EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
     EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
@@ -292,8 +288,7 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     oddTab.awakeFromNib();
     EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
     ASSERT_EQ(autostart.create()->resolve("wirewatch.desktop", 3), odd);
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 0);
     EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
 }
 
@@ -301,31 +296,37 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
 // without the Qt face tests them too: what is stored, what each refusal says.
 TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefusal) {
     ExitPasswordActions actions(shell, store);
-    std::vector<std::pair<std::string, std::string>> said;
-    auto alerts = [&] {
-        said.clear();
+    using Said = std::pair<std::string, std::string>;
+    // Every alert so far, each a critical one.
+    auto said = [&] {
+        std::vector<Said> all;
         for (const auto& a : shell.alerts()) {
-            EXPECT_EQ(a.style, 2);  // critical
-            said.emplace_back(a.message, a.informativeText);
+            EXPECT_EQ(a.style, 2);
+            all.emplace_back(a.message, a.informativeText);
         }
-        return said;
+        return all;
     };
-    using Said = std::vector<std::pair<std::string, std::string>>;
-    const std::pair<std::string, std::string> tooShort = {
-        "Invalid Password", "Password should be at least three characters long."};
+    auto change = [&](const char* old, const char* fresh, const char* confirm) {
+        shell.oldPasswordTextField.setStringValue(old);
+        shell.newPasswordTextField.setStringValue(fresh);
+        shell.confirmNewPasswordTextField.setStringValue(confirm);
+        shell.saveChangedPasswordButton.performClick();
+    };
+    const std::string key = "a\xF0\x9F\x94\x91";
+    const char* tooShort = "Password should be at least three characters long.";
 
     shell.setupPasswordButton.performClick();
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
     // Two characters, though four bytes, are too few.
     shell.setupNewPasswordTextField.setStringValue("\xC3\xA9\xC3\xA9");
     shell.saveNewPasswordButton.performClick();
-    EXPECT_EQ(alerts(), Said{tooShort});
+    EXPECT_EQ(said(), (std::vector<Said>{{"Invalid Password", tooShort}}));
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
     // One character beyond the basic plane counts two, as the platform counts.
-    shell.setupNewPasswordTextField.setStringValue("a\xF0\x9F\x94\x91");
+    shell.setupNewPasswordTextField.setStringValue(key);
     shell.saveNewPasswordButton.performClick();
-    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), key);
     EXPECT_FALSE(shell.setupPasswordWindow.isVisible());
     EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
     EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
@@ -340,27 +341,19 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     };
     const Attempt refused[] = {
         {"wrong", "xyz", "xyz", "Invalid Password", "Old Password is not valid."},
-        {"a\xF0\x9F\x94\x91", "xyz", "xyw", "Password Mismatch",
-         "New & Confirm Password should be same."},
-        {"a\xF0\x9F\x94\x91", "xy", "xy", "Invalid New Password",
-         "Password should be at least three characters long."},
+        {key.c_str(), "xyz", "xyw", "Password Mismatch", "New & Confirm Password should be same."},
+        {key.c_str(), "xy", "xy", "Invalid New Password", tooShort},
     };
-    size_t count = shell.alerts().size();
     for (const Attempt& a : refused) {
         SCOPED_TRACE(a.message);
-        shell.oldPasswordTextField.setStringValue(a.old);
-        shell.newPasswordTextField.setStringValue(a.fresh);
-        shell.confirmNewPasswordTextField.setStringValue(a.confirm);
-        shell.saveChangedPasswordButton.performClick();
-        ASSERT_EQ(shell.alerts().size(), ++count);
-        EXPECT_EQ(alerts().back(),
-                  std::make_pair(std::string(a.message), std::string(a.information)));
-        EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+        size_t before = shell.alerts().size();
+        change(a.old, a.fresh, a.confirm);
+        ASSERT_EQ(shell.alerts().size(), before + 1);
+        EXPECT_EQ(said().back(), Said(a.message, a.information));
+        EXPECT_EQ(onDisk("EXIT_PASSWORD"), key);
         EXPECT_TRUE(shell.changePasswordWindow.isVisible());
     }
-    shell.newPasswordTextField.setStringValue("xyz");
-    shell.confirmNewPasswordTextField.setStringValue("xyz");
-    shell.saveChangedPasswordButton.performClick();
+    change(key.c_str(), "xyz", "xyz");
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
     EXPECT_FALSE(shell.changePasswordWindow.isVisible());
 
@@ -368,8 +361,7 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     shell.setupPasswordButton.performClick();
     shell.oldPasswordTextField.setStringValue("xy");
     shell.resetPasswordButton.performClick();
-    EXPECT_EQ(alerts().back(), std::make_pair(std::string("Invalid Password"),
-                                              std::string("Incorrect Old Password.")));
+    EXPECT_EQ(said().back(), Said("Invalid Password", "Incorrect Old Password."));
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
     shell.oldPasswordTextField.setStringValue("xyz");
     shell.resetPasswordButton.performClick();
@@ -378,14 +370,12 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
     EXPECT_FALSE(shell.changePasswordWindow.isVisible());
     // Cleared, a change is not saved, and says nothing.
-    count = shell.alerts().size();
+    size_t count = shell.alerts().size();
     shell.saveChangedPasswordButton.performClick();  // "xyz" twice still in the fields
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "");
     EXPECT_EQ(shell.alerts().size(), count);
     actions.resetExitPassword();  // nothing left to clear
-    EXPECT_EQ(alerts().back(),
-              std::make_pair(std::string("Invalid Password"),
-                             std::string("Please confirm old password to clear it.")));
+    EXPECT_EQ(said().back(), Said("Invalid Password", "Please confirm old password to clear it."));
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {
