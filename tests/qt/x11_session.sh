@@ -3,10 +3,11 @@
 # Source it with WW_BUILD (the build tree) and WW_SOURCE (the source tree) set.
 # Every wait polls its condition against a deadline; nothing sleeps blindly.
 
+# x11_need [TOOL...]: skips (exit 77) unless the X tools and the tools named are installed.
 x11_need() {
-    for tool in Xvfb trayer xdotool xwininfo import compare convert; do
+    for tool in Xvfb trayer xdotool xwininfo import compare convert "$@"; do
         if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: '$tool' is not installed (scripts/setup.sh installs xvfb, trayer, xdotool, x11-utils and imagemagick)"
+            echo "SKIP: '$tool' is not installed (scripts/setup.sh installs it)"
             exit 77
         fi
     done
@@ -25,6 +26,13 @@ x11_dump() {
     [ -n "${WW_KEEP_WORK-}" ] && import -window root "$x11_work/failure.png" 2>/dev/null
     echo "--- windows"; xwininfo -root -tree 2>&1 | grep -v "has no name" | head -40
     echo "--- agent standard error (last lines)"; tail -n 30 "$x11_work/agent.err" 2>/dev/null
+    echo "--- other logs"; tail -n 20 "$x11_work"/*.log 2>/dev/null
+}
+
+x11_fail() {
+    echo "FAIL: $*"
+    x11_dump
+    exit 1
 }
 
 # wait_for DESCRIPTION SECONDS COMMAND...
@@ -33,11 +41,7 @@ wait_for() {
     shift 2
     local deadline=$((SECONDS + limit))
     until "$@" >/dev/null; do
-        if [ "$SECONDS" -ge "$deadline" ]; then
-            echo "FAIL: no $what within ${limit}s"
-            x11_dump
-            exit 1
-        fi
+        [ "$SECONDS" -lt "$deadline" ] || x11_fail "no $what within ${limit}s"
         sleep 0.05
     done
 }
@@ -84,10 +88,9 @@ x11_panel_window() {
 x11_network() {
     local all="${x11_fixtures:-$WW_SOURCE/tests/app/fixtures}/ifconfig.txt"
     case "$1" in
-        all) cp "$all" "$x11_work/ifconfig.new" ;;
         wifi) sed '/^en5:/,$d' "$all" >"$x11_work/ifconfig.new" ;;
         wired) sed '/^en0:/,/^en5:/{/^en5:/!d}' "$all" >"$x11_work/ifconfig.new" ;;
-        both) cp "$all" "$x11_work/ifconfig.new" ;;
+        all | both) cp "$all" "$x11_work/ifconfig.new" ;;
     esac
     mv "$x11_work/ifconfig.new" "$x11_work/ifconfig.txt"
 }
@@ -132,6 +135,14 @@ PLIST
         >"$x11_work/agent.out" 2>"$x11_work/agent.err" &
     x11_agent=$!
     x11_pids="$x11_agent $x11_pids"
+}
+
+# SIGTERM ends the agent cleanly (and, in sanitizer builds, without a report).
+x11_stop_agent() {
+    kill "$x11_agent"
+    wait "$x11_agent" 2>/dev/null
+    local status=$?
+    [ "$status" -eq 0 ] || x11_fail "the agent exited with status $status after SIGTERM"
 }
 
 # The agent's icon window docked in the tray panel.
