@@ -157,16 +157,9 @@ x11_icon_window() {
 x11_menu_window() {
     local id
     for id in $(xwininfo -root -children 2>/dev/null | awk '/\("wirewatch" "Wirewatch"\)/ { print $1 }'); do
-        local info
-        info=$(xwininfo -id "$id" 2>/dev/null) || continue
-        echo "$info" | grep -q "Map State: IsViewable" || continue
-        echo "$info" | grep -q "Override Redirect State: yes" || continue
-        local width
-        width=$(echo "$info" | awk '/Width:/ { print $2 }')
-        if [ "${width:-0}" -gt 100 ]; then
-            echo "$id"
-            return 0
-        fi
+        xwininfo -id "$id" 2>/dev/null | awk '/Map State: IsViewable/ { v = 1 }
+            /Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } END { exit !(v && o && w > 100) }' &&
+            { echo "$id"; return 0; }
     done
     return 1
 }
