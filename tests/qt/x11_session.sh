@@ -109,18 +109,7 @@ x11_start_agent() {
     chmod +x "$tools/ifconfig" "$tools/networksetup" "$tools/system_profiler"
     ln -sf "$WW_BUILD/libexec/wirewatch/airport" "$tools/airport"
     [ -f "$x11_work/ifconfig.txt" ] || x11_network wifi
-    cat >"$x11_work/wifi.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>present</key><true/><key>power</key><true/><key>interfaceMode</key><integer>1</integer>
-<key>security</key><integer>4</integer><key>activePHYMode</key><integer>5</integer>
-<key>ssid</key><string>Flowers By Irene</string><key>bssid</key><string>4c:43:41:4:1c:bc</string>
-<key>channelNumber</key><integer>36</integer><key>channelBand</key><integer>2</integer>
-<key>channelWidth</key><integer>3</integer><key>transmitRate</key><real>866.7</real>
-<key>rssiValue</key><integer>-55</integer><key>noiseMeasurement</key><integer>-90</integer>
-<key>mcs</key><string>9</string>
-</dict></plist>
-PLIST
+    cp "$WW_SOURCE/tests/qt/fixtures/wifi.plist" "$x11_work/wifi.plist"
     {
         printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>\n'
         printf '<key>selectedInterfaceOption</key><string>%s</string>\n' "$rule"
