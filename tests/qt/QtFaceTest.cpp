@@ -89,10 +89,6 @@ struct Agent {
     std::optional<std::string> stored(const std::string& key) {
         return UserDefaults(defaults->path()).stringForKey(key);
     }
-    void setPassword(const std::string& password) {
-        defaults->setObject(plist::Value::string(password), "EXIT_PASSWORD");
-        defaults->synchronize();
-    }
     QMenu* menu() { return static_cast<qt::QtMenu*>(delegate->statusMenu())->menu(); }
     QAction* menuAction(const QString& text) { return actionIn(menu(), text); }
     // Runs one check to its end on the Qt event loop.
@@ -339,7 +335,8 @@ void QtFaceTest::interfacesSubmenuAndPauseOnTheRealActions() {
     QVERIFY(!choice("Automatic")->isChecked());
 
     // Pausing asks for the exit password in a window of its own.
-    a.setPassword("abc");
+    a.defaults->setObject(plist::Value::string("abc"), "EXIT_PASSWORD");
+    a.defaults->synchronize();
     QAction* resume = a.menuAction("Resume");
     QVERIFY(!resume->isVisible());
     a.menuAction("Pause protection for 15 minutes")->trigger();
