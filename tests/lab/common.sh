@@ -94,11 +94,8 @@ ap_start() {
     AP_KIND=$1
     conf=/run/lab/hostapd-$1.conf
     {
-        echo "interface=wlan0"
-        echo "driver=nl80211"
-        echo "ssid=$(ssid_of "$1")"
-        echo "ctrl_interface=/run/lab/hostapd"
-        echo "country_code=US"
+        printf '%s\n' interface=wlan0 driver=nl80211 "ssid=$(ssid_of "$1")" \
+            ctrl_interface=/run/lab/hostapd country_code=US
         case $1 in
         wpa2) printf '%s\n' hw_mode=g channel=6 ieee80211n=1 wpa=2 wpa_key_mgmt=WPA-PSK \
             rsn_pairwise=CCMP "wpa_passphrase=$PSK" ;;

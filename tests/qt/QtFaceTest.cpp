@@ -32,6 +32,13 @@ namespace {
 
 constexpr const char* kProgram = "/opt/wirewatch/bin/wirewatch";
 
+QAction* actionIn(QMenu* menu, const QString& text) {
+    for (QAction* a : menu->actions()) {
+        if (a->text() == text) return a;
+    }
+    qFatal("no menu item %s", qPrintable(text));
+}
+
 struct Alert {
     QString text, informativeText;
     QMessageBox::Icon icon;
@@ -82,17 +89,8 @@ struct Agent {
     std::optional<std::string> stored(const std::string& key) {
         return UserDefaults(defaults->path()).stringForKey(key);
     }
-    void setPassword(const std::string& password) {
-        defaults->setObject(plist::Value::string(password), "EXIT_PASSWORD");
-        defaults->synchronize();
-    }
-    QAction* menuAction(const QString& text) {
-        auto* menu = static_cast<qt::QtMenu*>(delegate->statusMenu());
-        for (QAction* a : menu->menu()->actions()) {
-            if (a->text() == text) return a;
-        }
-        qFatal("no menu item");
-    }
+    QMenu* menu() { return static_cast<qt::QtMenu*>(delegate->statusMenu())->menu(); }
+    QAction* menuAction(const QString& text) { return actionIn(menu(), text); }
     // Runs one check to its end on the Qt event loop.
     bool runCheck() {
         bool finished = false;
@@ -120,6 +118,8 @@ void type(QLineEdit* field, const QString& text) {
     field->setFocus();
     QTest::keyClicks(field, text);
 }
+
+void click(QWidget* widget) { QTest::mouseClick(widget, Qt::LeftButton); }
 
 void replaceText(QLineEdit* field, const QString& text) {
     field->selectAll();
@@ -154,14 +154,14 @@ void QtFaceTest::passwordIsSetChangedAndClearedInRealFields() {
     Agent a;
     a.delegate->showHideWindow();
     auto* button = a.find<QPushButton>(a.shell.settingsWindow(), "setupPasswordButton");
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(button);
     QWidget* setup = a.shell.setupPasswordWindow();
     QVERIFY(setup->isVisible());
     auto* field = a.find<QLineEdit>(setup, "setupNewPasswordTextField");
     QCOMPARE(field->echoMode(), QLineEdit::Password);
     auto* save = a.find<QPushButton>(setup, "saveNewPasswordButton");
     type(field, "ab");
-    QTest::mouseClick(save, Qt::LeftButton);
+    click(save);
     QCOMPARE(a.alerts.size(), size_t(1));  // through a real message box
     QCOMPARE(a.alerts[0].icon, QMessageBox::Critical);
     QCOMPARE(a.alerts[0].informativeText,
@@ -169,7 +169,7 @@ void QtFaceTest::passwordIsSetChangedAndClearedInRealFields() {
     QVERIFY(!a.stored("EXIT_PASSWORD"));
     // A space is part of the password as typed (trimmed, this one is too short).
     type(field, " ");
-    QTest::mouseClick(save, Qt::LeftButton);
+    click(save);
     QCOMPARE(a.stored("EXIT_PASSWORD"), std::optional<std::string>("ab "));
     QVERIFY(!setup->isVisible());
     QCOMPARE(button->text(), QStringLiteral("Change Exit Password"));
@@ -179,26 +179,27 @@ void QtFaceTest::passwordIsSetChangedAndClearedInRealFields() {
     auto* oldField = a.find<QLineEdit>(change, "oldPasswordTextField");
     auto* newField = a.find<QLineEdit>(change, "NewPasswordTextField");
     auto* confirm = a.find<QLineEdit>(change, "confirmNewPasswordTextField");
+    auto* saveChange = a.find<QPushButton>(change, "saveChangedPasswordButton");
     oldField->setText("left over");
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(button);
     QVERIFY(change->isVisible());
     QCOMPARE(oldField->text(), QString());
     type(oldField, "ab ");
     type(newField, "abcd");
     type(confirm, "abce");
-    QTest::mouseClick(a.find<QPushButton>(change, "saveChangedPasswordButton"), Qt::LeftButton);
+    click(saveChange);
     QCOMPARE(a.alerts.back().text, QStringLiteral("Password Mismatch"));
     QVERIFY(change->isVisible());
     replaceText(confirm, "abcd");
-    QTest::mouseClick(a.find<QPushButton>(change, "saveChangedPasswordButton"), Qt::LeftButton);
+    click(saveChange);
     QCOMPARE(a.stored("EXIT_PASSWORD"), std::optional<std::string>("abcd"));
     QVERIFY(!change->isVisible());
 
     // Cleared with the old password: kept as the empty string, and quitting
     // from the menu ends at once.
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(button);
     type(oldField, "abcd");
-    QTest::mouseClick(a.find<QPushButton>(change, "resetPasswordButton"), Qt::LeftButton);
+    click(a.find<QPushButton>(change, "resetPasswordButton"));
     QCOMPARE(a.alerts.size(), size_t(2));
     QCOMPARE(a.stored("EXIT_PASSWORD"), std::optional<std::string>(""));
     QCOMPARE(button->text(), QStringLiteral("Setup Exit Password"));
@@ -258,17 +259,17 @@ void QtFaceTest::settingsControlsWriteAtAClickAndLock() {
     auto* wifiBack = a.find<QCheckBox>(settings, "enableWireless");
     QVERIFY(!wifiBack->isEnabled());
     QVERIFY(wifiBack->isChecked());
-    QVERIFY(a.find<QLabel>(settings, "enableWirelessNote")->isVisible());
-    QCOMPARE(a.find<QLabel>(settings, "enableWirelessNote")->text(),
-             QStringLiteral("Set by your administrator"));
+    auto* note = a.find<QLabel>(settings, "enableWirelessNote");
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text(), QStringLiteral("Set by your administrator"));
     QVERIFY(!a.find<QLabel>(settings, "interfaceOptionsNote")->isVisible());
-    QTest::mouseClick(wifiBack, Qt::LeftButton);
+    click(wifiBack);
     QCOMPARE(a.stored("enableWireless"), std::optional<std::string>("1"));
 
     // Open boxes write at a click: a notification as a boolean, the login item.
-    QTest::mouseClick(a.find<QCheckBox>(settings, "notifyWiFiCut"), Qt::LeftButton);
+    click(a.find<QCheckBox>(settings, "notifyWiFiCut"));
     QVERIFY(UserDefaults(a.defaults->path()).boolForKey("NotifyWiFiCut"));
-    QTest::mouseClick(a.find<QCheckBox>(settings, "loadOnStartup"), Qt::LeftButton);
+    click(a.find<QCheckBox>(settings, "loadOnStartup"));
     QCOMPARE(a.loginItems.paths(), std::vector<std::string>{kProgram});
     QCOMPARE(a.stored("loadOnStartUp"), std::optional<std::string>("1"));
 }
@@ -277,7 +278,7 @@ void QtFaceTest::menuGroupsSwitchOnTheRealActions() {
     Agent a;
     const WirewatchAppDelegate::InfoItems& items = a.delegate->infoItems();
     auto action = [](MenuItem* item) { return static_cast<qt::QtMenuItem*>(item)->action(); };
-    QMenu* menu = static_cast<qt::QtMenu*>(a.delegate->statusMenu())->menu();
+    QMenu* menu = a.menu();
     a.delegate->showHideMenuItems(false);
     QVERIFY(action(items.txRate)->isVisible());
     QVERIFY(!action(items.interfaceName)->isVisible());
@@ -312,11 +313,8 @@ void QtFaceTest::interfacesSubmenuAndPauseOnTheRealActions() {
     QCOMPARE(interfaces->actions().size(), 2);
     QCOMPARE(interfaces->actions()[1]->text().replace(QStringLiteral("&&"), QStringLiteral("&")),
              qt::toQString(inspectorLine(dock)));
-    auto choice = [&](const QString& title) -> QAction* {
-        for (QAction* action : interfaces->actions()[0]->menu()->actions()) {
-            if (action->text() == title) return action;
-        }
-        qFatal("no choice");
+    auto choice = [&](const QString& title) {
+        return actionIn(interfaces->actions()[0]->menu(), title);
     };
     // One choice among three: radio buttons in one group.
     QVERIFY(choice("Automatic")->isCheckable());
@@ -337,7 +335,8 @@ void QtFaceTest::interfacesSubmenuAndPauseOnTheRealActions() {
     QVERIFY(!choice("Automatic")->isChecked());
 
     // Pausing asks for the exit password in a window of its own.
-    a.setPassword("abc");
+    a.defaults->setObject(plist::Value::string("abc"), "EXIT_PASSWORD");
+    a.defaults->synchronize();
     QAction* resume = a.menuAction("Resume");
     QVERIFY(!resume->isVisible());
     a.menuAction("Pause protection for 15 minutes")->trigger();
@@ -365,7 +364,7 @@ void QtFaceTest::whileTheMenuIsOpenTheIconShowsTheAlternateAndTimersFire() {
     QCOMPARE(item->trayIcon()->toolTip(), QStringLiteral("Wirewatch"));
     QVERIFY(!item->trayIcon()->icon().isNull());
     QMenu* menu = item->trayIcon()->contextMenu();
-    QVERIFY(menu == static_cast<qt::QtMenu*>(a.delegate->statusMenu())->menu());
+    QVERIFY(menu == a.menu());
     int ticks = 0;
     a.shell.addRepeatingTimer(0.02, [&] { ++ticks; });
     // Opening the menu shows the alternate image and starts a check.
@@ -440,7 +439,7 @@ void QtFaceTest::aboutWindowShowsVersionAndOpensMail() {
     QVERIFY(a.find<QLabel>(about, "appCopyRightText")->text().contains("2031"));
     QCOMPARE(a.find<QLabel>(about, "appAuditText")->text(), QStringLiteral("0 exposures today"));
     QVERIFY(!a.find<QLabel>(about, "appIcon")->pixmap().isNull());
-    QTest::mouseClick(a.find<QPushButton>(about, "supportEmailButton"), Qt::LeftButton);
+    click(a.find<QPushButton>(about, "supportEmailButton"));
     QDesktopServices::unsetUrlHandler("mailto");
     QCOMPARE(m_openedUrls.size(), 1);
     QCOMPARE(m_openedUrls[0].toString(), QStringLiteral("mailto:help@example.org"));

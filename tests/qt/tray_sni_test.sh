@@ -11,20 +11,7 @@ set -u
 WW_BUILD=$1
 WW_SOURCE=$2
 . "$WW_SOURCE/tests/qt/x11_session.sh"
-x11_need
-for tool in dbus-daemon gdbus status-notifier-watcher gtk-sni-tray-standalone; do
-    command -v "$tool" >/dev/null 2>&1 || {
-        echo "SKIP: '$tool' is not installed (scripts/setup.sh installs it)"
-        exit 77
-    }
-done
-
-fail() {
-    echo "FAIL: $*"
-    x11_dump
-    echo "--- watcher and host"; tail -n 20 "$x11_work/watcher.log" "$x11_work/host.log" 2>/dev/null
-    exit 1
-}
+x11_need dbus-daemon gdbus status-notifier-watcher gtk-sni-tray-standalone
 
 x11_prepare
 x11_network wifi
@@ -104,14 +91,14 @@ item_id() {
 click() {
     local id
     id=$(item_id "$1")
-    [ -n "$id" ] || fail "no visible menu item '$1'"
+    [ -n "$id" ] || x11_fail "no visible menu item '$1'"
     call --dest "$item" --object-path /MenuBar --method com.canonical.dbusmenu.Event -- \
         "$id" clicked '<0>' 0 >/dev/null
 }
 
-prop Title | grep -q "'Wirewatch'" || fail "title: $(prop Title)"
-prop Menu | grep -q "'/MenuBar'" || fail "menu: $(prop Menu)"
-prop ToolTip | grep -q "'Wirewatch'" || fail "tool tip: $(prop ToolTip)"
+prop Title | grep -q "'Wirewatch'" || x11_fail "title: $(prop Title)"
+prop Menu | grep -q "'/MenuBar'" || x11_fail "menu: $(prop Menu)"
+prop ToolTip | grep -q "'Wirewatch'" || x11_fail "tool tip: $(prop ToolTip)"
 
 # The host shows the menu as the tray does: details after a check, then the
 # Interfaces submenu (lines with radio choices), the pause items, Quit last.
@@ -120,11 +107,11 @@ wait_for "the Wi-Fi details in the exported menu" 60 has_details
 menu=$(layout)
 for label in "Interfaces" "en0 \"Wi-Fi\": Wi-Fi (Wi-Fi port)" "Pause protection for 15 minutes" \
     "Pause protection for 1 hour" "Settings…" "About Wirewatch" "Quit Wirewatch"; do
-    echo "$menu" | grep -qF "'label': <'$label'>" || fail "no menu item '$label'"
+    echo "$menu" | grep -qF "'label': <'$label'>" || x11_fail "no menu item '$label'"
 done
 echo "$menu" | grep -qF "'label': <'Automatic'>, 'toggle-state': <1>, 'toggle-type': <'radio'>" ||
-    fail "the interface choices are not radio items with Automatic chosen"
-[ -z "$(item_id Resume)" ] || fail "Resume is shown while not paused"
+    x11_fail "the interface choices are not radio items with Automatic chosen"
+[ -z "$(item_id Resume)" ] || x11_fail "Resume is shown while not paused"
 
 # A pause chosen in the host's menu: the item's tool tip says until when and
 # its icon changes to the warning form; Resume ends it.
@@ -140,8 +127,5 @@ click "Resume"
 resumed() { [ "$(prop IconPixmap)" = "$normal_icon" ] && prop ToolTip | grep -q "('', @a(iiay) \[\], 'Wirewatch', '')"; }
 wait_for "protection resumed" 30 resumed
 
-kill "$x11_agent"
-wait "$x11_agent" 2>/dev/null
-status=$?
-[ "$status" -eq 0 ] || fail "the agent exited with status $status after SIGTERM"
+x11_stop_agent
 echo "PASS: the StatusNotifierItem tray"

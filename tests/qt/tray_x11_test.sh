@@ -13,14 +13,7 @@ x11_network wifi
 
 checked() { grep -q "getAllNetworksDetails" "$x11_work"/logs/log-* 2>/dev/null; }
 stop_agent() {
-    kill "$x11_agent"
-    wait "$x11_agent" 2>/dev/null
-    local status=$?
-    if [ "$status" -ne 0 ]; then
-        echo "FAIL: the agent exited with status $status after SIGTERM"
-        x11_dump
-        exit 1
-    fi
+    x11_stop_agent
     rm -rf "$x11_work/logs"
 }
 
@@ -66,14 +59,10 @@ warning_shown() {
         ! x11_same "$x11_work/warning.png" "$x11_work/selected.png"
 }
 wait_for "warning icon" 60 warning_shown
-grep -q "both wired & wireless are connected, and no rule is configured" "$x11_work/logs"/log-* || {
-    echo "FAIL: the log does not say why the icon warns"
-    x11_dump
-    exit 1
-}
+grep -q "both wired & wireless are connected, and no rule is configured" "$x11_work/logs"/log-* ||
+    x11_fail "the log does not say why the icon warns"
 # And back: Wi-Fi alone again restores the normal icon.
 x11_network wifi
 wait_for "normal icon again" 60 back_to_normal
-# SIGTERM ends the agent cleanly (and, in sanitizer builds, without a report).
 stop_agent
 echo "tray test: the icon docked, opened its menu and showed the warning"

@@ -3,10 +3,11 @@
 # Source it with WW_BUILD (the build tree) and WW_SOURCE (the source tree) set.
 # Every wait polls its condition against a deadline; nothing sleeps blindly.
 
+# x11_need [TOOL...]: skips (exit 77) unless the X tools and the tools named are installed.
 x11_need() {
-    for tool in Xvfb trayer xdotool xwininfo import compare convert; do
+    for tool in Xvfb trayer xdotool xwininfo import compare convert "$@"; do
         if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: '$tool' is not installed (scripts/setup.sh installs xvfb, trayer, xdotool, x11-utils and imagemagick)"
+            echo "SKIP: '$tool' is not installed (scripts/setup.sh installs it)"
             exit 77
         fi
     done
@@ -25,6 +26,13 @@ x11_dump() {
     [ -n "${WW_KEEP_WORK-}" ] && import -window root "$x11_work/failure.png" 2>/dev/null
     echo "--- windows"; xwininfo -root -tree 2>&1 | grep -v "has no name" | head -40
     echo "--- agent standard error (last lines)"; tail -n 30 "$x11_work/agent.err" 2>/dev/null
+    echo "--- other logs"; tail -n 20 "$x11_work"/*.log 2>/dev/null
+}
+
+x11_fail() {
+    echo "FAIL: $*"
+    x11_dump
+    exit 1
 }
 
 # wait_for DESCRIPTION SECONDS COMMAND...
@@ -33,11 +41,7 @@ wait_for() {
     shift 2
     local deadline=$((SECONDS + limit))
     until "$@" >/dev/null; do
-        if [ "$SECONDS" -ge "$deadline" ]; then
-            echo "FAIL: no $what within ${limit}s"
-            x11_dump
-            exit 1
-        fi
+        [ "$SECONDS" -lt "$deadline" ] || x11_fail "no $what within ${limit}s"
         sleep 0.05
     done
 }
@@ -84,10 +88,9 @@ x11_panel_window() {
 x11_network() {
     local all="${x11_fixtures:-$WW_SOURCE/tests/app/fixtures}/ifconfig.txt"
     case "$1" in
-        all) cp "$all" "$x11_work/ifconfig.new" ;;
         wifi) sed '/^en5:/,$d' "$all" >"$x11_work/ifconfig.new" ;;
         wired) sed '/^en0:/,/^en5:/{/^en5:/!d}' "$all" >"$x11_work/ifconfig.new" ;;
-        both) cp "$all" "$x11_work/ifconfig.new" ;;
+        all | both) cp "$all" "$x11_work/ifconfig.new" ;;
     esac
     mv "$x11_work/ifconfig.new" "$x11_work/ifconfig.txt"
 }
@@ -106,18 +109,7 @@ x11_start_agent() {
     chmod +x "$tools/ifconfig" "$tools/networksetup" "$tools/system_profiler"
     ln -sf "$WW_BUILD/libexec/wirewatch/airport" "$tools/airport"
     [ -f "$x11_work/ifconfig.txt" ] || x11_network wifi
-    cat >"$x11_work/wifi.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>
-<key>present</key><true/><key>power</key><true/><key>interfaceMode</key><integer>1</integer>
-<key>security</key><integer>4</integer><key>activePHYMode</key><integer>5</integer>
-<key>ssid</key><string>Flowers By Irene</string><key>bssid</key><string>4c:43:41:4:1c:bc</string>
-<key>channelNumber</key><integer>36</integer><key>channelBand</key><integer>2</integer>
-<key>channelWidth</key><integer>3</integer><key>transmitRate</key><real>866.7</real>
-<key>rssiValue</key><integer>-55</integer><key>noiseMeasurement</key><integer>-90</integer>
-<key>mcs</key><string>9</string>
-</dict></plist>
-PLIST
+    cp "$WW_SOURCE/tests/qt/fixtures/wifi.plist" "$x11_work/wifi.plist"
     {
         printf '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>\n'
         printf '<key>selectedInterfaceOption</key><string>%s</string>\n' "$rule"
@@ -134,6 +126,14 @@ PLIST
     x11_pids="$x11_agent $x11_pids"
 }
 
+# SIGTERM ends the agent cleanly (and, in sanitizer builds, without a report).
+x11_stop_agent() {
+    kill "$x11_agent"
+    wait "$x11_agent" 2>/dev/null
+    local status=$?
+    [ "$status" -eq 0 ] || x11_fail "the agent exited with status $status after SIGTERM"
+}
+
 # The agent's icon window docked in the tray panel.
 x11_icon_window() {
     local panel
@@ -146,16 +146,9 @@ x11_icon_window() {
 x11_menu_window() {
     local id
     for id in $(xwininfo -root -children 2>/dev/null | awk '/\("wirewatch" "Wirewatch"\)/ { print $1 }'); do
-        local info
-        info=$(xwininfo -id "$id" 2>/dev/null) || continue
-        echo "$info" | grep -q "Map State: IsViewable" || continue
-        echo "$info" | grep -q "Override Redirect State: yes" || continue
-        local width
-        width=$(echo "$info" | awk '/Width:/ { print $2 }')
-        if [ "${width:-0}" -gt 100 ]; then
-            echo "$id"
-            return 0
-        fi
+        xwininfo -id "$id" 2>/dev/null | awk '/Map State: IsViewable/ { v = 1 }
+            /Override Redirect State: yes/ { o = 1 } /Width:/ { w = $2 } END { exit !(v && o && w > 100) }' &&
+            { echo "$id"; return 0; }
     done
     return 1
 }

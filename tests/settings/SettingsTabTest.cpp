@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
+
 #include "app/ManagedPolicy.h"
 #include "app/UserDefaults.h"
 #include "menu/AboutWindow.h"
@@ -43,6 +45,19 @@ class SettingsTabTest : public ::testing::Test {
     // What another process reading the file sees.
     std::optional<std::string> onDisk(const std::string& key) {
         return UserDefaults(store.path()).stringForKey(key);
+    }
+    std::string policyPath() { return dir.file("policy.plist"); }
+    // The user sets a box to `state` and clicks it.
+    static void click(HeadlessButton& box, int state) {
+        box.setState(state);
+        box.performClick();
+    }
+    // The administrator's policy file, locking its keys through the store.
+    void lockBy(const plist::Value& policy) {
+        ASSERT_TRUE(file::writeAtomically(policyPath(), plist::toXml(policy), 0644));
+        store.setManagedPolicy(std::make_shared<ManagedPolicy>(
+            policyPath(), [](const std::string&) {}, ::getuid()));
+        isLocked = [this](const std::string& key) { return store.isManaged(key); };
     }
 
     TempDir dir;
@@ -92,67 +107,13 @@ TEST_F(SettingsTabTest, ControlsWriteStringsAtOnce) {
     EXPECT_EQ(onDisk("selectedInterfaceOption"), "-1");
     shell.interfaceOptions.choose(2);
     EXPECT_EQ(onDisk("selectedInterfaceOption"), "1");
-    shell.enableWireless.setState(0);
-    shell.enableWireless.performClick();
+    click(shell.enableWireless, 0);
     EXPECT_EQ(onDisk("enableWireless"), "0");
-    shell.enableWireless.setState(1);
-    shell.enableWireless.performClick();
+    click(shell.enableWireless, 1);
     EXPECT_EQ(onDisk("enableWireless"), "1");
-}
-
-TEST_F(SettingsTabTest, LoadingAddsTheWantedLoginItemOnce) {
-    set("loadOnStartUp", "1");
-    loginItems.entries = {{"other", "/usr/bin/other"}, {"broken", std::nullopt}};
-    load();
-    EXPECT_EQ(console, std::vector<std::string>{kChange});
-    EXPECT_EQ(loginItems.paths(), (std::vector<std::string>{kProgram, "/usr/bin/other", "?"}));
-    EXPECT_EQ(shell.loadOnStartup.state(), 1);
-
-    // Loaded again (the next launch): the item is there, nothing changes.
-    console.clear();
-    load();
-    EXPECT_EQ(console, std::vector<std::string>{kSame});
-    EXPECT_EQ(loginItems.inserts, 1);
-
-    // Turning it on while present adds no second item but still writes "1".
-    set("loadOnStartUp", "0");
-    shell.loadOnStartup.setState(1);
-    shell.loadOnStartup.performClick();
-    EXPECT_EQ(loginItems.inserts, 1);
-    EXPECT_EQ(onDisk("loadOnStartUp"), "1");
-}
-
-// Ours is only the item whose program is exactly ours; a program whose path
-// merely starts with ours is another program.
-TEST_F(SettingsTabTest, TurningItOffRemovesOnlyTheProgramsOwnItems) {
-    load();
-    loginItems.entries = {{"app", kProgram},
-                          {"helper", std::string(kProgram) + "-helper"},
-                          {"inside", std::string(kProgram) + "/helper"},
-                          {"sibling", "/opt/wirewatch/bin/other"},
-                          {"broken", std::nullopt}};
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
-    const std::vector<std::string> others = {std::string(kProgram) + "-helper",
-                                             std::string(kProgram) + "/helper",
-                                             "/opt/wirewatch/bin/other", "?"};
-    EXPECT_EQ(loginItems.paths(), others);
-    EXPECT_EQ(onDisk("loadOnStartUp"), "0");
-
-    // A value other than 0 and 1 never matches what is present: reconciling removes.
-    loginItems.entries.push_back({"again", kProgram});
-    set("loadOnStartUp", "2");
-    console.clear();
-    load();
-    EXPECT_EQ(console, std::vector<std::string>{kChange});
-    EXPECT_EQ(loginItems.paths(), others);
-}
-
-TEST_F(SettingsTabTest, WithoutAListTheCheckBoxChangesNothing) {
-    load();
+    // Without a login-items list the start-at-login box changes nothing.
     loginItems.unavailable = true;
-    shell.loadOnStartup.setState(1);
-    shell.loadOnStartup.performClick();
+    click(shell.loadOnStartup, 1);
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
     EXPECT_EQ(loginItems.inserts, 0);
 }
@@ -168,15 +129,14 @@ TEST_F(SettingsTabTest, BeforeLoadingNothingIsStored) {
 
 // The lock function main() hands the tab: the store's own view of the policy.
 TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
-    std::string policyPath = dir.file("policy.plist");
     plist::Value policy = plist::Value::dictionary();
     policy.set("enableWireless", plist::Value::string("0"));
     policy.set("selectedInterfaceOption", plist::Value::string("1"));
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
-    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
-        policyPath, [](const std::string&) {}, ::getuid()));
+    policy.set("NotifyWiFiCut", plist::Value::boolean(true));
+    lockBy(policy);
     set("enableWireless", "1");
-    isLocked = [this](const std::string& key) { return store.isManaged(key); };
+    store.setObject(plist::Value::boolean(true), "NotifyWarningState");
+    store.synchronize();
     load();
     EXPECT_TRUE(shell.loadOnStartup.isEnabled());
     EXPECT_EQ(shell.loadOnStartup.note(), "");
@@ -187,10 +147,18 @@ TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
     EXPECT_EQ(shell.interfaceOptions.indexOfSelectedItem(), 2);
     shell.interfaceOptions.choose(0);  // the user cannot choose
     EXPECT_EQ(onDisk("selectedInterfaceOption"), std::nullopt);
+    // A notification box: stored on, shown on; locked, the policy's value.
+    EXPECT_EQ(shell.notifyWarningState.state(), 1);
+    EXPECT_TRUE(shell.notifyWarningState.isEnabled());
+    EXPECT_EQ(shell.notifyWiFiCut.state(), 1);
+    EXPECT_FALSE(shell.notifyWiFiCut.isEnabled());
+    EXPECT_EQ(shell.notifyWiFiCut.note(), "Set by your administrator");
+    click(shell.notifyWiFiCut, 0);
+    EXPECT_FALSE(UserDefaults(store.path()).objectForKey("NotifyWiFiCut"));
 
     // The policy changes; the tab looks again.
     policy.erase("enableWireless");
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
+    ASSERT_TRUE(file::writeAtomically(policyPath(), plist::toXml(policy), 0644));
     tab->applyLocks();
     EXPECT_TRUE(shell.enableWireless.isEnabled());
     EXPECT_EQ(shell.enableWireless.note(), "");
@@ -202,7 +170,7 @@ TEST_F(SettingsTabTest, TheAdministratorsPolicyLocksExactlyItsKeys) {
     EXPECT_EQ(shell.interfaceOptions.note(), "");
 }
 
-TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolicy) {
+TEST_F(SettingsTabTest, NotificationBoxesStartOffAndWriteBooleans) {
     struct Box {
         HeadlessButton& button;
         const char* key;
@@ -217,71 +185,62 @@ TEST_F(SettingsTabTest, NotificationBoxesStartOffWriteBooleansAndYieldToThePolic
         EXPECT_EQ(b.button.state(), 0);
         EXPECT_FALSE(UserDefaults(store.path()).objectForKey(b.key));  // nothing written on load
         // Each box writes its own key, and only that one.
-        b.button.setState(1);
-        b.button.performClick();
+        click(b.button, 1);
         for (const Box& other : boxes) {
             EXPECT_EQ(UserDefaults(store.path()).boolForKey(other.key), &other == &b) << other.key;
         }
         auto stored = UserDefaults(store.path()).objectForKey(b.key);
         ASSERT_TRUE(stored);
         EXPECT_EQ(stored->type(), plist::Value::Type::Boolean);
-        b.button.setState(0);
-        b.button.performClick();
+        click(b.button, 0);
         EXPECT_FALSE(UserDefaults(store.path()).boolForKey(b.key));
     }
-
-    // Stored on, shown on; the policy's value wins and locks the box.
-    store.setObject(plist::Value::boolean(true), "NotifyWarningState");
-    store.setObject(plist::Value::boolean(true), "NotifyWiFiCut");
-    store.synchronize();
-    std::string policyPath = dir.file("policy.plist");
-    plist::Value policy = plist::Value::dictionary();
-    policy.set("NotifyWiFiCut", plist::Value::boolean(true));
-    ASSERT_TRUE(file::writeAtomically(policyPath, plist::toXml(policy), 0644));
-    store.setManagedPolicy(std::make_shared<ManagedPolicy>(
-        policyPath, [](const std::string&) {}, ::getuid()));
-    isLocked = [this](const std::string& key) { return store.isManaged(key); };
-    load();
-    EXPECT_EQ(shell.notifyWarningState.state(), 1);
-    EXPECT_TRUE(shell.notifyWarningState.isEnabled());
-    EXPECT_EQ(shell.notifyWiFiCut.state(), 1);
-    EXPECT_FALSE(shell.notifyWiFiCut.isEnabled());
-    EXPECT_EQ(shell.notifyWiFiCut.note(), "Set by your administrator");
-    shell.notifyWiFiCut.setState(0);
-    shell.notifyWiFiCut.performClick();  // a disabled box ignores the user
-    EXPECT_TRUE(UserDefaults(store.path()).boolForKey("NotifyWiFiCut"));
 }
 
-// The tab over the real autostart folder: our entry comes and goes, other
-// programs' entries stay byte for byte.
+// The tab over the real autostart folder: our entry comes and goes; other
+// programs' entries stay byte for byte, even where their path merely starts
+// with ours.
 TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     std::string folder = dir.file("autostart");
     file::makeDirectories(folder);
-    const std::string theirs = "[Desktop Entry]\nType=Application\nExec=/usr/bin/other --x\n";
-    const std::string broken = "[Desktop Entry]\nExec=\"/unterminated\n";
-    const std::string helper =
-        std::string("[Desktop Entry]\nType=Application\nExec=") + kProgram + "-helper --x\n";
-    ASSERT_TRUE(file::writeAtomically(folder + "/other.desktop", theirs, 0644));
-    ASSERT_TRUE(file::writeAtomically(folder + "/helper.desktop", helper, 0644));
-    ASSERT_TRUE(file::writeAtomically(folder + "/broken.desktop", broken, 0644));
+    const std::string head = "[Desktop Entry]\nType=Application\nExec=";
+    const std::map<std::string, std::string> others = {
+        {"other.desktop", head + "/usr/bin/other --x\n"},
+        {"helper.desktop", head + kProgram + "-helper --x\n"},
+        {"inside.desktop", head + kProgram + "/helper\n"},
+        {"sibling.desktop", head + "/opt/wirewatch/bin/other\n"},
+        {"broken.desktop", "[Desktop Entry]\nExec=\"/unterminated\n"}};
+    for (const auto& [name, text] : others) {
+        ASSERT_TRUE(file::writeAtomically(folder + "/" + name, text, 0644));
+    }
+    auto expectOnlyOthersLeft = [&] {
+        EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
+        for (const auto& [name, text] : others) EXPECT_EQ(file::readAll(folder + "/" + name), text);
+    };
     xdg::XdgAutostart autostart(folder, "");
     set("loadOnStartUp", "1");
     SettingsTab realTab(shell.resources(), store, autostart,
-                        {kProgram, [](const std::string&) {}, {}});
+                        {kProgram, [this](const std::string& l) { console.push_back(l); }, {}});
     realTab.awakeFromNib();
-    auto entry = file::readAll(folder + "/wirewatch.desktop");
-    ASSERT_TRUE(entry);
-    EXPECT_NE(entry->find(std::string("Exec=") + kProgram + "\n"), std::string::npos);
-    realTab.awakeFromNib();  // the next launch: still one entry
-    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
-
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
-    EXPECT_FALSE(file::readAll(folder + "/wirewatch.desktop"));
-    EXPECT_EQ(file::readAll(folder + "/other.desktop"), theirs);
-    EXPECT_EQ(file::readAll(folder + "/broken.desktop"), broken);
-    EXPECT_EQ(file::readAll(folder + "/helper.desktop"), helper);
+    EXPECT_EQ(autostart.create()->resolve("wirewatch.desktop", 3), kProgram);
+    EXPECT_EQ(shell.loadOnStartup.state(), 1);
+    realTab.awakeFromNib();  // the next launch: the entry is there, nothing changes
+    EXPECT_EQ(console, (std::vector<std::string>{kChange, kSame}));
+    EXPECT_EQ(autostart.create()->snapshot().size(), 6u);
+    // Turning it on while present adds no second entry but still writes "1".
+    set("loadOnStartUp", "0");
+    click(shell.loadOnStartup, 1);
+    EXPECT_EQ(autostart.create()->snapshot().size(), 6u);
+    EXPECT_EQ(onDisk("loadOnStartUp"), "1");
+    click(shell.loadOnStartup, 0);
+    expectOnlyOthersLeft();
     EXPECT_EQ(onDisk("loadOnStartUp"), "0");
+
+    // A value other than 0 and 1 never matches what is present: reconciling removes.
+    ASSERT_TRUE(autostart.create()->insertItemAtFront(kProgram));
+    set("loadOnStartUp", "2");
+    realTab.awakeFromNib();
+    expectOnlyOthersLeft();
 
     // Installed under a folder whose name is not UTF-8: one entry, found again
     // at the next launch, and removed when turned off.
@@ -290,42 +249,47 @@ TEST_F(SettingsTabTest, StartAtLoginOnTheAutostartFolder) {
     SettingsTab oddTab(shell.resources(), store, autostart, {odd, [](const std::string&) {}, {}});
     oddTab.awakeFromNib();
     oddTab.awakeFromNib();
-    EXPECT_EQ(autostart.create()->snapshot().size(), 4u);
+    EXPECT_EQ(autostart.create()->snapshot().size(), 6u);
     ASSERT_EQ(autostart.create()->resolve("wirewatch.desktop", 3), odd);
-    shell.loadOnStartup.setState(0);
-    shell.loadOnStartup.performClick();
-    EXPECT_EQ(autostart.create()->snapshot().size(), 3u);
+    click(shell.loadOnStartup, 0);
+    expectOnlyOthersLeft();
 }
 
 // The exit-password buttons and windows on the headless shell, so that a build
 // without the Qt face tests them too: what is stored, what each refusal says.
 TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefusal) {
     ExitPasswordActions actions(shell, store);
-    std::vector<std::pair<std::string, std::string>> said;
-    auto alerts = [&] {
-        said.clear();
+    using Said = std::pair<std::string, std::string>;
+    // Every alert so far, each a critical one.
+    auto said = [&] {
+        std::vector<Said> all;
         for (const auto& a : shell.alerts()) {
-            EXPECT_EQ(a.style, 2);  // critical
-            said.emplace_back(a.message, a.informativeText);
+            EXPECT_EQ(a.style, 2);
+            all.emplace_back(a.message, a.informativeText);
         }
-        return said;
+        return all;
     };
-    using Said = std::vector<std::pair<std::string, std::string>>;
-    const std::pair<std::string, std::string> tooShort = {
-        "Invalid Password", "Password should be at least three characters long."};
+    auto change = [&](const char* old, const char* fresh, const char* confirm) {
+        shell.oldPasswordTextField.setStringValue(old);
+        shell.newPasswordTextField.setStringValue(fresh);
+        shell.confirmNewPasswordTextField.setStringValue(confirm);
+        shell.saveChangedPasswordButton.performClick();
+    };
+    const std::string key = "a\xF0\x9F\x94\x91";
+    const char* tooShort = "Password should be at least three characters long.";
 
     shell.setupPasswordButton.performClick();
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
     // Two characters, though four bytes, are too few.
     shell.setupNewPasswordTextField.setStringValue("\xC3\xA9\xC3\xA9");
     shell.saveNewPasswordButton.performClick();
-    EXPECT_EQ(alerts(), Said{tooShort});
+    EXPECT_EQ(said(), (std::vector<Said>{{"Invalid Password", tooShort}}));
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), std::nullopt);
     EXPECT_TRUE(shell.setupPasswordWindow.isVisible());
     // One character beyond the basic plane counts two, as the platform counts.
-    shell.setupNewPasswordTextField.setStringValue("a\xF0\x9F\x94\x91");
+    shell.setupNewPasswordTextField.setStringValue(key);
     shell.saveNewPasswordButton.performClick();
-    EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+    EXPECT_EQ(onDisk("EXIT_PASSWORD"), key);
     EXPECT_FALSE(shell.setupPasswordWindow.isVisible());
     EXPECT_EQ(shell.setupPasswordButton.tag(), 1);
     EXPECT_EQ(shell.setupPasswordButton.title(), "Change Exit Password");
@@ -340,27 +304,19 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     };
     const Attempt refused[] = {
         {"wrong", "xyz", "xyz", "Invalid Password", "Old Password is not valid."},
-        {"a\xF0\x9F\x94\x91", "xyz", "xyw", "Password Mismatch",
-         "New & Confirm Password should be same."},
-        {"a\xF0\x9F\x94\x91", "xy", "xy", "Invalid New Password",
-         "Password should be at least three characters long."},
+        {key.c_str(), "xyz", "xyw", "Password Mismatch", "New & Confirm Password should be same."},
+        {key.c_str(), "xy", "xy", "Invalid New Password", tooShort},
     };
-    size_t count = shell.alerts().size();
     for (const Attempt& a : refused) {
         SCOPED_TRACE(a.message);
-        shell.oldPasswordTextField.setStringValue(a.old);
-        shell.newPasswordTextField.setStringValue(a.fresh);
-        shell.confirmNewPasswordTextField.setStringValue(a.confirm);
-        shell.saveChangedPasswordButton.performClick();
-        ASSERT_EQ(shell.alerts().size(), ++count);
-        EXPECT_EQ(alerts().back(),
-                  std::make_pair(std::string(a.message), std::string(a.information)));
-        EXPECT_EQ(onDisk("EXIT_PASSWORD"), "a\xF0\x9F\x94\x91");
+        size_t before = shell.alerts().size();
+        change(a.old, a.fresh, a.confirm);
+        ASSERT_EQ(shell.alerts().size(), before + 1);
+        EXPECT_EQ(said().back(), Said(a.message, a.information));
+        EXPECT_EQ(onDisk("EXIT_PASSWORD"), key);
         EXPECT_TRUE(shell.changePasswordWindow.isVisible());
     }
-    shell.newPasswordTextField.setStringValue("xyz");
-    shell.confirmNewPasswordTextField.setStringValue("xyz");
-    shell.saveChangedPasswordButton.performClick();
+    change(key.c_str(), "xyz", "xyz");
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
     EXPECT_FALSE(shell.changePasswordWindow.isVisible());
 
@@ -368,8 +324,7 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     shell.setupPasswordButton.performClick();
     shell.oldPasswordTextField.setStringValue("xy");
     shell.resetPasswordButton.performClick();
-    EXPECT_EQ(alerts().back(), std::make_pair(std::string("Invalid Password"),
-                                              std::string("Incorrect Old Password.")));
+    EXPECT_EQ(said().back(), Said("Invalid Password", "Incorrect Old Password."));
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "xyz");
     shell.oldPasswordTextField.setStringValue("xyz");
     shell.resetPasswordButton.performClick();
@@ -378,14 +333,12 @@ TEST_F(SettingsTabTest, ExitPasswordIsSetChangedAndClearedWithAnAlertForEachRefu
     EXPECT_EQ(shell.setupPasswordButton.title(), "Setup Exit Password");
     EXPECT_FALSE(shell.changePasswordWindow.isVisible());
     // Cleared, a change is not saved, and says nothing.
-    count = shell.alerts().size();
+    size_t count = shell.alerts().size();
     shell.saveChangedPasswordButton.performClick();  // "xyz" twice still in the fields
     EXPECT_EQ(onDisk("EXIT_PASSWORD"), "");
     EXPECT_EQ(shell.alerts().size(), count);
     actions.resetExitPassword();  // nothing left to clear
-    EXPECT_EQ(alerts().back(),
-              std::make_pair(std::string("Invalid Password"),
-                             std::string("Please confirm old password to clear it.")));
+    EXPECT_EQ(said().back(), Said("Invalid Password", "Please confirm old password to clear it."));
 }
 
 TEST(AboutWindowTest, VersionRightsAndSupportLink) {
