@@ -130,15 +130,6 @@ TEST_F(TrayMenuTest, TheInterfacesSubmenuShowsTheInspectorLinesAndTheChoicesEdit
     EXPECT_TRUE(choice(kUsbLan, "Automatic")->isChecked());
 }
 
-TEST_F(TrayMenuTest, AnEmptiedOverrideListLeavesNoKeyBehind) {
-    launch();
-    runCheck();
-    chooseAndWait(choice("docker0", "Ignore"));
-    ASSERT_TRUE(storedOverrides());
-    chooseAndWait(choice("docker0", "Automatic"));
-    EXPECT_FALSE(storedOverrides());
-}
-
 TEST_F(TrayMenuTest, ThePolicyLocksTheOverridesAndThePauseUntilItIsLifted) {
     using V = plist::Value;
     writePlist(policyPath(),
@@ -176,6 +167,11 @@ TEST_F(TrayMenuTest, ThePolicyLocksTheOverridesAndThePauseUntilItIsLifted) {
     EXPECT_TRUE(choice("docker0", "Ignore")->isEnabled());
     EXPECT_TRUE(choice("docker0", "Automatic")->isChecked());
     EXPECT_NE(interfaces().items().back()->title(), "Set by your administrator");
+    // The user's own choice, undone, leaves no key behind.
+    chooseAndWait(choice("docker0", "Ignore"));
+    ASSERT_TRUE(storedOverrides());
+    chooseAndWait(choice("docker0", "Automatic"));
+    EXPECT_FALSE(storedOverrides());
 }
 
 TEST_F(TrayMenuTest, PausingFromTheMenuAsksForTheExitPasswordWhenOneIsSet) {

@@ -95,10 +95,9 @@ TEST(UserDefaultsTest, EditsByAnotherProcessAreSeenAtTheNextRead) {
     // A local change made afterwards is merged with the outside edit when flushed.
     d.setObject(plist::Value::string("1"), "enableWireless");
     ASSERT_TRUE(d.synchronize());
-    auto onDisk = plist::parse(readFile(path));
-    ASSERT_TRUE(onDisk);
-    EXPECT_NE(onDisk->find("DisableUSBConnectedPersonalHotspot"), nullptr);
-    EXPECT_NE(onDisk->find("enableWireless"), nullptr);
+    UserDefaults fresh(path);
+    EXPECT_TRUE(fresh.boolForKey("DisableUSBConnectedPersonalHotspot"));
+    EXPECT_EQ(fresh.integerForKey("enableWireless"), 1);
 }
 
 TEST(UserDefaultsTest, ADamagedFileIsKeptAsideAndTheStoreStartsEmpty) {
