@@ -70,6 +70,15 @@ class ProtectionFeaturesTest : public AgentFixture {
         runCheck([this] { loop.post([this] { delegate->scheduledCheck(); }); });
     }
 
+    // The cable in and out every two seconds, a check at each change.
+    void flapTheCable(std::chrono::seconds length) {
+        for (auto at = 0s; at < length; at += 2s) {
+            wired = !wired;
+            checkNow();
+            manual.advance(2s);
+        }
+    }
+
     std::optional<Clock::SteadyTime> lastScheduled() {
         std::lock_guard lock(m_mutex);
         if (scheduled.empty()) return std::nullopt;
@@ -161,11 +170,7 @@ TEST_P(FlapDampingTest, ACableFlappingForAMinuteGivesAtMostTheLimitAndEndsProtec
     wireless = true;
     launch();
     const auto start = manual.now();
-    for (int second = 0; second < 60; second += 2) {
-        wired = (second / 2) % 2 == 0;
-        checkNow();
-        manual.advance(2s);
-    }
+    flapTheCable(60s);
     // The last change of the cable was at 58 s, and it stays out.
     EXPECT_LE(wifiActions(), limit);
     EXPECT_GE(wifiActions(), limit - 1);
@@ -195,11 +200,7 @@ TEST_F(ProtectionFeaturesTest, DefaultsNeitherDelayNorDampNorScheduleAnything) {
     setPref("selectedInterfaceOption", "1");
     wireless = true;
     launch();
-    for (int second = 0; second < 30; second += 2) {
-        wired = (second / 2) % 2 == 0;
-        checkNow();
-        manual.advance(2s);
-    }
+    flapTheCable(30s);
     // Every change of the cable is acted on at once, as the rules say.
     EXPECT_EQ(wifiActions(), 15);
     EXPECT_FALSE(lastScheduled());
