@@ -73,16 +73,19 @@ class AgentFixture : public ::testing::Test {
         loop.runPending();
     }
 
-    // Starts a check from the main thread and runs the loop until its details
-    // refresh has finished.
-    void runCheck() {
+    // Runs `start` on the main thread, then the loop until the check it began has
+    // finished its details refresh.
+    void runCheck(const std::function<void()>& start) {
         bool finished = false;
         delegate->setCheckFinishedHandler([&] { finished = true; });
-        loop.post([this] { delegate->checkInterfaceStatus(); });
+        start();
         ASSERT_TRUE(loop.runUntil([&] { return finished; }, std::chrono::seconds(20)));
         delegate->setCheckFinishedHandler(nullptr);
         ASSERT_TRUE(delegate->waitForCheckThread(std::chrono::seconds(10)));
         loop.runPending();
+    }
+    void runCheck() {
+        runCheck([this] { loop.post([this] { delegate->checkInterfaceStatus(); }); });
     }
 
     void setPref(const std::string& key, const std::string& value) {
@@ -91,6 +94,14 @@ class AgentFixture : public ::testing::Test {
     }
 
     std::string icon() const { return shell.statusItem() ? shell.statusItem()->image() : ""; }
+    HeadlessMenu& menu() { return static_cast<HeadlessMenu&>(*delegate->statusMenu()); }
+
+    // How many logged lines contain `part`.
+    int linesContaining(const std::string& part) {
+        int n = 0;
+        for (const auto& t : capture.logger->texts()) n += t.find(part) != std::string::npos;
+        return n;
+    }
 
     TempDir dir;
     ScopedCapture capture;

@@ -1,13 +1,14 @@
-#include "app/CommandLine.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 
+#include "app/CommandLine.h"
+
 namespace ww {
 namespace {
 
-CommandLineResult parse(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+CommandLineResult parse(std::vector<std::string> args,
+                        std::map<std::string, std::string> env = {}) {
     return parseCommandLine(args, [&env](const char* name) -> const char* {
         auto it = env.find(name);
         return it == env.end() ? nullptr : it->second.c_str();

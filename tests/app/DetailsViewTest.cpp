@@ -10,8 +10,9 @@ using DetailsViewTest = AgentFixture;
 std::vector<std::string> visibleTitles(WirewatchAppDelegate& d) {
     std::vector<std::string> out;
     const auto& i = d.infoItems();
-    for (MenuItem* m : {i.ssid, i.bssid, i.rssi, i.noise, i.channel, i.mcsIndex, i.security,
-                        i.opMode, i.phyMode, i.txRate, i.ipAddress, i.macAddress, i.interfaceName}) {
+    for (MenuItem* m :
+         {i.ssid, i.bssid, i.rssi, i.noise, i.channel, i.mcsIndex, i.security, i.opMode, i.phyMode,
+          i.txRate, i.ipAddress, i.macAddress, i.interfaceName}) {
         if (!m->isHidden()) out.push_back(m->title());
     }
     return out;
@@ -54,10 +55,10 @@ TEST_F(DetailsViewTest, InterfaceModeZeroShowsTheGroupAndChangesNoText) {
     wireless = true;
     runCheck();
     // The Wi-Fi group is shown with the texts laid out at load time.
-    EXPECT_EQ(visibleTitles(*delegate),
-              (std::vector<std::string>{"SSID:", "BSSID:", "RSSI:", "Noise:", "Channel:",
-                                        "MCS Index:", "Security:", "Op Mode:", "PHY Mode:",
-                                        "Transmit Rate:"}));
+    EXPECT_EQ(
+        visibleTitles(*delegate),
+        (std::vector<std::string>{"SSID:", "BSSID:", "RSSI:", "Noise:", "Channel:", "MCS Index:",
+                                  "Security:", "Op Mode:", "PHY Mode:", "Transmit Rate:"}));
     EXPECT_FALSE(delegate->isRunning());
 }
 

@@ -17,6 +17,7 @@ namespace {
 // A Linux desk: a docked USB Ethernet adapter, Wi-Fi, an iPhone sharing its
 // connection over USB, a Docker bridge and a VPN tunnel.
 const std::string kDesk = std::string(WW_SOURCE_ROOT) + "/tests/fixtures/discovery/linux-desk/";
+using V = plist::Value;
 
 class InspectorEndToEndTest : public ::testing::Test {
   protected:
@@ -27,8 +28,8 @@ class InspectorEndToEndTest : public ::testing::Test {
         file::makeDirectories(logs);
     }
 
-    void writePrefs(const plist::Value& prefs) {
-        writeFile(dir.file("prefs.plist"), plist::toXml(prefs), 0600);
+    void writePrefs(const plist::Value::Dictionary& keys) {
+        writePlist(dir.file("prefs.plist"), keys, 0600);
     }
 
     ProgramRun run(const std::string& mode) {
@@ -52,12 +53,8 @@ class InspectorEndToEndTest : public ::testing::Test {
 };
 
 TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
-    plist::Value overrides = plist::Value::dictionary();
-    overrides.set("docker0", plist::Value::string("wired"));
-    overrides.set("usb0", plist::Value::string("ignore"));
-    plist::Value prefs = plist::Value::dictionary();
-    prefs.set("InterfaceOverrides", overrides);
-    writePrefs(prefs);
+    writePrefs({{"InterfaceOverrides",
+                 V::dictionary({{"docker0", V::string("wired")}, {"usb0", V::string("ignore")}})}});
 
     // Each interface on a line, the user's overrides applied (how each one is
     // classified is the inventory's tests').
@@ -83,16 +80,9 @@ TEST_F(InspectorEndToEndTest, InterfacesWithAnOverrideAsTextAndAsJson) {
 
 TEST_F(InspectorEndToEndTest, ThePolicysOverridesWinOverTheUsersAsInTheAgent) {
     if (::getuid() != 0) GTEST_SKIP() << "a policy must be owned by root";
-    plist::Value mine = plist::Value::dictionary();
-    mine.set("docker0", plist::Value::string("wired"));
-    plist::Value prefs = plist::Value::dictionary();
-    prefs.set("InterfaceOverrides", mine);
-    writePrefs(prefs);
-    plist::Value theirs = plist::Value::dictionary();
-    theirs.set("enx00e04c680001", plist::Value::string("ignore"));
-    plist::Value policy = plist::Value::dictionary();
-    policy.set("InterfaceOverrides", theirs);
-    writeFile(dir.file("policy.plist"), plist::toXml(policy), 0644);
+    writePrefs({{"InterfaceOverrides", V::dictionary({{"docker0", V::string("wired")}})}});
+    writePlist(dir.file("policy.plist"),
+               {{"InterfaceOverrides", V::dictionary({{"enx00e04c680001", V::string("ignore")}})}});
 
     ProgramRun text = run("--interfaces");
     ASSERT_EQ(text.status, 0) << text.err;
@@ -120,12 +110,22 @@ TEST_F(InspectorEndToEndTest, ThePolicysOverridesWinOverTheUsersAsInTheAgent) {
         << refused.err;
 }
 
-TEST_F(InspectorEndToEndTest, StatusReadsTodaysFiguresAndSkipsDamagedLines) {
-    writePrefs(plist::Value::dictionary());
+TEST_F(InspectorEndToEndTest, StatusReadsTodaysFiguresThePauseAndSkipsDamagedLines) {
+    // A pause that has ended is no pause; one an hour ahead (a property-list
+    // date: seconds since 2001) is said.
+    const double inAnHour = static_cast<double>(std::time(nullptr)) + 3600 - 978307200.0;
+    writePrefs({{"ProtectionPausedUntil", V::date(inAnHour - 7200)}});
     ProgramRun none = run("--status");
     ASSERT_EQ(none.status, 0) << none.err;
     EXPECT_EQ(none.out, "0 exposures today\n");
+    writePrefs({{"ProtectionPausedUntil", V::date(inAnHour)}});
+    ProgramRun paused = run("--status");
+    auto lines = text::split(paused.out, '\n');
+    ASSERT_EQ(lines.size(), 3u) << paused.out;
+    EXPECT_EQ(lines[0], "0 exposures today");
+    EXPECT_TRUE(std::string(lines[1]).starts_with("protection paused until ")) << paused.out;
 
+    writePrefs({});
     writeFile(logs + "/exposure-audit.jsonl",
               "{\"date\":\"2001-01-01\",\"exposures\":9,\"longest_seconds\":5.0}\n"
               "{\"date\":\"" +
@@ -146,25 +146,6 @@ TEST_F(InspectorEndToEndTest, StatusReadsTodaysFiguresAndSkipsDamagedLines) {
     EXPECT_EQ(doc["exposures"], 2);
     EXPECT_DOUBLE_EQ(doc["longest_seconds"].get<double>(), 0.064);
     EXPECT_TRUE(doc["paused_until"].is_null());
-}
-
-TEST_F(InspectorEndToEndTest, StatusSaysUntilWhenProtectionIsPaused) {
-    plist::Value prefs = plist::Value::dictionary();
-    // An hour from now, as a property-list date (seconds since 2001).
-    double until = static_cast<double>(std::time(nullptr)) + 3600 - 978307200.0;
-    prefs.set("ProtectionPausedUntil", plist::Value::date(until));
-    writePrefs(prefs);
-    ProgramRun paused = run("--status");
-    ASSERT_EQ(paused.status, 0) << paused.err;
-    auto lines = text::split(paused.out, '\n');
-    ASSERT_EQ(lines.size(), 3u) << paused.out;
-    EXPECT_EQ(lines[0], "0 exposures today");
-    EXPECT_TRUE(std::string(lines[1]).starts_with("protection paused until ")) << paused.out;
-
-    // A pause that has ended is no pause.
-    prefs.set("ProtectionPausedUntil", plist::Value::date(until - 7200));
-    writePrefs(prefs);
-    EXPECT_EQ(run("--status").out, "0 exposures today\n");
 }
 
 }  // namespace

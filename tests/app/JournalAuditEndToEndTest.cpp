@@ -13,6 +13,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "discovery/CommandTable.h"
 #include "platform/foundation/Text.h"
 #include "tests/support/app_TestSupport.h"
 
@@ -22,12 +23,6 @@ namespace {
 using Entry = std::map<std::string, std::string>;
 
 const std::string kFixtures = std::string(WW_SOURCE_ROOT) + "/tests/app/fixtures/";
-
-std::string shellWord(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 // One datagram of the native protocol: "KEY=VALUE\n", or for values that
 // hold a newline "KEY\n", a 64-bit little-endian length, the bytes, "\n".
@@ -80,22 +75,22 @@ class JournalAuditEndToEndTest : public ::testing::Test {
     // One `wirewatch --once` (wired and Wi-Fi both up) under this policy,
     // with the journal socket replaced by ours; the entries it sent.
     std::vector<Entry> runWithPolicy(const plist::Value::Dictionary& policy, plist::Value sim) {
-        writeFile(dir.file("policy.plist"), plist::toXml(plist::Value::dictionary(policy)), 0644);
+        writePlist(dir.file("policy.plist"), policy);
         writeFile(dir.file("wifi.plist"), plist::toXml(sim));
         std::string agent =
-            "env -i PATH=/usr/bin:/bin HOME=" + shellWord(dir.path()) +
-            " WIREWATCH_REACHABILITY_HOST= " + shellWord(buildDir() + "/bin/wirewatch") +
-            " --once --tools-dir " + shellWord(tools) + " --wifi " +
-            shellWord("sim:" + dir.file("wifi.plist")) + " --prefs " +
-            shellWord(dir.file("prefs.plist")) + " --policy " +
-            shellWord(dir.file("policy.plist")) + " --logs-dir " + shellWord(dir.file("logs"));
+            "env -i PATH=/usr/bin:/bin HOME=" + shellQuote(dir.path()) +
+            " WIREWATCH_REACHABILITY_HOST= " + shellQuote(buildDir() + "/bin/wirewatch") +
+            " --once --tools-dir " + shellQuote(tools) + " --wifi " +
+            shellQuote("sim:" + dir.file("wifi.plist")) + " --prefs " +
+            shellQuote(dir.file("prefs.plist")) + " --policy " +
+            shellQuote(dir.file("policy.plist")) + " --logs-dir " + shellQuote(dir.file("logs"));
         std::string inNamespace =
             "mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/journal && "
             "touch /run/systemd/journal/socket && "
             "mount --bind " +
-            shellWord(socketPath) + " /run/systemd/journal/socket && exec " + agent;
-        std::string cmd = "unshare -m --propagation private sh -c " + shellWord(inNamespace) +
-                          " >" + shellWord(dir.file("out")) + " 2>" + shellWord(dir.file("err"));
+            shellQuote(socketPath) + " /run/systemd/journal/socket && exec " + agent;
+        std::string cmd = "unshare -m --propagation private sh -c " + shellQuote(inNamespace) +
+                          " >" + shellQuote(dir.file("out")) + " 2>" + shellQuote(dir.file("err"));
         int status = std::system(cmd.c_str());
         EXPECT_EQ(status, 0) << readFile(dir.file("err"));
 
@@ -164,36 +159,21 @@ TEST_F(JournalAuditEndToEndTest, EachEventIsOneStructuredEntry) {
 }
 
 TEST_F(JournalAuditEndToEndTest, ARefusedActionCarriesItsReasonByteForByte) {
-    struct Case {
-        int rule;
-        const char* failKey;
-        const char* event;
-        const char* message;
-    };
-    const Case cases[] = {
-        {1, "failPower", "wifi-switched-off",
-         "Wi-Fi could not be switched off: refused by\nthe radio"},
-        {0, "failDisconnect", "wifi-disconnected",
-         "Wi-Fi could not be disconnected: refused by\nthe radio"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.event);
-        plist::Value sim = simWifi(true, true);
-        sim.set(c.failKey, plist::Value::string("refused by\nthe radio"));
-        auto entries = runWithPolicy({{"AuditToJournal", plist::Value::boolean(true)},
-                                      {"selectedInterfaceOption", plist::Value::integer(c.rule)}},
-                                     sim);
-        // The refused action ends no exposure: the agent stops with it still open.
-        ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
-        const Entry& e = entries[1];
-        EXPECT_EQ(e.at("WIREWATCH_EVENT"), c.event);
-        EXPECT_EQ(e.at("PRIORITY"), "3");
-        EXPECT_EQ(e.at("WIREWATCH_ERROR"), "refused by\nthe radio");  // sent in the binary form
-        EXPECT_EQ(e.at("MESSAGE"), c.message);
-        EXPECT_EQ(entries[2].at("WIREWATCH_EVENT"), "exposure");
-        EXPECT_EQ(entries[2].at("WIREWATCH_EXPOSURE_ENDED_BY"), "agent stopped");
-        EXPECT_TRUE(simOperations(dir.file("wifi.plist")).empty());
-    }
+    plist::Value sim = simWifi(true, true);
+    sim.set("failPower", plist::Value::string("refused by\nthe radio"));
+    auto entries = runWithPolicy({{"AuditToJournal", plist::Value::boolean(true)},
+                                  {"selectedInterfaceOption", plist::Value::integer(1)}},
+                                 sim);
+    // The refused action ends no exposure: the agent stops with it still open.
+    ASSERT_EQ(entries.size(), 3u) << readFile(dir.file("err"));
+    const Entry& e = entries[1];
+    EXPECT_EQ(e.at("WIREWATCH_EVENT"), "wifi-switched-off");
+    EXPECT_EQ(e.at("PRIORITY"), "3");
+    EXPECT_EQ(e.at("WIREWATCH_ERROR"), "refused by\nthe radio");  // sent in the binary form
+    EXPECT_EQ(e.at("MESSAGE"), "Wi-Fi could not be switched off: refused by\nthe radio");
+    EXPECT_EQ(entries[2].at("WIREWATCH_EVENT"), "exposure");
+    EXPECT_EQ(entries[2].at("WIREWATCH_EXPOSURE_ENDED_BY"), "agent stopped");
+    EXPECT_TRUE(simOperations(dir.file("wifi.plist")).empty());
 }
 
 TEST_F(JournalAuditEndToEndTest, NothingReachesTheJournalUnlessThePolicyAsks) {

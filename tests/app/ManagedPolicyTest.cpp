@@ -16,6 +16,8 @@
 namespace ww::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 // Argon2id is slow by design; tests hash with the smallest limits (the
 // verification cost follows the hash's own parameters).
 std::string quickHash(const std::string& password) {
@@ -24,9 +26,11 @@ std::string quickHash(const std::string& password) {
     return hash.value_or("");
 }
 
-void writePolicy(const std::string& path, const plist::Value::Dictionary& keys,
-                 mode_t mode = 0644) {
-    writeFile(path, plist::toXml(plist::Value::dictionary(keys)), mode);
+using V = plist::Value;
+
+// A policy of one key, as its file holds it.
+std::string oneKey(const std::string& key, const V& value) {
+    return plist::toXml(V::dictionary({{key, value}}));
 }
 
 // A policy store whose required owner is whoever runs the test, so that the
@@ -52,11 +56,9 @@ TEST(ManagedPolicyTest, TheShippedExampleIsAValidPolicy) {
     ASSERT_EQ(b.console.size(), 1u);
     EXPECT_NE(b.console[0].find(" applies: AuditToJournal, "), std::string::npos) << b.console[0];
     EXPECT_EQ(keys.size(), 9u);
+    const auto& known = ManagedPolicy::knownKeys();
     for (const auto& [key, value] : keys) {
-        EXPECT_NE(
-            std::find(ManagedPolicy::knownKeys().begin(), ManagedPolicy::knownKeys().end(), key),
-            ManagedPolicy::knownKeys().end())
-            << key;
+        EXPECT_NE(std::find(known.begin(), known.end(), key), known.end()) << key;
     }
     EXPECT_TRUE(b.prefs.isManaged("InterfaceOverrides"));
     EXPECT_EQ(b.prefs.integerForKey("FlapLimit"), 4);
@@ -69,11 +71,10 @@ TEST(ManagedPolicyTest, EveryPolicyKeyWinsOverThePreferencesUntilItIsLifted) {
         plist::Value user, policy;
     };
     const Case cases[] = {
-        {"selectedInterfaceOption", plist::Value::string("0"), plist::Value::string("1")},
-        {"enableWireless", plist::Value::string("1"), plist::Value::integer(0)},
-        {"loadOnStartUp", plist::Value::string("1"), plist::Value::string("0")},
-        {"DisableUSBConnectedPersonalHotspot", plist::Value::boolean(false),
-         plist::Value::boolean(true)},
+        {"selectedInterfaceOption", V::string("0"), V::string("1")},
+        {"enableWireless", V::string("1"), V::integer(0)},
+        {"loadOnStartUp", V::string("1"), V::string("0")},
+        {"DisableUSBConnectedPersonalHotspot", V::boolean(false), V::boolean(true)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.key);
@@ -85,7 +86,7 @@ TEST(ManagedPolicyTest, EveryPolicyKeyWinsOverThePreferencesUntilItIsLifted) {
         EXPECT_EQ(b.prefs.sourceForKey(c.key), SettingSource::Preferences);
         EXPECT_FALSE(b.prefs.isManaged(c.key));
 
-        writePolicy(b.policyPath, {{c.key, c.policy}});
+        writePlist(b.policyPath, {{c.key, c.policy}});
         EXPECT_EQ(b.prefs.objectForKey(c.key), c.policy);
         EXPECT_EQ(b.prefs.sourceForKey(c.key), SettingSource::Policy);
         EXPECT_TRUE(b.prefs.isManaged(c.key));
@@ -94,10 +95,7 @@ TEST(ManagedPolicyTest, EveryPolicyKeyWinsOverThePreferencesUntilItIsLifted) {
         b.prefs.setObject(c.user, c.key);
         ASSERT_TRUE(b.prefs.synchronize());
         EXPECT_EQ(b.prefs.objectForKey(c.key), c.policy);
-        auto onDisk = plist::parse(readFile(b.dir.file("prefs.plist")));
-        ASSERT_TRUE(onDisk);
-        ASSERT_NE(onDisk->find(c.key), nullptr);
-        EXPECT_EQ(*onDisk->find(c.key), c.user);
+        EXPECT_EQ(UserDefaults(b.dir.file("prefs.plist")).objectForKey(c.key), c.user);
 
         // Lifted: the user's value answers again.
         ASSERT_EQ(::unlink(b.policyPath.c_str()), 0);
@@ -114,7 +112,7 @@ TEST(ManagedPolicyTest, OnlyARootOwnedFileThatOthersCannotWriteIsHonoured) {
     std::string path = dir.file("policy.plist");
     std::vector<std::string> console;
     ManagedPolicy policy(path, [&](const std::string& l) { console.push_back(l); });
-    writePolicy(path, {{"selectedInterfaceOption", plist::Value::string("1")}});
+    writePlist(path, {{"selectedInterfaceOption", V::string("1")}});
     EXPECT_TRUE(policy.valueForKey("selectedInterfaceOption"));
 
     struct Case {
@@ -155,8 +153,13 @@ TEST(ManagedPolicyTest, OnlyARootOwnedFileThatOthersCannotWriteIsHonoured) {
     EXPECT_NE(console[0].find("it is not a regular file"), std::string::npos);
 }
 
-TEST(ManagedPolicyTest, ADamagedPolicyKeepsTheLastGoodOne) {
+TEST(ManagedPolicyTest, NoFileIsNoPolicyAndADamagedOneKeepsTheLastGoodOne) {
     PolicyBench b;
+    // No file: no policy, and no complaint.
+    EXPECT_TRUE(b.policy->current().empty());
+    EXPECT_EQ(b.prefs.sourceForKey("enableWireless"), SettingSource::None);
+    EXPECT_TRUE(b.console.empty());
+    EXPECT_EQ(b.policy->generation(), 0u);
     // Damaged at start: no policy.
     writeFile(b.policyPath, "<plist><dict><key>selectedInterfaceOption</key>", 0644);
     EXPECT_TRUE(b.policy->current().empty());
@@ -164,35 +167,26 @@ TEST(ManagedPolicyTest, ADamagedPolicyKeepsTheLastGoodOne) {
     EXPECT_NE(b.console[0].find("is damaged"), std::string::npos) << b.console[0];
     EXPECT_NE(b.console[0].find("no policy applies"), std::string::npos) << b.console[0];
 
-    writePolicy(b.policyPath, {{"selectedInterfaceOption", plist::Value::string("1")}});
+    writePlist(b.policyPath, {{"selectedInterfaceOption", V::string("1")}});
     EXPECT_EQ(b.prefs.integerForKey("selectedInterfaceOption"), 1);
     std::uint64_t good = b.policy->generation();
 
+    const V tun0 = V::dictionary({{"docker0", V::string("ignore")}, {"tun0", V::string("Wired")}});
     const std::pair<std::string, std::string> damaged[] = {
         {"<plist><dict><key>enableWireless</key><str", "could not be parsed"},
         {"<plist><array><string>1</string></array></plist>", "the root is not a dictionary"},
-        {plist::toXml(
-             plist::Value::dictionary({{"selectedInterfaceOption", plist::Value::boolean(true)}})),
+        {oneKey("selectedInterfaceOption", V::boolean(true)),
          "selectedInterfaceOption must be a whole number"},
-        {plist::toXml(plist::Value::dictionary({{"AuditToJournal", plist::Value::string("yes")}})),
-         "AuditToJournal must be a boolean"},
-        {plist::toXml(
-             plist::Value::dictionary({{"ExitPasswordHash", plist::Value::string("secret")}})),
+        {oneKey("AuditToJournal", V::string("yes")), "AuditToJournal must be a boolean"},
+        {oneKey("ExitPasswordHash", V::string("secret")),
          "ExitPasswordHash must be an argon2id hash"},
-        {plist::toXml(plist::Value::dictionary({{"EXIT_PASSWORD", plist::Value::string("abc")}})),
-         "EXIT_PASSWORD is not a policy key"},
-        {plist::toXml(
-             plist::Value::dictionary({{"InterfaceOverrides", plist::Value::string("docker0")}})),
+        {oneKey("EXIT_PASSWORD", V::string("abc")), "EXIT_PASSWORD is not a policy key"},
+        {oneKey("InterfaceOverrides", V::string("docker0")),
          "InterfaceOverrides must be a dictionary"},
-        {plist::toXml(plist::Value::dictionary(
-             {{"InterfaceOverrides",
-               plist::Value::dictionary({{"docker0", plist::Value::string("ignore")},
-                                         {"tun0", plist::Value::string("Wired")}})}})),
+        {oneKey("InterfaceOverrides", tun0),
          "InterfaceOverrides: tun0 must be \"wired\" or \"ignore\""},
-        {plist::toXml(plist::Value::dictionary({{"FlapLimit", plist::Value::string("three")}})),
-         "FlapLimit must be a whole number"},
-        {plist::toXml(plist::Value::dictionary({{"NotifyWiFiCut", plist::Value::integer(1)}})),
-         "NotifyWiFiCut must be a boolean"},
+        {oneKey("FlapLimit", V::string("three")), "FlapLimit must be a whole number"},
+        {oneKey("NotifyWiFiCut", V::integer(1)), "NotifyWiFiCut must be a boolean"},
     };
     for (const auto& [bytes, why] : damaged) {
         SCOPED_TRACE(why);
@@ -209,17 +203,9 @@ TEST(ManagedPolicyTest, ADamagedPolicyKeepsTheLastGoodOne) {
     }
 
     // Mended: the new policy applies.
-    writePolicy(b.policyPath, {{"selectedInterfaceOption", plist::Value::string("-1")}});
+    writePlist(b.policyPath, {{"selectedInterfaceOption", V::string("-1")}});
     EXPECT_EQ(b.prefs.integerForKey("selectedInterfaceOption"), -1);
     EXPECT_GT(b.policy->generation(), good);
-}
-
-TEST(ManagedPolicyTest, NoFileMeansNoPolicyAndNoComplaint) {
-    PolicyBench b;
-    EXPECT_TRUE(b.policy->current().empty());
-    EXPECT_EQ(b.prefs.sourceForKey("enableWireless"), SettingSource::None);
-    EXPECT_TRUE(b.console.empty());
-    EXPECT_EQ(b.policy->generation(), 0u);
 }
 
 // ---- through the agent ------------------------------------------------------------------
@@ -281,7 +267,7 @@ TEST_F(PolicyAgentTest, TheRunningAgentFollowsAPolicyThatChanges) {
     EXPECT_EQ(simOperations(simPath), std::vector<std::string>{"disassociate"});
 
     // The administrator switches Wi-Fi off instead; the user's "0" stays.
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("1")}});
+    writePlist(policyPath, {{"selectedInterfaceOption", V::string("1")}});
     runCheck();
     EXPECT_EQ(simOperations(simPath), (std::vector<std::string>{"disassociate", "setPower:0"}));
     EXPECT_TRUE(delegate->isChanged());
@@ -292,17 +278,17 @@ TEST_F(PolicyAgentTest, TheRunningAgentFollowsAPolicyThatChanges) {
     EXPECT_EQ(report.policyKeys, std::vector<std::string>{"selectedInterfaceOption"});
 
     // No rule by policy, nothing connected, Wi-Fi not to be switched on: warning.
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::integer(-1)},
-                             {"enableWireless", plist::Value::integer(0)}});
+    writePlist(policyPath,
+               {{"selectedInterfaceOption", V::integer(-1)}, {"enableWireless", V::integer(0)}});
     wired = wireless = false;
     runCheck();
     EXPECT_EQ(icon(), "ww-warning-menubar.tif");
     EXPECT_EQ(delegate->checkReport().enableWireless.source, SettingSource::Policy);
 }
 
-TEST_F(PolicyAgentTest, TheAdministratorsPasswordGuardsQuittingAndTheUsersCannotOpenOrClearIt) {
+TEST_F(PolicyAgentTest, TheAdministratorsPasswordGuardsQuittingAndPausing) {
     setPref("EXIT_PASSWORD", "mine");
-    writePolicy(policyPath, {{"ExitPasswordHash", plist::Value::string(quickHash("admin-pw"))}});
+    writePlist(policyPath, {{"ExitPasswordHash", V::string(quickHash("admin-pw"))}});
     launch();
     shell.terminate();
     EXPECT_FALSE(shell.terminated());
@@ -316,11 +302,22 @@ TEST_F(PolicyAgentTest, TheAdministratorsPasswordGuardsQuittingAndTheUsersCannot
     // The user clears their own password, and plants a hash of their own: the
     // gate stays closed.
     setPref("EXIT_PASSWORD", "");
-    defaults->setObject(plist::Value::string(quickHash("mine")), exitpassword::kPolicyHashKey);
+    defaults->setObject(V::string(quickHash("mine")), exitpassword::kPolicyHashKey);
     ASSERT_TRUE(defaults->synchronize());
     EXPECT_EQ(delegate->applicationShouldTerminate(), TerminateReply::Cancel);
     shell.exitPasswordField.type("mine");
     EXPECT_FALSE(shell.terminated());
+
+    // Pausing goes through the same gate: only the administrator's password pauses.
+    ProtectionPause& pause = delegate->protection().pause();
+    EXPECT_TRUE(pause.needsPassword());
+    delegate->pauseFromMenu(15min);
+    EXPECT_TRUE(shell.pausePasswordWindow.isVisible());
+    EXPECT_EQ(pause.pause(15min, std::string("mine")), ProtectionPause::Result::WrongPassword);
+    runCheck([this] { shell.pausePasswordField.type("admin-pw"); });
+    EXPECT_TRUE(pause.isPaused());
+    EXPECT_FALSE(shell.pausePasswordWindow.isVisible());
+    EXPECT_FALSE(shell.terminated()) << "the pause window is no way out";
 
     // Typed key by key, it opens on the last key of the password itself; the
     // keys typed past it are never needed.
@@ -331,29 +328,12 @@ TEST_F(PolicyAgentTest, TheAdministratorsPasswordGuardsQuittingAndTheUsersCannot
     }
 }
 
-// Pausing goes through the same gate as quitting: with the administrator's
-// hash in force, only that password pauses, even without a password of the
-// user's own.
-TEST_F(PolicyAgentTest, TheAdministratorsPasswordIsTheOneThatPauses) {
-    writePolicy(policyPath, {{"ExitPasswordHash", plist::Value::string(quickHash("admin-pw"))}});
-    launch();
-    using namespace std::chrono_literals;
-    ProtectionPause& pause = delegate->protection().pause();
-    EXPECT_TRUE(pause.needsPassword());
-    delegate->pauseFromMenu(15min);
-    EXPECT_TRUE(shell.pausePasswordWindow.isVisible());
-    EXPECT_FALSE(pause.isPaused());
-    EXPECT_EQ(pause.pause(15min, std::string("admin-pwX")), ProtectionPause::Result::WrongPassword);
-    shell.pausePasswordField.type("admin-pw");
-    EXPECT_TRUE(pause.isPaused());
-    EXPECT_FALSE(shell.pausePasswordWindow.isVisible());
-    EXPECT_FALSE(shell.terminated()) << "the pause window is no way out";
-    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 20s));
-}
-
 TEST_F(PolicyAgentTest, AuditEventsFollowTheChangesOnlyWhileThePolicyAsksForThem) {
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("1")},
-                             {"AuditToJournal", plist::Value::boolean(true)}});
+    auto audited = [&](const char* rule) {
+        writePlist(policyPath, {{"selectedInterfaceOption", V::string(rule)},
+                                {"AuditToJournal", V::boolean(true)}});
+    };
+    audited("1");
     wired = wireless = true;
     auditSink = &sink;
     launch();
@@ -373,11 +353,9 @@ TEST_F(PolicyAgentTest, AuditEventsFollowTheChangesOnlyWhileThePolicyAsksForThem
     EXPECT_FALSE(actions[0].changed);
 
     // No rule while both are up: the warning starts; rule 0 ends it.
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("-1")},
-                             {"AuditToJournal", plist::Value::boolean(true)}});
+    audited("-1");
     runCheck();
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("0")},
-                             {"AuditToJournal", plist::Value::boolean(true)}});
+    audited("0");
     runCheck();
     EXPECT_EQ(sink.names(),
               (std::vector<std::string>{"policy-applied", "wifi-switched-off", "policy-applied",
@@ -388,7 +366,7 @@ TEST_F(PolicyAgentTest, AuditEventsFollowTheChangesOnlyWhileThePolicyAsksForThem
               (std::vector<std::string>{"setPower:0", "setPower:0", "setPower:1", "disassociate"}));
 
     // Without AuditToJournal nothing more is recorded, though the actions go on.
-    writePolicy(policyPath, {{"selectedInterfaceOption", plist::Value::string("1")}});
+    writePlist(policyPath, {{"selectedInterfaceOption", V::string("1")}});
     size_t before = sink.events().size();
     runCheck();
     EXPECT_EQ(sink.events().size(), before);

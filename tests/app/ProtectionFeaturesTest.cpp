@@ -6,7 +6,6 @@
 
 #include "app/ManagedPolicy.h"
 #include "app/ProtectionFeatures.h"
-#include "platform/foundation/FileUtil.h"
 #include "tests/app/AgentFixture.h"
 #include "tests/support/app_ManualClock.h"
 #include "usb/UsbRegistry.h"
@@ -68,13 +67,16 @@ class ProtectionFeaturesTest : public AgentFixture {
     // The check that the agent scheduled, run when the clock reaches its moment.
     void runScheduledAt(Clock::SteadyTime at) {
         manual.advance(at - manual.now());
-        bool finished = false;
-        delegate->setCheckFinishedHandler([&] { finished = true; });
-        loop.post([this] { delegate->scheduledCheck(); });
-        ASSERT_TRUE(loop.runUntil([&] { return finished; }, 20s));
-        delegate->setCheckFinishedHandler(nullptr);
-        ASSERT_TRUE(delegate->waitForCheckThread(10s));
-        loop.runPending();
+        runCheck([this] { loop.post([this] { delegate->scheduledCheck(); }); });
+    }
+
+    // The cable in and out every two seconds, a check at each change.
+    void flapTheCable(std::chrono::seconds length) {
+        for (auto at = 0s; at < length; at += 2s) {
+            wired = !wired;
+            checkNow();
+            manual.advance(2s);
+        }
     }
 
     std::optional<Clock::SteadyTime> lastScheduled() {
@@ -92,12 +94,6 @@ class ProtectionFeaturesTest : public AgentFixture {
             last = op;
         }
         return actions;
-    }
-
-    int linesContaining(const std::string& part) {
-        int n = 0;
-        for (const auto& t : capture.logger->texts()) n += t.find(part) != std::string::npos;
-        return n;
     }
 
     ManualClock manual;
@@ -174,11 +170,7 @@ TEST_P(FlapDampingTest, ACableFlappingForAMinuteGivesAtMostTheLimitAndEndsProtec
     wireless = true;
     launch();
     const auto start = manual.now();
-    for (int second = 0; second < 60; second += 2) {
-        wired = (second / 2) % 2 == 0;
-        checkNow();
-        manual.advance(2s);
-    }
+    flapTheCable(60s);
     // The last change of the cable was at 58 s, and it stays out.
     EXPECT_LE(wifiActions(), limit);
     EXPECT_GE(wifiActions(), limit - 1);
@@ -208,11 +200,7 @@ TEST_F(ProtectionFeaturesTest, DefaultsNeitherDelayNorDampNorScheduleAnything) {
     setPref("selectedInterfaceOption", "1");
     wireless = true;
     launch();
-    for (int second = 0; second < 30; second += 2) {
-        wired = (second / 2) % 2 == 0;
-        checkNow();
-        manual.advance(2s);
-    }
+    flapTheCable(30s);
     // Every change of the cable is acted on at once, as the rules say.
     EXPECT_EQ(wifiActions(), 15);
     EXPECT_FALSE(lastScheduled());
@@ -224,10 +212,9 @@ TEST_F(ProtectionFeaturesTest, PauseHoldsTheRulesAcrossARestartAndEndsByItself) 
     wired = wireless = true;
     launch();
     loop.runPending();
-    ASSERT_EQ(delegate->pauseProtection(15min, std::nullopt), ProtectionPause::Result::Done);
-    ASSERT_TRUE(loop.runUntil([&] { return !delegate->isRunning(); }, 20s));
-    ASSERT_TRUE(delegate->waitForCheckThread(10s));
-    loop.runPending();
+    runCheck([this] {
+        ASSERT_EQ(delegate->pauseProtection(15min, std::nullopt), ProtectionPause::Result::Done);
+    });
     EXPECT_TRUE(simOperations(simPath).empty()) << "no rule acts while paused";
     EXPECT_EQ(icon(), "ww-warning-menubar.tif");
     std::string until = localClockTime(manual.wallNow() + 15min);
@@ -238,7 +225,6 @@ TEST_F(ProtectionFeaturesTest, PauseHoldsTheRulesAcrossARestartAndEndsByItself) 
     EXPECT_LE(*lastScheduled(), manual.now() + 15min + 1ms);
 
     // The agent restarts during the pause: still paused.
-    delegate->waitForCheckThread(10s);
     delegate.reset();
     manual.advance(10min);
     launch();
@@ -258,9 +244,7 @@ TEST_F(ProtectionFeaturesTest, PauseHoldsTheRulesAcrossARestartAndEndsByItself) 
 // A pause written into the user's own preferences cannot get round a rule the
 // administrator fixes, as the pause items cannot: it is ignored, said once.
 TEST_F(ProtectionFeaturesTest, APauseInThePreferencesYieldsToARuleThePolicyFixes) {
-    plist::Value policy = plist::Value::dictionary();
-    policy.set("selectedInterfaceOption", plist::Value::string("0"));
-    ASSERT_TRUE(file::writeAtomically(dir.file("policy.plist"), plist::toXml(policy), 0644));
+    writePlist(dir.file("policy.plist"), {{"selectedInterfaceOption", plist::Value::string("0")}});
     defaults->setManagedPolicy(std::make_shared<ManagedPolicy>(
         dir.file("policy.plist"), [](const std::string&) {}, ::getuid()));
     // Years ahead, as a date (2001-01-01 is 0).
@@ -350,13 +334,12 @@ TEST_F(ProtectionFeaturesTest, AHotspotIsToldOfOnlyWhenItWasReallyShutOff) {
     hotspot->BSDName.set("en6");
     hotspot->displayName.set("iPhone USB");
     delegate->networkState().setHotspotInterfacesToDelete({hotspot});
-    plist::Value record = plist::Value::dictionary();
-    record.set(kBsdNameKey, plist::Value::string("en6"));
-    record.set(kVendorIDKey, plist::Value::integer(0x05ac));
-    record.set(kProductIDKey, plist::Value::integer(0x12a8));
-    plist::Value info = plist::Value::dictionary();
-    info.set(kAllDevicesKey, plist::Value::array({record}));
-    Notification n{kDetectedConnectedUSBHotspotNotification, nullptr, info};
+    using V = plist::Value;
+    V record = V::dictionary({{kBsdNameKey, V::string("en6")},
+                              {kVendorIDKey, V::integer(0x05ac)},
+                              {kProductIDKey, V::integer(0x12a8)}});
+    Notification n{kDetectedConnectedUSBHotspotNotification, nullptr,
+                   V::dictionary({{kAllDevicesKey, V::array({record})}})};
 
     phone.refuse = true;
     delegate->usbDeviceDetected(n);

@@ -8,7 +8,7 @@ namespace ww::test {
 namespace {
 
 class ReachabilityTriggerTest : public AgentFixture {
-protected:
+  protected:
     void TearDown() override {
         AgentFixture::TearDown();
         setReachabilityService(nullptr);
@@ -29,8 +29,9 @@ TEST_F(ReachabilityTriggerTest, EveryChangeStartsACheckWithoutWaitingForTheTimer
     for (ReachabilityFlags flags : {kReachabilityFlagsReachable, ReachabilityFlags{0}}) {
         int before = inventories.load();
         ASSERT_TRUE(target->fire(flags));
-        ASSERT_TRUE(loop.runUntil([&] { return inventories.load() == before + 1 && !delegate->isRunning(); },
-                                  std::chrono::seconds(20)));
+        ASSERT_TRUE(loop.runUntil(
+            [&] { return inventories.load() == before + 1 && !delegate->isRunning(); },
+            std::chrono::seconds(20)));
         ASSERT_TRUE(delegate->waitForCheckThread(std::chrono::seconds(10)));
     }
 

@@ -11,7 +11,7 @@ namespace ww::test {
 namespace {
 
 class UsbGuardEndToEndTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tree.addRootHub(1);
         const std::string hub = tree.addDevice("usb1", 1, externalHubSpec());
@@ -29,16 +29,15 @@ protected:
             {"networksetup", "networksetup-macbook.txt"},
         };
         for (const auto& [tool, fixture] : outputs) {
-            writeFile(tools + "/" + tool, std::string("#!/bin/sh\ncat '") + fixtures + fixture + "'\n",
-                      0755);
+            writeFile(tools + "/" + tool,
+                      std::string("#!/bin/sh\ncat '") + fixtures + fixture + "'\n", 0755);
         }
         writeFile(tools + "/airport", "#!/bin/sh\nexit 0\n", 0755);
     }
 
     int runWirewatch(bool shutOff, const std::string& extra) {
-        plist::Value prefs = plist::Value::dictionary();
-        prefs.set("DisableUSBConnectedPersonalHotspot", plist::Value::boolean(shutOff));
-        writeFile(dir.file("prefs.plist"), plist::toXml(prefs), 0600);
+        writePlist(dir.file("prefs.plist"),
+                   {{"DisableUSBConnectedPersonalHotspot", plist::Value::boolean(shutOff)}}, 0600);
         run = runAgent(dir, "--once --wifi none --tools-dir '" + tools + "' --usb-root '" +
                                 tree.root() + "' --prefs '" + dir.file("prefs.plist") +
                                 "' --logs-dir '" + dir.file("logs") + "' " + extra);

@@ -87,20 +87,17 @@ TEST(UserDefaultsTest, EditsByAnotherProcessAreSeenAtTheNextRead) {
     ASSERT_TRUE(d.synchronize());
     EXPECT_EQ(d.integerForKey("selectedInterfaceOption"), 0);
 
-    plist::Value edited = plist::Value::dictionary();
-    edited.set("selectedInterfaceOption", plist::Value::string("1"));
-    edited.set("DisableUSBConnectedPersonalHotspot", plist::Value::boolean(true));
-    writeFile(path, plist::toXml(edited));
+    writePlist(path, {{"selectedInterfaceOption", plist::Value::string("1")},
+                      {"DisableUSBConnectedPersonalHotspot", plist::Value::boolean(true)}});
     EXPECT_EQ(d.integerForKey("selectedInterfaceOption"), 1);
     EXPECT_TRUE(d.boolForKey("DisableUSBConnectedPersonalHotspot"));
 
     // A local change made afterwards is merged with the outside edit when flushed.
     d.setObject(plist::Value::string("1"), "enableWireless");
     ASSERT_TRUE(d.synchronize());
-    auto onDisk = plist::parse(readFile(path));
-    ASSERT_TRUE(onDisk);
-    EXPECT_NE(onDisk->find("DisableUSBConnectedPersonalHotspot"), nullptr);
-    EXPECT_NE(onDisk->find("enableWireless"), nullptr);
+    UserDefaults fresh(path);
+    EXPECT_TRUE(fresh.boolForKey("DisableUSBConnectedPersonalHotspot"));
+    EXPECT_EQ(fresh.integerForKey("enableWireless"), 1);
 }
 
 TEST(UserDefaultsTest, ADamagedFileIsKeptAsideAndTheStoreStartsEmpty) {
@@ -143,7 +140,8 @@ TEST(UserDefaultsTest, AWriterKilledAtAnyMomentNeverLeavesAnUnreadableFile) {
         if (child == 0) {
             UserDefaults d(path, [](const std::string&) {});
             for (long i = 0;; ++i) {
-                d.setObject(plist::Value::string(std::string(static_cast<size_t>(i % 5000), 'x')), "big");
+                d.setObject(plist::Value::string(std::string(static_cast<size_t>(i % 5000), 'x')),
+                            "big");
                 d.setObject(plist::Value::string(std::to_string(i)), "counter");
                 d.synchronize();
             }

@@ -29,7 +29,7 @@ struct CapturedLine {
 };
 
 class CaptureLogger : public DDAbstractLogger {
-public:
+  public:
     CaptureLogger() : DDAbstractLogger("test.capture") {}
     void logMessage(const DDLogMessage& m) override {
         std::lock_guard lock(m_mutex);
@@ -52,14 +52,14 @@ public:
         m_lines.clear();
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::vector<CapturedLine> m_lines;
 };
 
 // Installs a CaptureLogger for the scope of a test, alone in the log core.
 class ScopedCapture {
-public:
+  public:
     ScopedCapture() : logger(std::make_shared<CaptureLogger>()) {
         DDLog::removeAllLoggers();
         DDLog::addLogger(logger);
@@ -118,6 +118,12 @@ inline std::string menuText(const std::string& icon, const std::vector<std::stri
     std::string text = "icon: " + icon + "\n";
     for (const auto& item : items) text += item + "\n";
     return text;
+}
+
+// A property list file holding these keys.
+inline void writePlist(const std::string& path, const plist::Value::Dictionary& keys,
+                       mode_t mode = 0644) {
+    writeFile(path, plist::toXml(plist::Value::dictionary(keys)), mode);
 }
 
 // A simulated Wi-Fi: powered, associated, with the values given.
@@ -187,8 +193,8 @@ inline std::string writeCapturedTools(const TempDir& dir, const std::string& fix
                                       const std::string& ifconfigOutput) {
     std::string tools = dir.file("tools");
     file::makeDirectories(tools);
-    for (std::string output : {ifconfigOutput, fixtures + "networksetup.txt",
-                               fixtures + "system_profiler.xml"}) {
+    for (std::string output :
+         {ifconfigOutput, fixtures + "networksetup.txt", fixtures + "system_profiler.xml"}) {
         std::string tool = output.substr(output.rfind('/') + 1);
         tool.resize(tool.find('.'));
         writeFile(tools + "/" + tool, "#!/bin/sh\ncat '" + output + "'\n", 0755);
