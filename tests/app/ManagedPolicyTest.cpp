@@ -106,6 +106,24 @@ TEST(ManagedPolicyTest, EveryPolicyKeyWinsOverThePreferencesUntilItIsLifted) {
     }
 }
 
+// A check looks at the policy and the preferences once: what another process
+// writes meanwhile counts from the next check; the store's own changes at once.
+TEST(ManagedPolicyTest, ACheckLooksAtBothFilesOnceAndSeesLaterEditsAfterIt) {
+    PolicyBench b;
+    {
+        UserDefaults::OneLook once(b.prefs);
+        EXPECT_EQ(b.prefs.sourceForKey("selectedInterfaceOption"), SettingSource::None);
+        writePlist(b.policyPath, {{"selectedInterfaceOption", V::string("1")}});
+        writePlist(b.prefs.path(), {{"enableWireless", V::string("1")}});
+        EXPECT_EQ(b.prefs.sourceForKey("selectedInterfaceOption"), SettingSource::None);
+        EXPECT_FALSE(b.prefs.boolForKey("enableWireless"));
+        b.prefs.setObject(V::string("1"), "DisableUSBConnectedPersonalHotspot");
+        EXPECT_TRUE(b.prefs.boolForKey("DisableUSBConnectedPersonalHotspot"));
+    }
+    EXPECT_EQ(b.prefs.sourceForKey("selectedInterfaceOption"), SettingSource::Policy);
+    EXPECT_TRUE(b.prefs.boolForKey("enableWireless"));
+}
+
 TEST(ManagedPolicyTest, OnlyARootOwnedFileThatOthersCannotWriteIsHonoured) {
     if (::getuid() != 0) GTEST_SKIP() << "needs root to give the policy file away";
     TempDir dir;

@@ -44,6 +44,9 @@ details() {
     agent_prepare 0
     problems=""
     for round in 1 2; do
+        # Each read is of a link that counts (on a loaded host the station has
+        # been seen to leave and rejoin by itself between reads).
+        wait_for 30 wifi_counts || problems="$problems the station left before read $round;"
         json=$(agent_run --once --json 2>>"$AGENT/stderr")
         echo "$json" >"$AGENT/once-$round.json"
         got=$(echo "$json" | jq -r '[.wifi.channel.number, .wifi.channel.band, .wifi.channel.width,
@@ -57,6 +60,7 @@ details() {
             problems="$problems bssid $gbssid, iw $bssid;"
         sleep 3
     done
+    wait_for 30 wifi_counts || problems="$problems the station left before the text read;"
     text=$(agent_run --once 2>>"$AGENT/stderr")
     echo "$text" >"$AGENT/once.txt"
     IFS='|' read -r ch band width sec phy <<EOF
@@ -170,8 +174,10 @@ once_json() {
     err=$(echo "$action" | jq -r .error)
     closed=$(audit_ended_by "Wi-Fi disconnected by the rule")
     # The log says why: the backend's refusal, or that no backend reaches the
-    # device (a user iwd's D-Bus policy keeps out sees no iwd at all).
-    cannot=$(($(agent_lines "cannot disconnect") + $(agent_lines "Wi-Fi backend: none")))
+    # device (a user iwd's D-Bus policy keeps out sees no iwd at all, or an iwd
+    # that lists no device to it).
+    cannot=$(($(agent_lines "cannot disconnect") + $(agent_lines "Wi-Fi backend: none") +
+        $(agent_lines "no Wi-Fi device")))
     cp -r "$AGENT" "$OUT/"
     problems=""
     [ "$action" != null ] || problems="no wifi-disconnected action;"
