@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <sys/wait.h>
 // clang-format off
 #include <linux/netlink.h>
@@ -180,21 +181,14 @@ TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
     }
 }
 
-std::string text(const sockaddr_storage& a) {
-    char buffer[INET6_ADDRSTRLEN] = {};
-    if (a.ss_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, buffer,
-                  sizeof(buffer));
-    } else {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, buffer,
-                  sizeof(buffer));
-    }
-    return buffer;
-}
-
 std::vector<std::string> texts(const AddressList& list) {
     std::vector<std::string> out;
-    for (const auto& a : list) out.push_back(text(a));
+    for (const auto& a : list) {
+        char host[NI_MAXHOST] = {};
+        getnameinfo(reinterpret_cast<const sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST);
+        out.push_back(host);
+    }
     return out;
 }
 
@@ -221,36 +215,27 @@ TEST(ResolverOutputTest, AddressesOnceEachInOrder) {
     for (int k = 1; k <= 40; ++k) many += "203.0.113." + std::to_string(k) + " STREAM\n";
     auto limited = parseResolverOutput(many);
     ASSERT_EQ(limited.size(), kMaxResolvedAddresses);
-    EXPECT_EQ(text(limited.back()), "203.0.113.16");
+    EXPECT_EQ(texts(limited).back(), "203.0.113.16");
 }
 
 TEST(ResolverOutputTest, NamesThatReachTheResolver) {
-    struct Case {
-        std::string name;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"www.example.com", true},
-        {"localhost", true},
-        {"under_score.example", true},
-        {"trailing.dot.", true},
-        {"b\xC3\xBC"
-         "cher.example",
-         true},  // UTF-8
-        {"", false},
-        {"-n", false},  // would read as an option
-        {"--help", false},
-        {"a b", false},
-        {"a\tb", false},
-        {"a;rm -rf", false},
-        {"a/b", false},
-        {"$(reboot)", false},
-        {std::string("a\0b", 3), false},
-        {"bad\xC3", false},  // cut-off UTF-8
-        {std::string(253, 'a'), true},
-        {std::string(254, 'a'), false},
-    };
-    for (const auto& k : cases) EXPECT_EQ(isResolvableName(k.name), k.ok) << k.name;
+    // Refused: what would read as an option, blanks, shell syntax, a slash, a
+    // NUL, cut-off UTF-8 and names past 253 bytes.
+    const std::string accepted[] = {"www.example.com", "localhost",      "under_score.example",
+                                    "trailing.dot.",   "bücher.example", std::string(253, 'a')};
+    const std::string refused[] = {"",
+                                   "-n",
+                                   "--help",
+                                   "a b",
+                                   "a\tb",
+                                   "a;rm -rf",
+                                   "a/b",
+                                   "$(reboot)",
+                                   "bad\xC3",
+                                   std::string("a\0b", 3),
+                                   std::string(254, 'a')};
+    for (const auto& name : accepted) EXPECT_TRUE(isResolvableName(name)) << name;
+    for (const auto& name : refused) EXPECT_FALSE(isResolvableName(name)) << name;
 }
 
 TEST(ResolverProcessTest, RunsTheCommandWithTheNameAndReadsItsAddresses) {
