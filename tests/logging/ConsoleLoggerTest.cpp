@@ -112,18 +112,17 @@ TEST_F(TTYLoggerTest, ColoursAreWrittenOnlyWhenEnabledAndUnderstood) {
         SCOPED_TRACE(std::string(c.term ? c.term : "-") + " / " + (c.xcode ? c.xcode : "-"));
         Pipe pipe;
         auto logger = DDTTYLogger::createForTesting(terminal(c.term, c.xcode), pipe.writeEnd());
+        const std::string h = header(when, "1");
         write(logger, "before", DDLogFlagError, 0, when, 1);
-        EXPECT_EQ(pipe.drain(), header(when, "1") + "before\n") << "colours are off at first";
+        EXPECT_EQ(pipe.drain(), h + "before\n") << "colours are off at first";
         logger->setColorsEnabled(true);
         EXPECT_TRUE(logger->colorsEnabled());
         write(logger, "error", DDLogFlagError, 0, when, 1);
         write(logger, "warning", DDLogFlagWarning, 0, when, 1);
         write(logger, "info", DDLogFlagInfo, 0, when, 1);
         write(logger, "other context", DDLogFlagError, 5, when, 1);
-        EXPECT_EQ(pipe.drain(), c.errorPrefix + header(when, "1") + "error\n" + c.reset +
-                                    c.warningPrefix + header(when, "1") + "warning\n" + c.reset +
-                                    header(when, "1") + "info\n" + header(when, "1") +
-                                    "other context\n");
+        EXPECT_EQ(pipe.drain(), c.errorPrefix + h + "error\n" + c.reset + c.warningPrefix + h +
+                                    "warning\n" + c.reset + h + "info\n" + h + "other context\n");
     }
 }
 
