@@ -19,9 +19,7 @@
 namespace ww::dispatch {
 namespace {
 
-using test::Gate;
-using test::kWaitLimit;
-using test::waitUntil;
+using namespace test;
 
 long threadCount() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
@@ -170,7 +168,7 @@ TEST(SerialQueueTest, TasksQueuedWhenTheLastReferenceGoesStillRun) {
 QueuePtr g_exitQueue;
 
 TEST(SerialQueueTest, QueuesWorkInsideExitHandlers) {
-    test::runInChildren(1, [](int) -> bool {
+    runInChildren(1, [](int) -> bool {
         g_exitQueue = SerialQueue::create("test.exit");
         g_exitQueue->sync([] {});
         std::atexit([] {

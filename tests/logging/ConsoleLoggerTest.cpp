@@ -37,12 +37,10 @@ std::shared_ptr<const DDTTYTerminal> terminal(const char* term, const char* xcod
 }
 
 // One message handed to the logger the way the core does, on its queue.
-void write(const std::shared_ptr<DDTTYLogger>& logger, const std::string& text,
-           std::int32_t flag = DDLogFlagInfo, std::int32_t context = 0,
-           std::optional<DDLogMessage::Clock::time_point> when = std::nullopt,
-           std::uint32_t tid = 0x1a03) {
+void write(const std::shared_ptr<DDTTYLogger>& logger, const std::string& text, std::int32_t flag,
+           std::int32_t context, DDLogMessage::Clock::time_point when, std::uint32_t tid) {
     DDLogMessage message(text, 15, flag, context, __FILE__, "write", __LINE__, nullptr, 0);
-    message.overrideForTesting(when.value_or(message.timestamp()), tid);
+    message.overrideForTesting(when, tid);
     logger->loggerQueue()->sync([&] { logger->logMessage(message); });
 }
 
