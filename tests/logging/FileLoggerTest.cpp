@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -21,11 +20,6 @@ namespace ww::test {
 namespace {
 
 using ::testing::HasSubstr;
-
-// Replaces the bytes in place: the file keeps its birth time and attributes.
-void overwrite(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -181,14 +175,12 @@ TEST_F(FileLoggerTest, NewFilesAreEmptyWithSixHexDigitNamesInAFolderMadeWithItsP
     EXPECT_EQ(file::dirName(path), nested);
     EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(nameOf(path))) << path;
     EXPECT_TRUE(path.ends_with(".txt")) << path;
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
     EXPECT_EQ(m->unsortedLogFileNames(), std::vector<std::string>{nameOf(path)});
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
 TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuietly) {
-    overwrite(m_dir.path() + "/plainfile", "x");
+    std::ofstream(m_dir.path() + "/plainfile") << "x";
     std::string bad = m_dir.path() + "/plainfile/logs";
     auto logger = DDFileLogger::create(DDLogFileManagerDefault::create(bad));
     EXPECT_THAT(stderrOf([&] { writeDirect(logger, "nowhere to go"); }),
@@ -261,15 +253,14 @@ TEST_F(FileLoggerTest, CreationDateIsTheBirthTimeOrTheRecordedMomentWhereNoneIsR
         m->setMaximumNumberOfLogFiles(0);
         std::string path = m->createNewLogFile();
         auto info = DDLogFileInfo::logFileWithPath(path, clock, fs);
-        auto expected = clock->now();
-        EXPECT_LT(std::chrono::abs(info->creationDate() - expected), std::chrono::seconds(5));
+        EXPECT_LT(std::chrono::abs(info->creationDate() - clock->now()), std::chrono::seconds(5));
         EXPECT_NEAR(info->age(), 0, 5);
-        bool sidecar = ::access(DDLogFileInfo::sidecarPath(path, "created").c_str(), F_OK) == 0;
-        EXPECT_EQ(sidecar, refuse != 0);
+        std::string sidecar = DDLogFileInfo::sidecarPath(path, "created");
+        EXPECT_EQ(std::filesystem::exists(sidecar), refuse != 0);
         EXPECT_EQ(m->unsortedLogFileNames().size(), 2u);
         // Deleting the file takes its sidecars along.
         DDLogFileInfo::removeLogFile(path);
-        EXPECT_NE(::access(DDLogFileInfo::sidecarPath(path, "created").c_str(), F_OK), 0);
+        EXPECT_FALSE(std::filesystem::exists(sidecar));
     }
 }
 

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
