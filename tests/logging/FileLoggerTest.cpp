@@ -209,9 +209,8 @@ TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASideca
         }
         EXPECT_EQ(err, "");
         EXPECT_EQ(hasArchivedXattr(path), refuse == 0);
-        std::vector<std::string> files{name};
-        if (refuse) files.insert(files.begin(), "." + name + ".archived");
-        EXPECT_EQ(listDir(m_dir.path()), files);
+        EXPECT_EQ(listDir(m_dir.path()),
+                  (refuse ? std::vector{"." + name + ".archived", name} : std::vector{name}));
         // A fresh manager and info, as after a restart: the mark holds and the
         // file is still a log file while the sidecar is not.
         auto again = manager(DDLogClock::system(), fs);
