@@ -1,10 +1,10 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <future>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -12,22 +12,23 @@
 #include "platform/dispatch/RunLoop.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/Timer.h"
+#include "tests/support/common_Children.h"
 #include "tests/support/common_TestSupport.h"
 
 namespace ww::dispatch {
 namespace {
 
-using test::Gate;
-using test::kWaitLimit;
-using test::waitUntil;
+using namespace test;
 
-int threadCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/task")) {
-        while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
+long threadCount() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
+}
+
+// 0, 1, ..., n - 1.
+std::vector<int> upTo(int n) {
+    std::vector<int> v(n);
+    std::iota(v.begin(), v.end(), 0);
+    return v;
 }
 
 TEST(SerialQueueTest, RunsTasksOneAtATimeInSubmissionOrder) {
@@ -49,8 +50,7 @@ TEST(SerialQueueTest, RunsTasksOneAtATimeInSubmissionOrder) {
         }
     }
     queue->sync([] {});
-    ASSERT_EQ(order.size(), 2000u);
-    for (int k = 0; k < 2000; ++k) ASSERT_EQ(order[k], k);
+    EXPECT_EQ(order, upTo(2000));
     EXPECT_FALSE(overlapped.load());
 }
 
@@ -158,24 +158,16 @@ TEST(SerialQueueTest, TasksQueuedWhenTheLastReferenceGoesStillRun) {
         queue.reset();
         gate.open();
         ASSERT_TRUE(waitUntil([&] { return done.load(); }));
-        ASSERT_EQ(order.size(), 100u);
-        for (int k = 0; k < 100; ++k) ASSERT_EQ(order[k], k);
+        ASSERT_EQ(order, upTo(100));
     }
 }
 
 // Exit handlers run after the main thread's thread_local objects are gone;
 // the log core flushes from one. Queues must still work there.
 QueuePtr g_exitQueue;
-int g_exitPipe = -1;
 
 TEST(SerialQueueTest, QueuesWorkInsideExitHandlers) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(fds[0]);
-        g_exitPipe = fds[1];
+    runInChildren(1, [](int) -> bool {
         g_exitQueue = SerialQueue::create("test.exit");
         g_exitQueue->sync([] {});
         std::atexit([] {
@@ -183,19 +175,10 @@ TEST(SerialQueueTest, QueuesWorkInsideExitHandlers) {
             g_exitQueue->async([&] { seen += "a"; });
             g_exitQueue->sync([&] { seen += currentQueueLabel() ? "s" : "?"; });
             seen += currentQueueLabel() ? "?" : "-";
-            if (::write(g_exitPipe, seen.data(), seen.size()) < 0) ::_exit(2);
+            ::_exit(seen == "as-" ? 0 : 1);
         });
-        std::exit(0);
-    }
-    ::close(fds[1]);
-    char buf[16] = {};
-    ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status)) << "the exit handler crashed";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "as-");
+        std::exit(2);  // only the handler exits with success
+    });
 }
 
 TEST(GroupTest, WaitReturnsWhenEveryMemberHasLeft) {
@@ -302,7 +285,7 @@ TEST(OneShotTimerTest, ManyTimersShareOneThread) {
     OneShotTimer::schedule(queue, std::chrono::milliseconds(0), [&] { first.set_value(); });
     ASSERT_EQ(first.get_future().wait_for(kWaitLimit), std::future_status::ready);
     queue->sync([] {});
-    int before = threadCount();
+    long before = threadCount();
     std::vector<TimerPtr> timers;
     for (int k = 0; k < 50; ++k) {
         timers.push_back(OneShotTimer::schedule(queue, std::chrono::hours(1), [] {}));
@@ -330,41 +313,30 @@ TEST(RunLoopTest, PostedTasksRunInOrderOnTheLoopThread) {
     EXPECT_TRUE(loop.isRunning());
     loop.stop();
     runner.join();
-    ASSERT_EQ(order.size(), 101u);
-    for (int k = 0; k < 100; ++k) EXPECT_EQ(order[k], k);
-    EXPECT_EQ(order.back(), -1);
+    auto expected = upTo(100);
+    expected.push_back(-1);
+    EXPECT_EQ(order, expected);
 }
 
-TEST(RunLoopTest, RepeatingTimerFiresUntilCancelledAndStopEndsTheLoop) {
+TEST(RunLoopTest, RepeatingTimerFiresUntilCancelledAndWhatIsPostedBeforeTheEndRuns) {
     RunLoop loop;
     int fired = 0;
+    std::vector<int> order;
     RunLoop::TimerId id = 0;
     id = loop.addRepeatingTimer(std::chrono::milliseconds(5), [&] {
-        if (++fired == 3) {
-            loop.cancelTimer(id);
-            loop.stop();
-        }
+        if (++fired < 3) return;
+        loop.cancelTimer(id);
+        loop.stop();
+        loop.post([&] { order.push_back(fired); });  // before the end: still runs
     });
     loop.run();  // on this thread, until the timer stops it
     EXPECT_EQ(fired, 3);
     EXPECT_FALSE(loop.isRunning());
-}
-
-TEST(RunLoopTest, TasksPostedBeforeStopRunAndNothingAfterTheEnd) {
-    RunLoop loop;
-    std::vector<int> order;
-    loop.post([&] {
-        order.push_back(1);
-        loop.stop();
-        loop.post([&] { order.push_back(2); });  // before the end: still runs
-    });
-    loop.run();
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-    loop.post([&] { order.push_back(3); });
+    loop.post([&] { order.push_back(-1); });
     bool ran = false;
     EXPECT_FALSE(loop.postAndWait([&] { ran = true; }));
     EXPECT_FALSE(ran);
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(order, std::vector<int>{3});
 }
 
 }  // namespace

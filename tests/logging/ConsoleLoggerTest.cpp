@@ -37,12 +37,10 @@ std::shared_ptr<const DDTTYTerminal> terminal(const char* term, const char* xcod
 }
 
 // One message handed to the logger the way the core does, on its queue.
-void write(const std::shared_ptr<DDTTYLogger>& logger, const std::string& text,
-           std::int32_t flag = DDLogFlagInfo, std::int32_t context = 0,
-           std::optional<DDLogMessage::Clock::time_point> when = std::nullopt,
-           std::uint32_t tid = 0x1a03) {
+void write(const std::shared_ptr<DDTTYLogger>& logger, const std::string& text, std::int32_t flag,
+           std::int32_t context, DDLogMessage::Clock::time_point when, std::uint32_t tid) {
     DDLogMessage message(text, 15, flag, context, __FILE__, "write", __LINE__, nullptr, 0);
-    message.overrideForTesting(when.value_or(message.timestamp()), tid);
+    message.overrideForTesting(when, tid);
     logger->loggerQueue()->sync([&] { logger->logMessage(message); });
 }
 
@@ -112,18 +110,17 @@ TEST_F(TTYLoggerTest, ColoursAreWrittenOnlyWhenEnabledAndUnderstood) {
         SCOPED_TRACE(std::string(c.term ? c.term : "-") + " / " + (c.xcode ? c.xcode : "-"));
         Pipe pipe;
         auto logger = DDTTYLogger::createForTesting(terminal(c.term, c.xcode), pipe.writeEnd());
+        const std::string h = header(when, "1");
         write(logger, "before", DDLogFlagError, 0, when, 1);
-        EXPECT_EQ(pipe.drain(), header(when, "1") + "before\n") << "colours are off at first";
+        EXPECT_EQ(pipe.drain(), h + "before\n") << "colours are off at first";
         logger->setColorsEnabled(true);
         EXPECT_TRUE(logger->colorsEnabled());
         write(logger, "error", DDLogFlagError, 0, when, 1);
         write(logger, "warning", DDLogFlagWarning, 0, when, 1);
         write(logger, "info", DDLogFlagInfo, 0, when, 1);
         write(logger, "other context", DDLogFlagError, 5, when, 1);
-        EXPECT_EQ(pipe.drain(), c.errorPrefix + header(when, "1") + "error\n" + c.reset +
-                                    c.warningPrefix + header(when, "1") + "warning\n" + c.reset +
-                                    header(when, "1") + "info\n" + header(when, "1") +
-                                    "other context\n");
+        EXPECT_EQ(pipe.drain(), c.errorPrefix + h + "error\n" + c.reset + c.warningPrefix + h +
+                                    "warning\n" + c.reset + h + "info\n" + h + "other context\n");
     }
 }
 

@@ -1,13 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "logging/DDFileLogger.h"
 #include "logging/DDLog.h"
@@ -17,16 +14,12 @@
 #include "platform/foundation/FileUtil.h"
 #include "platform/foundation/Text.h"
 #include "tests/logging/LoggingTestSupport.h"
+#include "tests/support/reachability_Netns.h"
 
 namespace ww::test {
 namespace {
 
 using ::testing::HasSubstr;
-
-// Replaces the bytes in place: the file keeps its birth time and attributes.
-void overwrite(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
@@ -151,25 +144,16 @@ class FileLoggerTest : public LogCoreFixture {
         return DDLogFileManagerDefault::create(m_dir.path(), clock,
                                                fs ? fs : DDLogFileSystem::standard());
     }
-    std::shared_ptr<CountingManager> countingManager() {
-        return std::make_shared<CountingManager>(m_dir.path());
-    }
-
-    // Files made by this manager sort by the order they were made in.
-    std::shared_ptr<DDLogFileManagerDefault> stampedManager() {
-        auto fs = std::make_shared<SteeredFileSystem>();
-        fs->hideBirthTime = true;
-        m_stampedClock = std::make_shared<TickingClock>();
-        m_stampedFs = fs;
-        return manager(m_stampedClock, fs);
-    }
-    std::shared_ptr<DDLogFileInfo> stampedInfo(const std::string& path) {
-        return DDLogFileInfo::logFileWithPath(path, m_stampedClock, m_stampedFs);
+    // Registers a file logger on `m` that writes the texts alone.
+    std::shared_ptr<DDFileLogger> plainLogger(DDLogFileManagerPtr m,
+                                              DDLogFileSystemPtr fs = DDLogFileSystem::standard()) {
+        auto logger = DDFileLogger::create(std::move(m), DDLogClock::system(), fs);
+        logger->setLogFormatter(std::make_shared<PlainFormatter>());
+        DDLog::addLogger(logger);
+        return logger;
     }
 
     TempDir m_dir;
-    DDLogClockPtr m_stampedClock;
-    DDLogFileSystemPtr m_stampedFs;
 };
 
 TEST(DDLogFileManagerNameRule, AcceptsOnlyLogDashAndSixUpperCaseHexDigits) {
@@ -191,14 +175,12 @@ TEST_F(FileLoggerTest, NewFilesAreEmptyWithSixHexDigitNamesInAFolderMadeWithItsP
     EXPECT_EQ(file::dirName(path), nested);
     EXPECT_TRUE(DDLogFileManagerDefault::isLogFile(nameOf(path))) << path;
     EXPECT_TRUE(path.ends_with(".txt")) << path;
-    struct stat st {};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
     EXPECT_EQ(m->unsortedLogFileNames(), std::vector<std::string>{nameOf(path)});
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
 TEST_F(FileLoggerTest, UncreatableLogsDirectoryIsReportedAndLinesAreDroppedQuietly) {
-    overwrite(m_dir.path() + "/plainfile", "x");
+    std::ofstream(m_dir.path() + "/plainfile") << "x";
     std::string bad = m_dir.path() + "/plainfile/logs";
     auto logger = DDFileLogger::create(DDLogFileManagerDefault::create(bad));
     EXPECT_THAT(stderrOf([&] { writeDirect(logger, "nowhere to go"); }),
@@ -227,9 +209,8 @@ TEST_F(FileLoggerTest, ArchivedMarkIsTheUserAttributeOrWhereThatIsRefusedASideca
         }
         EXPECT_EQ(err, "");
         EXPECT_EQ(hasArchivedXattr(path), refuse == 0);
-        std::vector<std::string> files{name};
-        if (refuse) files.insert(files.begin(), "." + name + ".archived");
-        EXPECT_EQ(listDir(m_dir.path()), files);
+        EXPECT_EQ(listDir(m_dir.path()),
+                  (refuse ? std::vector{"." + name + ".archived", name} : std::vector{name}));
         // A fresh manager and info, as after a restart: the mark holds and the
         // file is still a log file while the sidecar is not.
         auto again = manager(DDLogClock::system(), fs);
@@ -271,44 +252,42 @@ TEST_F(FileLoggerTest, CreationDateIsTheBirthTimeOrTheRecordedMomentWhereNoneIsR
         m->setMaximumNumberOfLogFiles(0);
         std::string path = m->createNewLogFile();
         auto info = DDLogFileInfo::logFileWithPath(path, clock, fs);
-        auto expected = clock->now();
-        EXPECT_LT(std::chrono::abs(info->creationDate() - expected), std::chrono::seconds(5));
+        EXPECT_LT(std::chrono::abs(info->creationDate() - clock->now()), std::chrono::seconds(5));
         EXPECT_NEAR(info->age(), 0, 5);
-        bool sidecar = ::access(DDLogFileInfo::sidecarPath(path, "created").c_str(), F_OK) == 0;
-        EXPECT_EQ(sidecar, refuse != 0);
+        std::string sidecar = DDLogFileInfo::sidecarPath(path, "created");
+        EXPECT_EQ(std::filesystem::exists(sidecar), refuse != 0);
         EXPECT_EQ(m->unsortedLogFileNames().size(), 2u);
         // Deleting the file takes its sidecars along.
         DDLogFileInfo::removeLogFile(path);
-        EXPECT_NE(::access(DDLogFileInfo::sidecarPath(path, "created").c_str(), F_OK), 0);
+        EXPECT_FALSE(std::filesystem::exists(sidecar));
     }
 }
 
 TEST_F(FileLoggerTest, DeletionKeepsTheSevenNewestArchivedFilesPlusTheCurrentOne) {
-    auto m = stampedManager();
+    // Birth times hidden: the files sort by the order they were made in.
+    auto fs = std::make_shared<SteeredFileSystem>();
+    fs->hideBirthTime = true;
+    auto clock = std::make_shared<TickingClock>();
+    auto m = manager(clock, fs);
     m->setMaximumNumberOfLogFiles(0);
     std::vector<std::string> created;
     for (int k = 0; k < 11; ++k) {
         created.push_back(m->createNewLogFile());
-        if (k < 10) stampedInfo(created.back())->setIsArchived(true);
+        if (k < 10) DDLogFileInfo::logFileWithPath(created.back(), clock, fs)->setIsArchived(true);
     }
     m->deleteOldLogFiles();
     ASSERT_EQ(m->unsortedLogFilePaths().size(), 11u) << "without a limit nothing is deleted";
     m->setMaximumNumberOfLogFiles(7);
     DDLog::flushLog();  // the change's deletion ran on the logging queue
-    // The unarchived newest file is spared: 7 archived plus it.
-    std::set<std::string> expected(created.begin() + 3, created.end());
-    auto left = m->unsortedLogFilePaths();
-    EXPECT_EQ(std::set<std::string>(left.begin(), left.end()), expected);
+    // The unarchived newest file is spared: 7 archived plus it, newest first.
+    std::vector<std::string> expected(created.rbegin(), created.rend() - 3);
+    EXPECT_EQ(m->sortedLogFilePaths(), expected);
 
     // A new file: the previous unarchived one is now second newest and counts
     // as one of the seven.
-    std::string fresh = m->createNewLogFile();
-    expected = std::set<std::string>(created.begin() + 4, created.end());
-    expected.insert(fresh);
-    left = m->unsortedLogFilePaths();
-    EXPECT_EQ(std::set<std::string>(left.begin(), left.end()), expected);
-    EXPECT_EQ(m->sortedLogFilePaths().front(), fresh);
-    EXPECT_EQ(m->sortedLogFilePaths().back(), created[4]);
+    expected.pop_back();
+    expected.insert(expected.begin(), m->createNewLogFile());
+    EXPECT_EQ(m->sortedLogFilePaths(), expected);
 }
 
 TEST_F(FileLoggerTest, DefaultFormatterPutsTheLocalTimestampAndTwoSpacesBeforeTheText) {
@@ -317,27 +296,23 @@ TEST_F(FileLoggerTest, DefaultFormatterPutsTheLocalTimestampAndTwoSpacesBeforeTh
     // 2026-12-05 07:57:53.123999 UTC; the file shows local time, cut to ms.
     auto when = system_clock::time_point(seconds(1796457473) + microseconds(123999));
     DDLogMessage message("AppDelegate: started", 15, 4, 0, __FILE__, "f", 1, nullptr, 0);
+    auto line = [](std::time_t t) {
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char date[32];
+        std::strftime(date, sizeof date, "%Y/%m/%d %H:%M:%S", &tm);
+        return std::string(date) + ":123  AppDelegate: started";
+    };
     message.overrideForTesting(when, 1);
-    std::time_t t = 1796457473;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char expected[64];
-    std::snprintf(expected, sizeof expected,
-                  "%04d/%02d/%02d %02d:%02d:%02d:123  AppDelegate: started", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    EXPECT_EQ(formatter.formatLogMessage(message), std::optional<std::string>(expected));
+    EXPECT_EQ(formatter.formatLogMessage(message), line(1796457473));
     // The next second: the kept date part is not reused.
     message.overrideForTesting(when + seconds(1), 1);
-    EXPECT_EQ(
-        *formatter.formatLogMessage(message),
-        DDLogFileFormatterDefault::localTimestamp(when + seconds(1)) + "  AppDelegate: started");
+    EXPECT_EQ(formatter.formatLogMessage(message), line(1796457474));
 }
 
 TEST_F(FileLoggerTest, LinesEndInOneLineFeedAndASynchronousLineIsInTheFileWhenTheCallReturns) {
     auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    DDLog::addLogger(logger);
+    plainLogger(m);
     std::string expected;
     for (int k = 0; k < 50; ++k) {
         WWLogInfo("async %d", k);
@@ -352,11 +327,9 @@ TEST_F(FileLoggerTest, LinesEndInOneLineFeedAndASynchronousLineIsInTheFileWhenTh
 }
 
 TEST_F(FileLoggerTest, FileIsRolledAfterTheWriteThatTakesItToTheLimit) {
-    auto counting = countingManager();
-    auto logger = DDFileLogger::create(counting);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
+    auto counting = std::make_shared<CountingManager>(m_dir.path());
+    auto logger = plainLogger(counting);
     logger->setMaximumFileSize(100);
-    DDLog::addLogger(logger);
     const std::string line24(24, 'x');  // 25 bytes with its line feed
     for (int k = 0; k < 3; ++k) WWLogInfo("%@", line24);
     WWLogInfo("%@", std::string(23, 'y'));  // 99 bytes: still within the limit
@@ -428,7 +401,7 @@ TEST_F(FileLoggerTest, RestartContinuesTheNewestUnarchivedFileWhileItIsWithinBot
     }
 }
 
-TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComes) {
+TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComesAndALowerFrequencyAtOnce) {
     auto clock = std::make_shared<OffsetClock>();
     // The file will be 24 hours old a moment after it is created.
     clock->setOffset(std::chrono::hours(24) - std::chrono::milliseconds(300));
@@ -449,38 +422,17 @@ TEST_F(FileLoggerTest, AgeTimerRollsTheFileWhenItsTimeComes) {
     }
     EXPECT_TRUE(DDLogFileInfo(first).isArchived());
     WWLogError("goes to a new file");
-    EXPECT_NE(currentPath(logger), first);
+    std::string second = currentPath(logger);
+    EXPECT_NE(second, first);
     EXPECT_EQ(counting->unsortedLogFileNames().size(), 2u);
-}
 
-TEST_F(FileLoggerTest, LoweringTheRollingFrequencyRollsAnOldEnoughFileAtOnce) {
-    auto m = manager();
-    auto logger = DDFileLogger::create(m);
-    DDLog::addLogger(logger);
-    WWLogError("line");
-    std::string first = currentPath(logger);
+    // A frequency below the new file's age rolls it at once; none stops rolling.
     logger->setRollingFrequency(1e-9);
     DDLog::flushLog();
-    EXPECT_TRUE(DDLogFileInfo(first).isArchived());
-    logger->setRollingFrequency(0);  // disabled: no timer, no roll
+    EXPECT_TRUE(DDLogFileInfo(second).isArchived());
+    logger->setRollingFrequency(0);
     WWLogError("another");
     EXPECT_FALSE(DDLogFileInfo(currentPath(logger)).isArchived());
-}
-
-// The program, started again to run only `test` with `env` added.
-int runSelf(const std::string& test, const std::string& env) {
-    std::string filter = "--gtest_filter=" + test;
-    char* argv[] = {const_cast<char*>("/proc/self/exe"), filter.data(), nullptr};
-    std::vector<std::string> envStrings{env};
-    for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, envp.data()) != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(FileLoggerExitTest, QueuedLinesReachTheFileAtNormalExit) {
@@ -491,9 +443,11 @@ TEST(FileLoggerExitTest, QueuedLinesReachTheFileAtNormalExit) {
         for (int k = 0; k < 5000; ++k) WWLogInfo("exit line %d", k);
         std::exit(0);
     }
+    // This program again, running only this test as the child.
     TempDir dir;
-    ASSERT_EQ(runSelf("FileLoggerExitTest.QueuedLinesReachTheFileAtNormalExit",
-                      "WW_LOG_EXIT_CHILD_DIR=" + dir.path()),
+    std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    ASSERT_EQ(runShell("WW_LOG_EXIT_CHILD_DIR=" + dir.path() + " " + self +
+                       " --gtest_filter=FileLoggerExitTest.QueuedLinesReachTheFileAtNormalExit"),
               0);
     auto files = DDLogFileManagerDefault::create(dir.path())->sortedLogFilePaths();
     ASSERT_EQ(files.size(), 1u);
@@ -503,7 +457,7 @@ TEST(FileLoggerExitTest, QueuedLinesReachTheFileAtNormalExit) {
 }
 
 TEST_F(FileLoggerTest, EightThreadsLoseAndReorderNothingAcrossRolledFiles) {
-    auto counting = countingManager();
+    auto counting = std::make_shared<CountingManager>(m_dir.path());
     counting->setMaximumNumberOfLogFiles(0);
     auto logger = DDFileLogger::create(counting);
     logger->setMaximumFileSize(1024 * 1024);
@@ -552,9 +506,7 @@ TEST_F(FileLoggerTest, EightThreadsLoseAndReorderNothingAcrossRolledFiles) {
 TEST_F(FileLoggerTest, FailedAppendsLeaveNoTornLineAndStopNothingAfterwards) {
     auto fs = std::make_shared<SteeredFileSystem>();
     auto m = manager(DDLogClock::system(), fs);
-    auto logger = DDFileLogger::create(m, DDLogClock::system(), fs);
-    logger->setLogFormatter(std::make_shared<PlainFormatter>());
-    DDLog::addLogger(logger);
+    auto logger = plainLogger(m, fs);
     WWLogError("before the disk filled up");
     // The next batch gets 5 bytes out, then the disk is full for a while.
     fs->partialBytes = 5;

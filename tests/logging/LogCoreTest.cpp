@@ -135,19 +135,17 @@ TEST_F(LogCoreTest, SynchronousCallReturnsOnlyAfterEveryLoggerHandledTheMessage)
     slow->closeGate();
 
     std::atomic<bool> callReturned{false};
-    size_t fastAtReturn = 0, slowAtReturn = 0;
+    std::vector<size_t> atReturn;
     std::thread caller([&] {
         logSync("sync line");
-        fastAtReturn = fast->count();
-        slowAtReturn = slow->count();
+        atReturn = {fast->count(), slow->count()};
         callReturned = true;
     });
     ASSERT_TRUE(fast->waitForCount(1));
     EXPECT_FALSE(callReturned.load()) << "returned while a logger was still at work";
     slow->openGate();
     caller.join();
-    EXPECT_EQ(fastAtReturn, 1u);
-    EXPECT_EQ(slowAtReturn, 1u);
+    EXPECT_EQ(atReturn, (std::vector<size_t>{1, 1}));
 }
 
 TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksNorLosesTheLine) {
@@ -186,13 +184,12 @@ TEST_F(LogCoreTest, SynchronousLogFromTheLoggingOrALoggersQueueNeitherDeadlocksN
     // come after the flush: wait for all of them.
     ASSERT_TRUE(logger->waitForCount(8));
     auto texts = logger->texts();
-    for (const char* text : {"trigger", "from the logger's queue"}) {
-        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 2) << text;
-    }
-    for (const char* text : {"queued on the logging queue", "inside a sync on the logging queue",
-                             "from a task on the logger's queue", "fanned out behind the task"}) {
-        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 1) << text;
-    }
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "fanned out behind the task", "from a task on the logger's queue",
+                         "from the logger's queue", "from the logger's queue",
+                         "inside a sync on the logging queue", "queued on the logging queue",
+                         "trigger", "trigger"}));
 }
 
 TEST_F(LogCoreTest, LoggersSeeWhatIsQueuedWhileRegisteredOncePerRegistration) {

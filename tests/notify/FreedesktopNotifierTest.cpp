@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
-#include "platform/foundation/Text.h"
 #include "platform/linux/notify/FreedesktopNotifier.h"
-#include "tests/support/app_ManualClock.h"
-#include "tests/support/app_TestSupport.h"
+#include "tests/support/common_TestSupport.h"
 #include "tests/support/dbus_PrivateBus.h"
 #include "tests/support/reachability_Netns.h"
 
@@ -39,7 +36,6 @@ class FreedesktopNotifierTest : public ::testing::Test {
         return calls;
     }
 
-    TempDir dir;
     PrivateBus bus;
     std::unique_ptr<DBusMock> mock;
 };
@@ -55,22 +51,6 @@ TEST_F(FreedesktopNotifierTest, NotificationsReachTheServiceOnTheSessionBus) {
         notifyCalls()[0],
         "Notify \"Wirewatch\" 0 \"network-wired\" \"Wi-Fi disconnected\" \"Cable &lt;eth0&gt; "
         "&amp; more?lines\" [] {} -1");
-}
-
-TEST_F(FreedesktopNotifierTest, TheAgentsLimitHoldsOverTheRealBus) {
-    ASSERT_NO_FATAL_FAILURE(startMock());
-    notify::FreedesktopNotifier notifier;
-    UserDefaults store(dir.file("prefs.plist"));
-    store.setObject(plist::Value::boolean(true), "NotifyFlapDamping");
-    ManualClock clock;
-    AgentNotifications notifications(store, clock, &notifier);
-    EXPECT_TRUE(notifications.post(NotificationKind::DampingEngaged, "Wi-Fi held off", "one"));
-    EXPECT_FALSE(notifications.post(NotificationKind::DampingEngaged, "Wi-Fi held off", "two"));
-    EXPECT_FALSE(notifications.post(NotificationKind::WiFiCut, "Wi-Fi disconnected", "off"));
-    clock.advance(60s);
-    EXPECT_TRUE(notifications.post(NotificationKind::DampingEngaged, "Wi-Fi held off", "three"));
-    ASSERT_TRUE(pollUntil([&] { return notifyCalls().size() == 2; }, after(10s)));
-    EXPECT_TRUE(text::contains(notifyCalls()[1], "\"three\""));
 }
 
 TEST_F(FreedesktopNotifierTest, NoServiceIsAFailureAndTheNextCallReconnects) {

@@ -1,9 +1,9 @@
 // The pure parts of the Linux service: which netlink messages count as a
 // change, what a route answer means, what the resolver printed.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <sys/wait.h>
 // clang-format off
 #include <linux/netlink.h>
@@ -21,7 +21,6 @@ namespace ww::netlink {
 namespace {
 
 constexpr ReachabilityFlags R = kReachabilityFlagsReachable;
-constexpr ReachabilityFlags l = kReachabilityFlagsIsLocalAddress;
 constexpr ReachabilityFlags d = kReachabilityFlagsIsDirect;
 
 // Builds netlink messages the way the kernel lays them out.
@@ -46,11 +45,6 @@ class Message {
     }
     Message& u32(unsigned short type, std::uint32_t value) {
         return attribute(type, &value, sizeof(value));
-    }
-    Message& ipv4(unsigned short type, const char* text) {
-        in_addr a{};
-        inet_pton(AF_INET, text, &a);
-        return attribute(type, &a, sizeof(a));
     }
     const nlmsghdr& header() const { return *reinterpret_cast<const nlmsghdr*>(m_bytes.data()); }
     const std::vector<char>& bytes() const { return m_bytes; }
@@ -79,16 +73,12 @@ bool countsAsChange(const Message& m) {
 TEST(NetlinkChangesTest, WhatCountsAsAChange) {
     ifinfomsg link{};
     link.ifi_index = 3;
-    ifaddrmsg addr{};
-    addr.ifa_family = AF_INET6;
     char wirelessEvent[8] = {};
+    // Addresses and main-table routes coming and going are changes the
+    // service test makes with the real kernel.
     const std::vector<std::tuple<const char*, Message, bool>> cases = {
         {"new link", Message(RTM_NEWLINK, link).u32(IFLA_MTU, 1500), true},
         {"link gone", Message(RTM_DELLINK, link), true},
-        {"new address", Message(RTM_NEWADDR, addr), true},
-        {"address gone", Message(RTM_DELADDR, addr), true},
-        {"new route", Message(RTM_NEWROUTE, route(RTN_UNICAST)), true},
-        {"route gone", Message(RTM_DELROUTE, route(RTN_UNICAST)), true},
         // Policy-routing tables (VPNs keep their default route there) count too.
         {"route in a numbered table",
          Message(RTM_NEWROUTE, route(RTN_UNICAST, RT_TABLE_UNSPEC)).u32(RTA_TABLE, 51820), true},
@@ -152,11 +142,9 @@ TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
     reinterpret_cast<rtnexthop*>(multipathDirect.data())->rtnh_len =
         static_cast<unsigned short>(multipathDirect.size());
 
+    // Connected, gateway, local, unreachable, blackhole, prohibit and carrier-
+    // less routes are answered by the real kernel in the service test.
     const Case cases[] = {
-        {"connected network", Message(RTM_NEWROUTE, route(RTN_UNICAST)).u32(RTA_OIF, 3), R | d},
-        {"via a gateway",
-         Message(RTM_NEWROUTE, route(RTN_UNICAST)).ipv4(RTA_GATEWAY, "198.51.100.1"), R},
-        {"own address", Message(RTM_NEWROUTE, route(RTN_LOCAL, RT_TABLE_LOCAL)), R | l | d},
         {"broadcast", Message(RTM_NEWROUTE, route(RTN_BROADCAST)), R | d},
         {"multipath with a gateway",
          Message(RTM_NEWROUTE, route(RTN_UNICAST))
@@ -166,11 +154,6 @@ TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
          Message(RTM_NEWROUTE, route(RTN_UNICAST))
              .attribute(RTA_MULTIPATH, multipathDirect.data(), multipathDirect.size()),
          R | d},
-        {"link without carrier",
-         Message(RTM_NEWROUTE, route(RTN_UNICAST, RT_TABLE_MAIN, RTNH_F_LINKDOWN)), 0},
-        {"unreachable", Message(RTM_NEWROUTE, route(RTN_UNREACHABLE)), 0},
-        {"blackhole", Message(RTM_NEWROUTE, route(RTN_BLACKHOLE)), 0},
-        {"prohibit", Message(RTM_NEWROUTE, route(RTN_PROHIBIT)), 0},
         {"throw", Message(RTM_NEWROUTE, route(RTN_THROW)), 0},
         {"not a route", Message(RTM_NEWADDR, ifaddrmsg{}), 0},
         {"truncated", Message(RTM_NEWROUTE, std::uint16_t{0}), 0},
@@ -180,21 +163,14 @@ TEST(NetlinkRouteFlagsTest, RouteAnswersGiveFlags) {
     }
 }
 
-std::string text(const sockaddr_storage& a) {
-    char buffer[INET6_ADDRSTRLEN] = {};
-    if (a.ss_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, buffer,
-                  sizeof(buffer));
-    } else {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, buffer,
-                  sizeof(buffer));
-    }
-    return buffer;
-}
-
 std::vector<std::string> texts(const AddressList& list) {
     std::vector<std::string> out;
-    for (const auto& a : list) out.push_back(text(a));
+    for (const auto& a : list) {
+        char host[NI_MAXHOST] = {};
+        getnameinfo(reinterpret_cast<const sockaddr*>(&a), sizeof a, host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST);
+        out.push_back(host);
+    }
     return out;
 }
 
@@ -221,36 +197,27 @@ TEST(ResolverOutputTest, AddressesOnceEachInOrder) {
     for (int k = 1; k <= 40; ++k) many += "203.0.113." + std::to_string(k) + " STREAM\n";
     auto limited = parseResolverOutput(many);
     ASSERT_EQ(limited.size(), kMaxResolvedAddresses);
-    EXPECT_EQ(text(limited.back()), "203.0.113.16");
+    EXPECT_EQ(texts(limited).back(), "203.0.113.16");
 }
 
 TEST(ResolverOutputTest, NamesThatReachTheResolver) {
-    struct Case {
-        std::string name;
-        bool ok;
-    };
-    const Case cases[] = {
-        {"www.example.com", true},
-        {"localhost", true},
-        {"under_score.example", true},
-        {"trailing.dot.", true},
-        {"b\xC3\xBC"
-         "cher.example",
-         true},  // UTF-8
-        {"", false},
-        {"-n", false},  // would read as an option
-        {"--help", false},
-        {"a b", false},
-        {"a\tb", false},
-        {"a;rm -rf", false},
-        {"a/b", false},
-        {"$(reboot)", false},
-        {std::string("a\0b", 3), false},
-        {"bad\xC3", false},  // cut-off UTF-8
-        {std::string(253, 'a'), true},
-        {std::string(254, 'a'), false},
-    };
-    for (const auto& k : cases) EXPECT_EQ(isResolvableName(k.name), k.ok) << k.name;
+    // Refused: what would read as an option, blanks, shell syntax, a slash, a
+    // NUL, cut-off UTF-8 and names past 253 bytes.
+    const std::string accepted[] = {"www.example.com", "localhost",      "under_score.example",
+                                    "trailing.dot.",   "bücher.example", std::string(253, 'a')};
+    const std::string refused[] = {"",
+                                   "-n",
+                                   "--help",
+                                   "a b",
+                                   "a\tb",
+                                   "a;rm -rf",
+                                   "a/b",
+                                   "$(reboot)",
+                                   "bad\xC3",
+                                   std::string("a\0b", 3),
+                                   std::string(254, 'a')};
+    for (const auto& name : accepted) EXPECT_TRUE(isResolvableName(name)) << name;
+    for (const auto& name : refused) EXPECT_FALSE(isResolvableName(name)) << name;
 }
 
 TEST(ResolverProcessTest, RunsTheCommandWithTheNameAndReadsItsAddresses) {

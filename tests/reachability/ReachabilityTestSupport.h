@@ -46,10 +46,6 @@ class EventLog {
         std::lock_guard lock(m_mutex);
         return m_events;
     }
-    std::size_t size() const {
-        std::lock_guard lock(m_mutex);
-        return m_events.size();
-    }
 
   private:
     mutable std::mutex m_mutex;

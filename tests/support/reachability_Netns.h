@@ -7,20 +7,20 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace ww::test {
 
@@ -33,16 +33,8 @@ inline SteadyTime after(std::chrono::milliseconds span) {
 // Runs a command line through /bin/sh and returns its exit status (-1 when it
 // could not run or did not exit normally).
 inline int runShell(const std::string& commandLine) {
-    const char* argv[] = {"/bin/sh", "-c", commandLine.c_str(), nullptr};
-    pid_t pid;
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    int status = std::system(commandLine.c_str());
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Runs a command line through /bin/sh and returns its standard output.
@@ -145,14 +137,12 @@ class Netns {
     // What the kernel holds for a device: its IPv4 addresses ("A.B.C.D/N") and
     // whether it is administratively up.
     std::vector<std::string> ipv4Addresses(const std::string& device) const {
-        std::string out =
-            shellOutput("ip -n " + m_name + " -o -4 address show dev " + device + " 2>/dev/null");
-        std::vector<std::string> addresses;
-        for (std::size_t at = out.find(" inet "); at != std::string::npos;
-             at = out.find(" inet ", at + 1)) {
-            std::size_t start = at + 6;
-            addresses.push_back(out.substr(start, out.find(' ', start) - start));
-        }
+        // "NAME STATE ADDRESS...", or nothing without addresses.
+        std::istringstream words(
+            shellOutput("ip -n " + m_name + " -br -4 address show dev " + device + " 2>/dev/null"));
+        std::vector<std::string> addresses(std::istream_iterator<std::string>(words), {});
+        addresses.erase(addresses.begin(),
+                        addresses.begin() + std::min<size_t>(2, addresses.size()));
         return addresses;
     }
     bool isUp(const std::string& device) const {
