@@ -61,7 +61,7 @@ EOF
         wait_for 10 grep -aq "$pat" /run/lab/sim-mon.log
         line=$(grep -a "$pat" /run/lab/sim-mon.log | tail -n 1)
         : >/run/lab/sim-mon.log
-        [ -n "$line" ] && elapsed "$t0" "$(stamp_to_epoch "${line%% *}")" >>/run/lab/samples
+        [ -n "$line" ] && echo "$(elapsed "$t0" "$(stamp_to_epoch "${line%% *}")")" >>/run/lab/samples
         wired_down
         wait_for 15 sh -c "ip -br addr show sim-wifi0 | grep -q 192.168.78.2"
         : >/run/lab/sim-mon.log
@@ -100,7 +100,7 @@ real_bench() {
                 [ -n "$line" ] && t=$(stamp_to_epoch "${line%%: idx*}")
             fi
             [ -n "$t" ] || t=$(disconnect_after "$t0")
-            [ -n "$t" ] && elapsed "$t0" "$t" >>/run/lab/samples
+            [ -n "$t" ] && echo "$(elapsed "$t0" "$t")" >>/run/lab/samples
         else
             misses=$((misses + 1))
         fi
