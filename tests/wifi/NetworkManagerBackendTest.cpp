@@ -20,8 +20,8 @@
 namespace ww::linuxwifi {
 namespace {
 
-using test::NetworkManagerMock;
-using AP = NetworkManagerMock::AccessPoint;
+using M = test::NetworkManagerMock;
+using AP = M::AccessPoint;
 
 constexpr std::uint32_t kActivated = 100;
 constexpr std::uint32_t kDisconnected = 30;
@@ -32,7 +32,7 @@ class NetworkManagerBackendTest : public test::AgentFixture {
     void SetUp() override {
         test::AgentFixture::SetUp();
         if (!bus.available()) GTEST_SKIP() << "no private D-Bus: " << bus.whyUnavailable();
-        nm = std::make_unique<NetworkManagerMock>(bus);
+        nm = std::make_unique<M>(bus);
         if (!nm->running()) GTEST_SKIP() << nm->whyNotRunning();
         options.systemBusAddress = bus.address();
         // No wireless device of this machine may stand in when the mock goes.
@@ -44,10 +44,7 @@ class NetworkManagerBackendTest : public test::AgentFixture {
         std::string error;
         wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
         ASSERT_FALSE(wlan0.empty()) << error;
-        AP ap;
-        ap.name = "home";
-        ap.ssid = "Flowers By Irene";
-        ap.bssid = "4C:43:41:04:1C:BC";
+        AP ap{"home", "Flowers By Irene", "4C:43:41:04:1C:BC"};
         ap.bandwidth = 80;
         ASSERT_FALSE(nm->addAccessPoint(wlan0, ap, true, &error).empty()) << error;
     }
@@ -67,7 +64,7 @@ class NetworkManagerBackendTest : public test::AgentFixture {
     }
 
     test::PrivateBus bus;
-    std::unique_ptr<NetworkManagerMock> nm;
+    std::unique_ptr<M> nm;
     LinuxWiFiOptions options;
     LinuxWiFiClient* linuxClient = nullptr;
     std::string wlan0;
@@ -79,11 +76,9 @@ TEST_F(NetworkManagerBackendTest, ReadsOfAWpa3NetworkOn6GHz) {
     std::string error;
     wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
     ASSERT_FALSE(wlan0.empty()) << error;
-    ASSERT_TRUE(nm->setU32(wlan0, NetworkManagerMock::kWireless, "Bitrate", 866700, &error));
-    AP six{"wpa3", "Six",   "02:00:00:00:06:01",
-           5955,   2401900, 80,
-           1,      0,       NetworkManagerMock::kPairCcmp | NetworkManagerMock::kSae,
-           320};
+    ASSERT_TRUE(nm->set(wlan0, M::kWireless, "Bitrate", "u", 866700u, &error)) << error;
+    AP six{"wpa3", "Six", "02:00:00:00:06:01", 5955, 2401900, 80, 1, 0, M::kPairCcmp | M::kSae};
+    six.bandwidth = 320;
     ASSERT_FALSE(nm->addAccessPoint(wlan0, six, true, &error).empty()) << error;
     useClient("nm");
     CWInterfacePtr iface = wifiClient->interface();
@@ -103,12 +98,8 @@ TEST_F(NetworkManagerBackendTest, ReadsOfAWpa3NetworkOn6GHz) {
     EXPECT_EQ(iface->rssiValue(), 0);
     EXPECT_EQ(iface->activePHYMode(), 0);
     // Not associated: no network values; powered off: power false.
-    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, wlan0,
-                                  NetworkManagerMock::kProperties, "Set", &error, "ssv",
-                                  NetworkManagerMock::kWireless, "ActiveAccessPoint", "o", "/"))
-        << error;
-    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
-                            "WirelessEnabled", false, &error));
+    ASSERT_TRUE(nm->set(wlan0, M::kWireless, "ActiveAccessPoint", "o", "/", &error)) << error;
+    ASSERT_TRUE(nm->set(M::kManagerPath, M::kManager, "WirelessEnabled", "b", 0, &error)) << error;
     iface = wifiClient->interface();
     ASSERT_TRUE(iface);
     EXPECT_FALSE(iface->powerOn());
@@ -120,23 +111,22 @@ TEST_F(NetworkManagerBackendTest, TheDefaultDeviceIsTheActiveOneElseTheFirstByNa
     std::string error;
     std::string b = nm->addWiFiDevice("b", "wlp3s0", kDisconnected, true, &error);
     std::string a = nm->addWiFiDevice("a", "wlp2s0", kDisconnected, true, &error);
-    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, NetworkManagerMock::kManagerPath,
-                                  NetworkManagerMock::kMock, "AddEthernetDevice", &error, "ssi",
-                                  "eth", "eth0", std::int32_t{100}))
+    ASSERT_TRUE(nm->caller().call(M::kService, M::kManagerPath, M::kMock, "AddEthernetDevice",
+                                  &error, "ssi", "eth", "eth0", std::int32_t{100}))
         << error;
     useClient();
     ASSERT_TRUE(linuxClient->device());
     EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
     EXPECT_EQ(linuxClient->backendName(), "nm");
-    ASSERT_TRUE(nm->setU32(b, NetworkManagerMock::kDevice, "State", kActivated, &error));
+    ASSERT_TRUE(nm->set(b, M::kDevice, "State", "u", kActivated, &error));
     EXPECT_EQ(linuxClient->device()->name(), "wlp3s0");
     // A device NetworkManager does not manage is not its Wi-Fi.
-    ASSERT_TRUE(nm->setBool(b, NetworkManagerMock::kDevice, "Managed", false, &error));
+    ASSERT_TRUE(nm->set(b, M::kDevice, "Managed", "b", 0, &error));
     EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
     EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager), device wlp2s0"));
     EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager) now uses device wlp3s0"));
     // A disconnect goes to the chosen device only, not to the other active one.
-    ASSERT_TRUE(nm->setU32(a, NetworkManagerMock::kDevice, "State", kActivated, &error));
+    ASSERT_TRUE(nm->set(a, M::kDevice, "State", "u", kActivated, &error));
     std::optional<std::string> why;
     EXPECT_TRUE(wifiClient->interface()->disassociate(&why)) << why.value_or("");
     EXPECT_EQ(nm->calls(a, "Disconnect"), 1);
@@ -163,8 +153,7 @@ TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
     std::string error;
     wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kDisconnected, false, &error);
     ASSERT_FALSE(wlan0.empty()) << error;
-    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
-                            "WirelessHardwareEnabled", false, &error));
+    ASSERT_TRUE(nm->set(M::kManagerPath, M::kManager, "WirelessHardwareEnabled", "b", 0, &error));
     useClient();
     setPref("enableWireless", "1");
     launch();
