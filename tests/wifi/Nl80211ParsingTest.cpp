@@ -104,17 +104,13 @@ Msg surveyMessage(std::uint32_t frequency, std::optional<std::int8_t> noise, boo
 // One band of a radio: HT and VHT capabilities, and HE/EHT per interface
 // type (each entry: its types, HE, EHT).
 struct IftypeData {
-    IftypeData(std::vector<int> types, bool he, bool eht = false)
-        : iftypes(std::move(types)), he(he), eht(eht) {}
     std::vector<int> iftypes;
-    bool he, eht;
+    bool he, eht = false;
 };
 struct BandSpec {
-    BandSpec(int band, bool ht = false, bool vht = false, std::vector<IftypeData> data = {})
-        : band(band), ht(ht), vht(vht), iftypeData(std::move(data)) {}
     int band;
-    bool ht, vht;
-    std::vector<IftypeData> iftypeData;
+    bool ht = false, vht = false;
+    std::vector<IftypeData> iftypeData = {};
 };
 
 Msg wiphyMessage(const std::vector<BandSpec>& bands) {
