@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "app/WiFiBackends.h"
@@ -182,33 +181,6 @@ TEST(BackendNamesTest, EveryNameTheOptionTakesMakesAClient) {
         std::string error;
         EXPECT_TRUE(isLinuxWiFiBackend(name) && makeWiFiClient(name, &error)) << name << error;
     }
-}
-
-// The kernel backend's default device on a fake sysfs tree.
-TEST(KernelBackendTest, TheDefaultDevice) {
-    test::TempDir dir;
-    std::string net = dir.file("sys/class/net");
-    auto add = [&](const std::string& name, const char* marker, const char* state) {
-        std::filesystem::create_directories(net + "/" + name);
-        if (marker) std::filesystem::create_directories(net + "/" + name + "/" + marker);
-        test::writeFile(net + "/" + name + "/operstate", std::string(state) + "\n");
-    };
-    LinuxWiFiOptions o;
-    o.sysfsRoot = dir.file("sys");
-    auto backend = makeKernelBackend(o);
-    auto found = backend->lookUp();
-    EXPECT_FALSE(found.available);
-    EXPECT_EQ(found.why, "no wireless network device in " + net);
-
-    add("eth0", nullptr, "up");
-    add("wlp3s0", "phy80211", "down");
-    add("wlan1", "wireless", "dormant");
-    found = backend->lookUp();
-    ASSERT_TRUE(found.available);
-    EXPECT_EQ(found.device->name(), "wlan1") << "none active: the first by name";
-    add("wlx00c0ca", "phy80211", "up");
-    found = backend->lookUp();
-    EXPECT_EQ(found.device->name(), "wlx00c0ca") << "the one with an active connection";
 }
 
 // A bus socket whose connections the kernel accepts and nobody answers: a

@@ -49,6 +49,15 @@ class NetworkManagerBackendTest : public test::AgentFixture {
         ASSERT_FALSE(nm->addAccessPoint(wlan0, ap, true, &error).empty()) << error;
     }
 
+    // The agent, wired and on Wi-Fi with rule `rule`, after its first check.
+    void launchWired(const char* rule) {
+        ASSERT_NO_FATAL_FAILURE(useClient());
+        setPref("selectedInterfaceOption", rule);
+        wired = wireless = true;
+        launch();
+        ASSERT_NO_FATAL_FAILURE(runCheck());
+    }
+
     void useClient(const std::string& name = "auto") {
         std::string error;
         auto client = makeLinuxWiFiClient(name, options, error);
@@ -137,11 +146,7 @@ TEST_F(NetworkManagerBackendTest, ARefusedWriteIsTheErrorInTheChecksLogLine) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
     std::string error;
     ASSERT_TRUE(nm->refuseSet(&error)) << error;
-    useClient();
-    setPref("selectedInterfaceOption", "1");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("1"));
     EXPECT_EQ(nm->wirelessEnabled(), true);
     EXPECT_TRUE(
         logged("CoreWLAN returend error as :NetworkManager refused to switch Wi-Fi off: "
@@ -166,11 +171,7 @@ TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
 
 TEST_F(NetworkManagerBackendTest, TheServiceGoingAwayAndComingBackMidRun) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
-    useClient();
-    setPref("selectedInterfaceOption", "0");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("0"));
     EXPECT_EQ(linuxClient->backendName(), "nm");
 
     nm->mock().stop();
@@ -199,11 +200,7 @@ TEST_F(NetworkManagerBackendTest, AHungServiceCostsOneCallLimitNotOnePerValue) {
     const auto limit = std::chrono::milliseconds(400);
     options.callTimeout = limit;
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
-    useClient();
-    setPref("selectedInterfaceOption", "1");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("1"));
     ASSERT_EQ(linuxClient->backendName(), "nm");
 
     nm->mock().pause();

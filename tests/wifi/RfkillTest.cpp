@@ -121,6 +121,30 @@ TEST(RfkillTest, AnIndexAboveAByteAndADeviceThatRefuses) {
     EXPECT_NE(error.find("No space left"), std::string::npos) << error;
 }
 
+// The kernel backend's default device: a wireless one (phy80211 or
+// wireless/), the active one first, else the first by name.
+TEST(KernelBackendTest, TheDefaultDevice) {
+    FakeRadio r;
+    LinuxWiFiOptions o;
+    o.sysfsRoot = r.root;
+    auto backend = makeKernelBackend(o);
+    auto found = backend->lookUp();
+    EXPECT_FALSE(found.available);
+    EXPECT_EQ(found.why, "no wireless network device in " + r.root + "/class/net");
+    r.addPhy("phy0");
+    r.addNetdev("eth0", std::nullopt);
+    r.addNetdev("wlp3s0", "phy0", "down");
+    r.addNetdev("wlan1", std::nullopt, "dormant");
+    fs::create_directory(r.root + "/class/net/wlan1/wireless");
+    found = backend->lookUp();
+    ASSERT_TRUE(found.available);
+    EXPECT_EQ(found.device->name(), "wlan1") << "none active: the first by name";
+    r.addNetdev("wlx00c0ca", "phy0");
+    found = backend->lookUp();
+    ASSERT_TRUE(found.available);
+    EXPECT_EQ(found.device->name(), "wlx00c0ca") << "the one with an active connection";
+}
+
 class KernelPowerTest : public ::testing::Test {
   protected:
     WiFiDevicePtr device() {
