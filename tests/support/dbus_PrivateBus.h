@@ -108,14 +108,6 @@ class BusCaller {
         return s;
     }
 
-    std::optional<bool> nameHasOwner(const std::string& name) {
-        auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                          "NameHasOwner", nullptr, "s", name.c_str());
-        int owned = 0;
-        if (!reply || sd_bus_message_read(reply.get(), "b", &owned) < 0) return std::nullopt;
-        return owned != 0;
-    }
-
     // Waits until `name` has an owner, woken by the bus's NameOwnerChanged
     // signal; false when `pidfd` (the would-be owner) ends first or the
     // deadline passes.
@@ -131,7 +123,10 @@ class BusCaller {
         // asked again after anything the bus brought.
         bool owned = false;
         for (;;) {
-            if ((owned = nameHasOwner(name).value_or(false))) break;
+            auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus", "NameHasOwner", nullptr, "s", name.c_str());
+            int has = 0;
+            if ((owned = reply && sd_bus_message_read(reply.get(), "b", &has) >= 0 && has)) break;
             int r = sd_bus_process(m_bus, nullptr);
             if (r < 0) break;
             if (r > 0) continue;

@@ -219,18 +219,18 @@ TEST(Nl80211ParsingTest, MessagesOfAnotherKindOrMalformed) {
     EXPECT_FALSE(parseInterfaceMessage(nlmsg_hdr(bare.get()))) << "no interface index";
 
     // Attributes shorter than their type are refused, not read past.
-    Msg shortSignal = message(NL80211_CMD_NEW_STATION);
-    nlattr* info = nla_nest_start(shortSignal.get(), NL80211_ATTR_STA_INFO);
-    nla_put(shortSignal.get(), NL80211_STA_INFO_SIGNAL, 0, nullptr);
-    nla_nest_end(shortSignal.get(), info);
-    EXPECT_FALSE(parseStationMessage(nlmsg_hdr(shortSignal.get())));
-
-    Msg shortBssid = message(NL80211_CMD_NEW_SCAN_RESULTS);
-    nlattr* bss = nla_nest_start(shortBssid.get(), NL80211_ATTR_BSS);
-    nla_put(shortBssid.get(), NL80211_BSS_BSSID, 5, kMac);
-    nla_nest_end(shortBssid.get(), bss);
-    EXPECT_FALSE(parseBssMessage(nlmsg_hdr(shortBssid.get())));
-
+    auto cutInNest = [](std::uint8_t command, int nest, int attribute, int length) {
+        Msg m = message(command);
+        nlattr* n = nla_nest_start(m.get(), nest);
+        nla_put(m.get(), attribute, length, kMac);
+        nla_nest_end(m.get(), n);
+        return m;
+    };
+    EXPECT_FALSE(parseStationMessage(nlmsg_hdr(
+        cutInNest(NL80211_CMD_NEW_STATION, NL80211_ATTR_STA_INFO, NL80211_STA_INFO_SIGNAL, 0)
+            .get())));
+    EXPECT_FALSE(parseBssMessage(nlmsg_hdr(
+        cutInNest(NL80211_CMD_NEW_SCAN_RESULTS, NL80211_ATTR_BSS, NL80211_BSS_BSSID, 5).get())));
     Msg shortFrequency = message(NL80211_CMD_NEW_INTERFACE);
     nla_put_u16(shortFrequency.get(), NL80211_ATTR_WIPHY_FREQ, 5180);
     EXPECT_FALSE(parseInterfaceMessage(nlmsg_hdr(shortFrequency.get())));
