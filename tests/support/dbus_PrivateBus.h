@@ -89,16 +89,12 @@ class BusCaller {
         sd_bus_message* reply = nullptr;
         int r = sd_bus_call_method(m_bus, destination.c_str(), path.c_str(), interface.c_str(),
                                    member.c_str(), &e, &reply, signature, args...);
-        if (r < 0) {
-            if (error) {
-                *error = std::string(e.name ? e.name : "") + ": " +
-                         (e.message ? e.message : std::strerror(-r));
-            }
-            sd_bus_error_free(&e);
-            return nullptr;
+        if (r < 0 && error) {
+            *error = std::string(e.name ? e.name : "") + ": " +
+                     (e.message ? e.message : std::strerror(-r));
         }
         sd_bus_error_free(&e);
-        return BusReply(reply);
+        return BusReply(r < 0 ? nullptr : reply);
     }
 
     // The first string of a reply (an object path the mock made).
