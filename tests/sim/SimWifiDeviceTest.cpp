@@ -161,9 +161,9 @@ class SimDeviceTest : public LinkNamespaceTest {
     void SetUp() override {
         LinkNamespaceTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        ASSERT_EQ(ns.ip(std::string("address add 203.0.113.2/24 dev ") + kWifiDevice), 0);
-        ASSERT_EQ(ns.ip(std::string("address add 203.0.113.3/24 dev ") + kWifiDevice), 0);
-        ASSERT_EQ(ns.ip(std::string("address add 192.0.2.10/28 dev ") + kWifiDevice), 0);
+        for (const char* a : {"203.0.113.2/24", "203.0.113.3/24", "192.0.2.10/28"}) {
+            ASSERT_EQ(ns.ip("address add " + std::string(a) + " dev " + kWifiDevice), 0);
+        }
         Value d = simWifi(true, true);
         d.set("device", Value::string(kWifiDevice));
         Value join = Value::dictionary();

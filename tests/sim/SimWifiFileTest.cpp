@@ -68,32 +68,27 @@ class SimWifiPowerTest : public ::testing::Test {
 TEST_F(SimWifiPowerTest, PowerOnJoinsTheConfiguredNetworkOnlyWhenNotAssociated) {
     struct Case {
         const char* name;
-        bool associated;
-        bool withJoin;
-        bool joinBssid;
-        bool on;
-        std::optional<std::string> expectSsid;
-        std::optional<std::string> expectBssid;
+        bool associated, withJoin, joinBssid, on;
+        std::optional<std::string> expectSsid, expectBssid;
     };
+    const std::string irene = "Flowers By Irene", ireneBssid = "4c:43:41:4:1c:bc";
+    // clang-format off
     const Case cases[] = {
         {"joins", false, true, true, true, "Lab", "02:00:00:00:00:01"},
         {"joins without bssid", false, true, false, true, "Lab", std::nullopt},
-        {"already associated stays", true, true, true, true, "Flowers By Irene",
-         "4c:43:41:4:1c:bc"},
+        {"already associated stays", true, true, true, true, irene, ireneBssid},
         {"nothing to join", false, false, false, true, std::nullopt, std::nullopt},
-        {"power off keeps the association without a device", true, true, true, false,
-         "Flowers By Irene", "4c:43:41:4:1c:bc"},
+        {"power off keeps the association", true, true, true, false, irene, ireneBssid},
         {"power off joins nothing", false, true, true, false, std::nullopt, std::nullopt},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Value d = simWifi(!c.on, c.associated);
+        const auto bssid =
+            c.joinBssid ? std::optional<std::string>("02:00:00:00:00:01") : std::nullopt;
         if (c.withJoin) {
-            d.set("joinNetwork",
-                  joinNetwork(
-                      "Lab",
-                      c.joinBssid ? std::optional<std::string>("02:00:00:00:00:01") : std::nullopt,
-                      {Value::string("198.51.100.2/24")}));
+            d.set("joinNetwork", joinNetwork("Lab", bssid, {Value::string("198.51.100.2/24")}));
         }
         write(d);
         sim::SimWifiInterface wifi(path);
@@ -101,9 +96,8 @@ TEST_F(SimWifiPowerTest, PowerOnJoinsTheConfiguredNetworkOnlyWhenNotAssociated) 
         ASSERT_TRUE(wifi.setPower(c.on, &error)) << error.value_or("");
         EXPECT_FALSE(error);
         sim::SimWifiState s = state();
-        EXPECT_EQ(s.power, c.on);
-        EXPECT_EQ(s.ssid, c.expectSsid);
-        EXPECT_EQ(s.bssid, c.expectBssid);
+        EXPECT_EQ(std::tuple(s.power, s.ssid, s.bssid),
+                  std::tuple(c.on, c.expectSsid, c.expectBssid));
         EXPECT_EQ(simOperations(path),
                   std::vector<std::string>{c.on ? "setPower:1" : "setPower:0"});
     }

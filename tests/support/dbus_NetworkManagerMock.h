@@ -27,8 +27,7 @@ class NetworkManagerMock {
     static constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 
     // NM80211ApSecurityFlags.
-    static constexpr std::uint32_t kPairCcmp = 0x8, kGroupCcmp = 0x80, kPsk = 0x100, kEap = 0x200,
-                                   kSae = 0x400;
+    static constexpr std::uint32_t kPairCcmp = 0x8, kGroupCcmp = 0x80, kPsk = 0x100, kSae = 0x400;
 
     struct AccessPoint {
         std::string name;  // object name below .../AccessPoint/
@@ -40,7 +39,7 @@ class NetworkManagerMock {
         std::uint32_t flags = 1;  // privacy
         std::uint32_t wpaFlags = 0;
         std::uint32_t rsnFlags = kPairCcmp | kGroupCcmp | kPsk;
-        std::optional<std::uint32_t> bandwidth;  // MHz (NetworkManager 1.46+)
+        std::optional<std::uint32_t> bandwidth = std::nullopt;  // MHz (NetworkManager 1.46+)
     };
 
     explicit NetworkManagerMock(const PrivateBus& bus)
@@ -88,31 +87,28 @@ class NetworkManagerMock {
                           device.c_str(), ap.name.c_str(), ap.ssid.c_str(), ap.bssid.c_str(),
                           std::uint32_t{2}, ap.frequency, ap.maxBitrate, ap.strength, ap.rsnFlags));
         if (path.empty()) return {};
-        if (!setU32(path, kAccessPoint, "Flags", ap.flags, error) ||
-            !setU32(path, kAccessPoint, "WpaFlags", ap.wpaFlags, error) ||
-            !setU32(path, kAccessPoint, "RsnFlags", ap.rsnFlags, error)) {
+        if (!set(path, kAccessPoint, "Flags", "u", ap.flags, error) ||
+            !set(path, kAccessPoint, "WpaFlags", "u", ap.wpaFlags, error) ||
+            !set(path, kAccessPoint, "RsnFlags", "u", ap.rsnFlags, error)) {
             return {};
         }
         if (ap.bandwidth && !m_caller.call(kService, path, kMock, "AddProperty", error, "ssv",
                                            kAccessPoint, "Bandwidth", "u", *ap.bandwidth)) {
             return {};
         }
-        if (active && !m_caller.call(kService, device, kProperties, "Set", error, "ssv", kWireless,
-                                     "ActiveAccessPoint", "o", path.c_str())) {
+        if (active && !set(device, kWireless, "ActiveAccessPoint", "o", path.c_str(), error)) {
             return {};
         }
         return path;
     }
 
-    bool setU32(const std::string& path, const char* interface, const char* name,
-                std::uint32_t value, std::string* error) {
-        return m_caller.call(kService, path, kProperties, "Set", error, "ssv", interface, name, "u",
-                             value) != nullptr;
-    }
-    bool setBool(const std::string& path, const char* interface, const char* name, bool value,
-                 std::string* error) {
-        return m_caller.call(kService, path, kProperties, "Set", error, "ssv", interface, name, "b",
-                             static_cast<int>(value)) != nullptr;
+    // Properties.Set of one property: `type` "u" (a std::uint32_t), "b" (an int) or "o" (a
+    // path).
+    template <typename T>
+    bool set(const std::string& path, const char* interface, const char* name, const char* type,
+             T value, std::string* error) {
+        return m_caller.call(kService, path, kProperties, "Set", error, "ssv", interface, name,
+                             type, value) != nullptr;
     }
 
     // The manager's Properties.Set refuses every write, as NetworkManager does
@@ -125,19 +121,12 @@ class NetworkManagerMock {
                              "PermissionDenied')") != nullptr;
     }
 
-    std::optional<bool> boolProperty(const std::string& path, const char* interface,
-                                     const char* name) {
-        auto reply =
-            m_caller.call(kService, path, kProperties, "Get", nullptr, "ss", interface, name);
+    std::optional<bool> wirelessEnabled() {
+        auto reply = m_caller.call(kService, kManagerPath, kProperties, "Get", nullptr, "ss",
+                                   kManager, "WirelessEnabled");
         int value = 0;
         if (!reply || sd_bus_message_read(reply.get(), "v", "b", &value) < 0) return std::nullopt;
         return value != 0;
-    }
-    std::optional<bool> wirelessEnabled() {
-        return boolProperty(kManagerPath, kManager, "WirelessEnabled");
-    }
-    std::optional<bool> autoconnect(const std::string& device) {
-        return boolProperty(device, kDevice, "Autoconnect");
     }
 
     // How many times a method of the object at `path` was called (the mock's

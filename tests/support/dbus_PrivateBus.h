@@ -11,16 +11,13 @@
 // The socket is a path, not an abstract name, so that a program in another
 // network namespace reaches the same bus.
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -28,74 +25,30 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/common_Children.h"
 #include "tests/support/common_TestSupport.h"
 
 extern char** environ;
 
 namespace ww::test {
 
-namespace dbus_detail {
-
-// Starts `argv` with `extraEnv` added to this process's environment, its
-// standard output and error into `logPath` (or /dev/null), `extraFd` (when
-// not -1) as its descriptor 3. The pid, or -1.
-inline pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-                   const std::string& logPath, int extraFd = -1) {
-    std::vector<std::string> env = extraEnv;
+// This process's environment with the entries of `extra` in place of its own.
+inline std::vector<std::string> environmentWith(std::vector<std::string> extra) {
+    std::vector<std::string> env = extra;
     for (char** e = environ; *e; ++e) {
-        std::string_view v = *e;
-        bool replaced = false;
-        for (const auto& x : extraEnv) {
-            if (v.substr(0, v.find('=') + 1) == x.substr(0, x.find('=') + 1)) replaced = true;
-        }
-        if (!replaced) env.emplace_back(v);
+        std::string_view entry = *e;
+        auto sameName = [&](const std::string& x) {
+            return entry.substr(0, entry.find('=') + 1) == x.substr(0, x.find('=') + 1);
+        };
+        if (std::none_of(extra.begin(), extra.end(), sameName)) env.emplace_back(entry);
     }
-    std::vector<char*> args, envp;
-    std::vector<std::string> a = argv;
-    for (auto& s : a) args.push_back(s.data());
-    args.push_back(nullptr);
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const char* out = logPath.empty() ? "/dev/null" : logPath.c_str();
-    posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (extraFd >= 0) posix_spawn_file_actions_adddup2(&actions, extraFd, 3);
-    // The program must not inherit the test's blocked signals.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    int failed = ::posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return failed == 0 ? pid : -1;
+    return env;
 }
 
-// Ends a child: the signal, then SIGKILL if it has not gone within a second.
-inline void endChild(pid_t& pid, int sig = SIGTERM) {
-    if (pid <= 0) return;
-    ::kill(pid, sig);
-    ::kill(pid, SIGCONT);  // a stopped child takes its signal only once it runs
-    // A pidfd becomes readable when the child ends: wait on that, not a clock.
-    int status = 0;
-    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    pollfd p{pidfd, POLLIN, 0};
-    if (pidfd < 0 || ::poll(&p, 1, 1000) <= 0) ::kill(pid, SIGKILL);
-    if (pidfd >= 0) ::close(pidfd);
-    ::waitpid(pid, &status, 0);
-    pid = -1;
-}
-
+namespace dbus_detail {
 struct MessageUnref {
     void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
 };
-
 }  // namespace dbus_detail
 
 using BusReply = std::unique_ptr<sd_bus_message, dbus_detail::MessageUnref>;
@@ -136,16 +89,12 @@ class BusCaller {
         sd_bus_message* reply = nullptr;
         int r = sd_bus_call_method(m_bus, destination.c_str(), path.c_str(), interface.c_str(),
                                    member.c_str(), &e, &reply, signature, args...);
-        if (r < 0) {
-            if (error) {
-                *error = std::string(e.name ? e.name : "") + ": " +
-                         (e.message ? e.message : std::strerror(-r));
-            }
-            sd_bus_error_free(&e);
-            return nullptr;
+        if (r < 0 && error) {
+            *error = std::string(e.name ? e.name : "") + ": " +
+                     (e.message ? e.message : std::strerror(-r));
         }
         sd_bus_error_free(&e);
-        return BusReply(reply);
+        return BusReply(r < 0 ? nullptr : reply);
     }
 
     // The first string of a reply (an object path the mock made).
@@ -153,14 +102,6 @@ class BusCaller {
         const char* s = nullptr;
         if (!reply || sd_bus_message_read_basic(reply.get(), 's', &s) < 0 || !s) return {};
         return s;
-    }
-
-    std::optional<bool> nameHasOwner(const std::string& name) {
-        auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                          "NameHasOwner", nullptr, "s", name.c_str());
-        int owned = 0;
-        if (!reply || sd_bus_message_read(reply.get(), "b", &owned) < 0) return std::nullopt;
-        return owned != 0;
     }
 
     // Waits until `name` has an owner, woken by the bus's NameOwnerChanged
@@ -178,7 +119,10 @@ class BusCaller {
         // asked again after anything the bus brought.
         bool owned = false;
         for (;;) {
-            if ((owned = nameHasOwner(name).value_or(false))) break;
+            auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                              "org.freedesktop.DBus", "NameHasOwner", nullptr, "s", name.c_str());
+            int has = 0;
+            if ((owned = reply && sd_bus_message_read(reply.get(), "b", &has) >= 0 && has)) break;
             int r = sd_bus_process(m_bus, nullptr);
             if (r < 0) break;
             if (r > 0) continue;
@@ -208,38 +152,25 @@ class PrivateBus {
         }
         m_address = "unix:path=" + m_dir.file("bus");
         std::string config = m_dir.file("bus.conf");
-        writeConfig(config);
-        int pipe[2];
-        if (::pipe2(pipe, O_CLOEXEC) != 0) {
-            m_why = "no pipe";
-            return;
-        }
-        m_pid = dbus_detail::spawn(
-            {"/usr/bin/dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=3"},
-            {}, m_dir.file("dbus-daemon.log"), pipe[1]);
-        ::close(pipe[1]);
+        std::ofstream(config) << "<busconfig><type>session</type><listen>" << m_address
+                              << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                 "<allow user=\"*\"/><allow own=\"*\"/>"
+                                 "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                 "<allow receive_sender=\"*\"/></policy></busconfig>\n";
         // The daemon prints its address once it listens.
-        std::string printed;
-        pollfd p{pipe[0], POLLIN, 0};
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (m_pid > 0 && printed.find('\n') == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            if (::poll(&p, 1, 100) > 0) {
-                char buffer[256];
-                ssize_t n = ::read(pipe[0], buffer, sizeof buffer);
-                if (n <= 0) break;
-                printed.append(buffer, static_cast<size_t>(n));
-            }
-        }
-        ::close(pipe[0]);
-        if (printed.find('\n') == std::string::npos) {
-            m_why = "dbus-daemon did not start: " + readFile(m_dir.file("dbus-daemon.log"));
-            dbus_detail::endChild(m_pid);
+        const std::string printed = m_dir.file("address"), log = m_dir.file("dbus-daemon.log");
+        m_daemon.emplace(
+            "/usr/bin/dbus-daemon",
+            std::vector<std::string>{"--config-file=" + config, "--nofork", "--print-address"},
+            environmentWith({}), printed, log);
+        auto listening = [&] { return readFile(printed).find('\n') != std::string::npos; };
+        if (m_daemon->waitFor(m_dir.path(), listening, std::chrono::seconds(10))) {
+            m_available = true;
             return;
         }
-        m_available = true;
+        m_why = "dbus-daemon did not start: " + readFile(log);
+        m_daemon.reset();
     }
-    ~PrivateBus() { dbus_detail::endChild(m_pid); }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
 
@@ -255,30 +186,10 @@ class PrivateBus {
     const TempDir& folder() const { return m_dir; }
 
   private:
-    void writeConfig(const std::string& path) {
-        std::ofstream out(path);
-        out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-               "1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig>\n"
-               "  <type>session</type>\n"
-               "  <listen>"
-            << m_address
-            << "</listen>\n"
-               "  <auth>EXTERNAL</auth>\n"
-               "  <policy context=\"default\">\n"
-               "    <allow user=\"*\"/>\n"
-               "    <allow own=\"*\"/>\n"
-               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-               "    <allow receive_sender=\"*\"/>\n"
-               "  </policy>\n"
-               "</busconfig>\n";
-    }
-
     TempDir m_dir;
     std::string m_address;
     std::string m_why;
-    pid_t m_pid = -1;
+    std::optional<Child> m_daemon;  // ended before the folder goes
     bool m_available = false;
 };
 
@@ -301,39 +212,26 @@ class DBusMock {
         m_logPath = bus.folder().file("mock-" + std::to_string(counter++) + ".log");
         start();
     }
-    ~DBusMock() { stop(); }
     DBusMock(const DBusMock&) = delete;
     DBusMock& operator=(const DBusMock&) = delete;
 
-    bool running() const { return m_pid > 0; }
+    bool running() const { return m_child.has_value(); }
     const std::string& whyNotRunning() const { return m_why; }
-    const std::string& logPath() const { return m_logPath; }
-    std::string log() const { return readFile(m_logPath); }
 
     // The log lines that contain `text`.
     std::vector<std::string> logLines(const std::string& text) const {
         std::vector<std::string> found;
-        std::string all = log();
-        size_t at = 0;
-        while (at < all.size()) {
-            size_t end = all.find('\n', at);
-            if (end == std::string::npos) end = all.size();
-            std::string line = all.substr(at, end - at);
+        std::istringstream all(readFile(m_logPath));
+        for (std::string line; std::getline(all, line);) {
             if (line.find(text) != std::string::npos) found.push_back(line);
-            at = end + 1;
         }
         return found;
     }
 
     // Starts the service (again) and waits until it owns its name.
     bool start() {
-        if (m_pid > 0) return true;
-        if (::access("/usr/bin/python3", X_OK) != 0) {
-            m_why = "no /usr/bin/python3";
-            return false;
-        }
-        std::vector<std::string> argv = {"/usr/bin/python3",
-                                         "-m",
+        if (m_child) return true;
+        std::vector<std::string> args = {"-m",
                                          "dbusmock",
                                          m_options.systemBus ? "--system" : "--session",
                                          "--template",
@@ -341,33 +239,36 @@ class DBusMock {
                                          "-l",
                                          m_logPath};
         if (!m_options.parameters.empty()) {
-            argv.push_back("--parameters");
-            argv.push_back(m_options.parameters);
+            args.push_back("--parameters");
+            args.push_back(m_options.parameters);
         }
-        m_pid = dbus_detail::spawn(argv, m_bus.environment(), m_logPath + ".out");
-        if (m_pid <= 0) {
-            m_why = "cannot start /usr/bin/python3 -m dbusmock";
+        const std::string out = m_logPath + ".out";
+        m_child.emplace("/usr/bin/python3", args, environmentWith(m_bus.environment()), "/dev/null",
+                        out);
+        if (m_child->spawnError() != 0) {
+            m_why =
+                "cannot start /usr/bin/python3: " + std::string(strerror(m_child->spawnError()));
+            stop();
             return false;
         }
         BusCaller caller(m_bus.address());
-        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
+        int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_child->pid(), 0));
         bool up = caller.waitForOwner(m_options.busName, pidfd,
                                       std::chrono::steady_clock::now() + m_options.limit);
         if (pidfd >= 0) ::close(pidfd);
         if (up) return true;
-        m_why =
-            "dbusmock did not come up (python3-dbusmock missing?): " + readFile(m_logPath + ".out");
+        m_why = "dbusmock did not come up (python3-dbusmock missing?): " + readFile(out);
         stop();
         return false;
     }
-    // Ends the service (SIGTERM, or the signal given) and waits for it.
-    void stop(int sig = SIGTERM) { dbus_detail::endChild(m_pid, sig); }
+    // Ends the service (SIGKILL) and waits for it.
+    void stop() { m_child.reset(); }
     // Freezes and thaws the service: its name stays owned, calls get no reply.
     void pause() {
-        if (m_pid > 0) ::kill(m_pid, SIGSTOP);
+        if (m_child) ::kill(m_child->pid(), SIGSTOP);
     }
     void resume() {
-        if (m_pid > 0) ::kill(m_pid, SIGCONT);
+        if (m_child) ::kill(m_child->pid(), SIGCONT);
     }
 
   private:
@@ -375,7 +276,7 @@ class DBusMock {
     Options m_options;
     std::string m_logPath;
     std::string m_why;
-    pid_t m_pid = -1;
+    std::optional<Child> m_child;
 };
 
 }  // namespace ww::test

@@ -20,8 +20,8 @@
 namespace ww::linuxwifi {
 namespace {
 
-using test::NetworkManagerMock;
-using AP = NetworkManagerMock::AccessPoint;
+using M = test::NetworkManagerMock;
+using AP = M::AccessPoint;
 
 constexpr std::uint32_t kActivated = 100;
 constexpr std::uint32_t kDisconnected = 30;
@@ -32,7 +32,7 @@ class NetworkManagerBackendTest : public test::AgentFixture {
     void SetUp() override {
         test::AgentFixture::SetUp();
         if (!bus.available()) GTEST_SKIP() << "no private D-Bus: " << bus.whyUnavailable();
-        nm = std::make_unique<NetworkManagerMock>(bus);
+        nm = std::make_unique<M>(bus);
         if (!nm->running()) GTEST_SKIP() << nm->whyNotRunning();
         options.systemBusAddress = bus.address();
         // No wireless device of this machine may stand in when the mock goes.
@@ -44,12 +44,18 @@ class NetworkManagerBackendTest : public test::AgentFixture {
         std::string error;
         wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
         ASSERT_FALSE(wlan0.empty()) << error;
-        AP ap;
-        ap.name = "home";
-        ap.ssid = "Flowers By Irene";
-        ap.bssid = "4C:43:41:04:1C:BC";
+        AP ap{"home", "Flowers By Irene", "4C:43:41:04:1C:BC"};
         ap.bandwidth = 80;
         ASSERT_FALSE(nm->addAccessPoint(wlan0, ap, true, &error).empty()) << error;
+    }
+
+    // The agent, wired and on Wi-Fi with rule `rule`, after its first check.
+    void launchWired(const char* rule) {
+        ASSERT_NO_FATAL_FAILURE(useClient());
+        setPref("selectedInterfaceOption", rule);
+        wired = wireless = true;
+        launch();
+        ASSERT_NO_FATAL_FAILURE(runCheck());
     }
 
     void useClient(const std::string& name = "auto") {
@@ -67,7 +73,7 @@ class NetworkManagerBackendTest : public test::AgentFixture {
     }
 
     test::PrivateBus bus;
-    std::unique_ptr<NetworkManagerMock> nm;
+    std::unique_ptr<M> nm;
     LinuxWiFiOptions options;
     LinuxWiFiClient* linuxClient = nullptr;
     std::string wlan0;
@@ -79,11 +85,9 @@ TEST_F(NetworkManagerBackendTest, ReadsOfAWpa3NetworkOn6GHz) {
     std::string error;
     wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kActivated, true, &error);
     ASSERT_FALSE(wlan0.empty()) << error;
-    ASSERT_TRUE(nm->setU32(wlan0, NetworkManagerMock::kWireless, "Bitrate", 866700, &error));
-    AP six{"wpa3", "Six",   "02:00:00:00:06:01",
-           5955,   2401900, 80,
-           1,      0,       NetworkManagerMock::kPairCcmp | NetworkManagerMock::kSae,
-           320};
+    ASSERT_TRUE(nm->set(wlan0, M::kWireless, "Bitrate", "u", 866700u, &error)) << error;
+    AP six{"wpa3", "Six", "02:00:00:00:06:01", 5955, 2401900, 80, 1, 0, M::kPairCcmp | M::kSae};
+    six.bandwidth = 320;
     ASSERT_FALSE(nm->addAccessPoint(wlan0, six, true, &error).empty()) << error;
     useClient("nm");
     CWInterfacePtr iface = wifiClient->interface();
@@ -103,12 +107,8 @@ TEST_F(NetworkManagerBackendTest, ReadsOfAWpa3NetworkOn6GHz) {
     EXPECT_EQ(iface->rssiValue(), 0);
     EXPECT_EQ(iface->activePHYMode(), 0);
     // Not associated: no network values; powered off: power false.
-    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, wlan0,
-                                  NetworkManagerMock::kProperties, "Set", &error, "ssv",
-                                  NetworkManagerMock::kWireless, "ActiveAccessPoint", "o", "/"))
-        << error;
-    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
-                            "WirelessEnabled", false, &error));
+    ASSERT_TRUE(nm->set(wlan0, M::kWireless, "ActiveAccessPoint", "o", "/", &error)) << error;
+    ASSERT_TRUE(nm->set(M::kManagerPath, M::kManager, "WirelessEnabled", "b", 0, &error)) << error;
     iface = wifiClient->interface();
     ASSERT_TRUE(iface);
     EXPECT_FALSE(iface->powerOn());
@@ -120,23 +120,22 @@ TEST_F(NetworkManagerBackendTest, TheDefaultDeviceIsTheActiveOneElseTheFirstByNa
     std::string error;
     std::string b = nm->addWiFiDevice("b", "wlp3s0", kDisconnected, true, &error);
     std::string a = nm->addWiFiDevice("a", "wlp2s0", kDisconnected, true, &error);
-    ASSERT_TRUE(nm->caller().call(NetworkManagerMock::kService, NetworkManagerMock::kManagerPath,
-                                  NetworkManagerMock::kMock, "AddEthernetDevice", &error, "ssi",
-                                  "eth", "eth0", std::int32_t{100}))
+    ASSERT_TRUE(nm->caller().call(M::kService, M::kManagerPath, M::kMock, "AddEthernetDevice",
+                                  &error, "ssi", "eth", "eth0", std::int32_t{100}))
         << error;
     useClient();
     ASSERT_TRUE(linuxClient->device());
     EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
     EXPECT_EQ(linuxClient->backendName(), "nm");
-    ASSERT_TRUE(nm->setU32(b, NetworkManagerMock::kDevice, "State", kActivated, &error));
+    ASSERT_TRUE(nm->set(b, M::kDevice, "State", "u", kActivated, &error));
     EXPECT_EQ(linuxClient->device()->name(), "wlp3s0");
     // A device NetworkManager does not manage is not its Wi-Fi.
-    ASSERT_TRUE(nm->setBool(b, NetworkManagerMock::kDevice, "Managed", false, &error));
+    ASSERT_TRUE(nm->set(b, M::kDevice, "Managed", "b", 0, &error));
     EXPECT_EQ(linuxClient->device()->name(), "wlp2s0");
     EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager), device wlp2s0"));
     EXPECT_TRUE(logged("Wi-Fi backend: nm (NetworkManager) now uses device wlp3s0"));
     // A disconnect goes to the chosen device only, not to the other active one.
-    ASSERT_TRUE(nm->setU32(a, NetworkManagerMock::kDevice, "State", kActivated, &error));
+    ASSERT_TRUE(nm->set(a, M::kDevice, "State", "u", kActivated, &error));
     std::optional<std::string> why;
     EXPECT_TRUE(wifiClient->interface()->disassociate(&why)) << why.value_or("");
     EXPECT_EQ(nm->calls(a, "Disconnect"), 1);
@@ -147,11 +146,7 @@ TEST_F(NetworkManagerBackendTest, ARefusedWriteIsTheErrorInTheChecksLogLine) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
     std::string error;
     ASSERT_TRUE(nm->refuseSet(&error)) << error;
-    useClient();
-    setPref("selectedInterfaceOption", "1");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("1"));
     EXPECT_EQ(nm->wirelessEnabled(), true);
     EXPECT_TRUE(
         logged("CoreWLAN returend error as :NetworkManager refused to switch Wi-Fi off: "
@@ -163,8 +158,7 @@ TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
     std::string error;
     wlan0 = nm->addWiFiDevice("wlan0", "wlan0", kDisconnected, false, &error);
     ASSERT_FALSE(wlan0.empty()) << error;
-    ASSERT_TRUE(nm->setBool(NetworkManagerMock::kManagerPath, NetworkManagerMock::kManager,
-                            "WirelessHardwareEnabled", false, &error));
+    ASSERT_TRUE(nm->set(M::kManagerPath, M::kManager, "WirelessHardwareEnabled", "b", 0, &error));
     useClient();
     setPref("enableWireless", "1");
     launch();
@@ -177,11 +171,7 @@ TEST_F(NetworkManagerBackendTest, AHardwareSwitchIsThePowerChangesError) {
 
 TEST_F(NetworkManagerBackendTest, TheServiceGoingAwayAndComingBackMidRun) {
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
-    useClient();
-    setPref("selectedInterfaceOption", "0");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("0"));
     EXPECT_EQ(linuxClient->backendName(), "nm");
 
     nm->mock().stop();
@@ -210,11 +200,7 @@ TEST_F(NetworkManagerBackendTest, AHungServiceCostsOneCallLimitNotOnePerValue) {
     const auto limit = std::chrono::milliseconds(400);
     options.callTimeout = limit;
     ASSERT_NO_FATAL_FAILURE(addConnectedDevice());
-    useClient();
-    setPref("selectedInterfaceOption", "1");
-    wired = wireless = true;
-    launch();
-    ASSERT_NO_FATAL_FAILURE(runCheck());
+    ASSERT_NO_FATAL_FAILURE(launchWired("1"));
     ASSERT_EQ(linuxClient->backendName(), "nm");
 
     nm->mock().pause();
@@ -228,14 +214,11 @@ TEST_F(NetworkManagerBackendTest, AHungServiceCostsOneCallLimitNotOnePerValue) {
     EXPECT_LT(took, 3 * limit)
         << "a check with a hung NetworkManager must wait one call limit, not one per call";
     EXPECT_EQ(linuxClient->backendName(), "none");
-    bool gone = false;
-    for (const auto& t : logTexts()) {
-        if (t.find("Wi-Fi backend: nm (NetworkManager) is gone") != std::string::npos &&
-            t.find("Connection timed out") != std::string::npos) {
-            gone = true;
-        }
-    }
-    EXPECT_TRUE(gone);
+    auto texts = logTexts();
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [](const std::string& t) {
+        return t.starts_with("Wi-Fi backend: nm (NetworkManager) is gone") &&
+               t.find("Connection timed out") != std::string::npos;
+    }));
     // Answering again: found again at the next check.
     ASSERT_NO_FATAL_FAILURE(runCheck());
     EXPECT_EQ(linuxClient->backendName(), "nm");

@@ -90,19 +90,17 @@ TEST(RfkillTest, ThePhysOwnSwitch) {
         EXPECT_EQ(rfkill.phyOf(device), phy) << device;
     }
 
-    auto s = rfkill.switchOfDevice("wlan0");
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->index, 3u);
-    EXPECT_EQ(s->name, "rfkill3");
-    EXPECT_FALSE(s->soft);
-    EXPECT_FALSE(s->hard);
+    auto described = [&](const char* device) {
+        auto s = rfkill.switchOfDevice(device);
+        if (!s) return std::string("none");
+        return std::to_string(s->index) + " " + s->name + (s->soft ? " soft" : "") +
+               (s->hard ? " hard" : "");
+    };
+    EXPECT_EQ(described("wlan0"), "3 rfkill3");
     // Bluetooth's switch is never the Wi-Fi's; of several, the lowest index.
-    s = rfkill.switchOfDevice("wlan1");
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->index, 8u);
-    EXPECT_TRUE(s->hard);
+    EXPECT_EQ(described("wlan1"), "8 rfkill8 hard");
+    EXPECT_EQ(described("eth0"), "none");
     EXPECT_FALSE(rfkill.switchOf("phy9"));
-    EXPECT_FALSE(rfkill.switchOfDevice("eth0"));
 }
 
 // The real switch is proven in the lab; here what it cannot be made to do.
@@ -121,6 +119,30 @@ TEST(RfkillTest, AnIndexAboveAByteAndADeviceThatRefuses) {
     Rfkill full(r.root, "/dev/full");
     EXPECT_FALSE(full.setSoftBlock(3, true, error));
     EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+}
+
+// The kernel backend's default device: a wireless one (phy80211 or
+// wireless/), the active one first, else the first by name.
+TEST(KernelBackendTest, TheDefaultDevice) {
+    FakeRadio r;
+    LinuxWiFiOptions o;
+    o.sysfsRoot = r.root;
+    auto backend = makeKernelBackend(o);
+    auto found = backend->lookUp();
+    EXPECT_FALSE(found.available);
+    EXPECT_EQ(found.why, "no wireless network device in " + r.root + "/class/net");
+    r.addPhy("phy0");
+    r.addNetdev("eth0", std::nullopt);
+    r.addNetdev("wlp3s0", "phy0", "down");
+    r.addNetdev("wlan1", std::nullopt, "dormant");
+    fs::create_directory(r.root + "/class/net/wlan1/wireless");
+    found = backend->lookUp();
+    ASSERT_TRUE(found.available);
+    EXPECT_EQ(found.device->name(), "wlan1") << "none active: the first by name";
+    r.addNetdev("wlx00c0ca", "phy0");
+    found = backend->lookUp();
+    ASSERT_TRUE(found.available);
+    EXPECT_EQ(found.device->name(), "wlx00c0ca") << "the one with an active connection";
 }
 
 class KernelPowerTest : public ::testing::Test {

@@ -16,23 +16,15 @@ TEST(WiFiCodesTest, ChannelsOfFrequencies) {
         std::uint32_t mhz;
         std::int64_t channel, band;
     };
-    for (const Row& r : std::initializer_list<Row>{{2412, 1, 1},
-                                                   {2437, 6, 1},
-                                                   {2472, 13, 1},
-                                                   {2484, 14, 1},
-                                                   {5180, 36, 2},
-                                                   {5500, 100, 2},
-                                                   {5825, 165, 2},
-                                                   {5885, 177, 2},
-                                                   {4920, 184, 2},
-                                                   {5935, 2, 3},
-                                                   {5955, 1, 3},
-                                                   {6115, 33, 3},
-                                                   {7115, 233, 3}}) {
+    // clang-format off
+    for (const Row& r : std::initializer_list<Row>{
+             {2412, 1, 1}, {2437, 6, 1}, {2472, 13, 1}, {2484, 14, 1}, {5180, 36, 2},
+             {5500, 100, 2}, {5825, 165, 2}, {5885, 177, 2}, {4920, 184, 2}, {5935, 2, 3},
+             {5955, 1, 3}, {6115, 33, 3}, {7115, 233, 3}}) {
+        // clang-format on
         auto p = channelForFrequency(r.mhz);
         ASSERT_TRUE(p) << r.mhz;
-        EXPECT_EQ(p->number, r.channel) << r.mhz;
-        EXPECT_EQ(p->band, r.band) << r.mhz;
+        EXPECT_EQ(std::pair(p->number, p->band), std::pair(r.channel, r.band)) << r.mhz;
     }
     for (std::uint32_t outside : {0u, 900u, 2399u, 3000u, 5925u, 7200u, 58320u}) {
         EXPECT_FALSE(channelForFrequency(outside)) << outside;
@@ -49,29 +41,22 @@ TEST(WiFiCodesTest, WidthsAndModes) {
     for (auto [width, code] : {std::pair{0u, 1}, {1u, 1}, {3u, 3}, {4u, 4}, {6u, 0}, {99u, 0}}) {
         EXPECT_EQ(widthCodeForNl80211(width), code) << width;
     }
+    // clang-format off
     // enum nl80211_iftype: P2P client and GO, monitor.
-    for (auto [type, mode] : {std::pair{2u, kModeStation},
-                              {8u, kModeStation},
-                              {1u, kModeIBSS},
-                              {3u, kModeHostAP},
-                              {9u, kModeHostAP},
-                              {6u, kModeNone}}) {
+    for (auto [type, mode] : {std::pair{2u, kModeStation}, {8u, kModeStation}, {1u, kModeIBSS},
+                              {3u, kModeHostAP}, {9u, kModeHostAP}, {6u, kModeNone}}) {
         EXPECT_EQ(interfaceModeForNl80211(type), mode) << type;
     }
     // NM80211Mode: mesh is none of ours.
-    for (auto [nm, mode] : {std::pair{2u, kModeStation},
-                            {1u, kModeIBSS},
-                            {3u, kModeHostAP},
-                            {0u, kModeNone},
-                            {4u, kModeNone}}) {
+    for (auto [nm, mode] : {std::pair{2u, kModeStation}, {1u, kModeIBSS}, {3u, kModeHostAP},
+                            {0u, kModeNone}, {4u, kModeNone}}) {
         EXPECT_EQ(interfaceModeForNetworkManager(nm), mode) << nm;
     }
-    for (auto [iwd, mode] : {std::pair{"station", kModeStation},
-                             {"ad-hoc", kModeIBSS},
-                             {"ap", kModeHostAP},
-                             {"", kModeNone}}) {
+    for (auto [iwd, mode] : {std::pair{"station", kModeStation}, {"ad-hoc", kModeIBSS},
+                             {"ap", kModeHostAP}, {"", kModeNone}}) {
         EXPECT_EQ(interfaceModeForIwd(iwd), mode) << iwd;
     }
+    // clang-format on
 }
 
 // Each generation's rate nest is in the nl80211 station table; here what no
@@ -84,11 +69,10 @@ TEST(WiFiCodesTest, PhyModes) {
     EXPECT_EQ(eht.mcs(), 13);
     EXPECT_EQ(phyModeFor(RateInfo{}, 1), kPhyNone) << "no rate on 2.4 GHz tells nothing";
     EXPECT_EQ(phyModeFor(RateInfo{}, 0), kPhyNone);
-    for (auto [mode, phy] : {std::pair{"802.11ax", kPhy11ax},
-                             {"802.11be", kPhy11ax},
-                             {"802.11ac", kPhy11ac},
-                             {"802.11n", kPhy11n},
-                             {"bogus", kPhyNone}}) {
+    // clang-format off
+    for (auto [mode, phy] : {std::pair{"802.11ax", kPhy11ax}, {"802.11be", kPhy11ax},
+                             {"802.11ac", kPhy11ac}, {"802.11n", kPhy11n}, {"bogus", kPhyNone}}) {
+        // clang-format on
         EXPECT_EQ(phyModeForIwd(mode), phy) << mode;
     }
 }
@@ -142,16 +126,15 @@ TEST(WiFiCodesTest, EverySecurityCodeABackendProducesHasAName) {
             }
         }
     }
-    for (std::optional<std::string> diagnostic :
-         {std::optional<std::string>(), std::optional<std::string>("WPA3-Personal"),
-          std::optional<std::string>("WPA3-Personal + FT"),
-          std::optional<std::string>("WPA2-Personal"), std::optional<std::string>("WPA1-Personal"),
-          std::optional<std::string>("WPA2-Enterprise"),
-          std::optional<std::string>("WPA1-Enterprise"),
-          std::optional<std::string>("WPA3-Enterprise"), std::optional<std::string>("FILS-SHA256"),
-          std::optional<std::string>("OWE"), std::optional<std::string>("OSEN")}) {
+    for (const char* diagnostic :
+         {static_cast<const char*>(nullptr), "WPA3-Personal", "WPA3-Personal + FT", "WPA2-Personal",
+          "WPA1-Personal", "WPA2-Enterprise", "WPA1-Enterprise", "WPA3-Enterprise", "FILS-SHA256",
+          "OWE", "OSEN"}) {
         for (const char* type : {"open", "wep", "psk", "8021x", "other"}) {
-            if (auto code = securityCodeForIwd(diagnostic, std::string(type))) codes.insert(*code);
+            auto code = securityCodeForIwd(
+                diagnostic ? std::optional<std::string>(diagnostic) : std::nullopt,
+                std::string(type));
+            if (code) codes.insert(*code);
         }
     }
     codes.erase(kSecurityUnknown);  // the one code meant to read "Unknown"
@@ -167,18 +150,18 @@ TEST(WiFiCodesTest, SecurityFromIwd) {
         std::optional<std::int64_t> code;
     };
     // Without diagnostics (or with a word it does not know) the network's type.
-    for (const Row& r :
-         std::initializer_list<Row>{{"WPA3-Personal", "psk", kSecurityWPA3Personal},
-                                    {"WPA3-Personal + FT", "psk", kSecurityWPA3Personal},
-                                    {"WPA2-Personal", "psk", kSecurityWPA2Personal},
-                                    {"WPA1-Personal", "psk", kSecurityWPAPersonal},
-                                    {"WPA2-Enterprise + FT", "8021x", kSecurityWPA2Enterprise},
-                                    {"OWE", "open", kSecurityOWE},
-                                    {std::nullopt, "psk", kSecurityWPA2Personal},
-                                    {"OSEN", "8021x", kSecurityWPA2Enterprise},
-                                    {std::nullopt, "open", kSecurityOpen},
-                                    {std::nullopt, "wep", kSecurityWEP},
-                                    {std::nullopt, std::nullopt, std::nullopt}}) {
+    // clang-format off
+    for (const Row& r : std::initializer_list<Row>{
+             {"WPA3-Personal", "psk", kSecurityWPA3Personal},
+             {"WPA3-Personal + FT", "psk", kSecurityWPA3Personal},
+             {"WPA2-Personal", "psk", kSecurityWPA2Personal},
+             {"WPA1-Personal", "psk", kSecurityWPAPersonal},
+             {"WPA2-Enterprise + FT", "8021x", kSecurityWPA2Enterprise},
+             {"OWE", "open", kSecurityOWE}, {"OSEN", "8021x", kSecurityWPA2Enterprise},
+             {std::nullopt, "psk", kSecurityWPA2Personal},
+             {std::nullopt, "open", kSecurityOpen}, {std::nullopt, "wep", kSecurityWEP},
+             {std::nullopt, std::nullopt, std::nullopt}}) {
+        // clang-format on
         EXPECT_EQ(securityCodeForIwd(r.diagnostic, r.type), r.code) << r.diagnostic.value_or("-");
     }
 }

@@ -28,45 +28,26 @@ inline Bytes ssidElement(const std::string& ssid) {
     return element(0, Bytes(ssid.begin(), ssid.end()));
 }
 
-// Suite selector bytes: OUI then type.
-inline Bytes suite(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t type) {
-    return {a, b, c, type};
-}
-inline Bytes rsnSuite(std::uint8_t type) { return suite(0x00, 0x0F, 0xAC, type); }
-inline Bytes wpaSuite(std::uint8_t type) { return suite(0x00, 0x50, 0xF2, type); }
-
 // The body after the element header (and, for WPA, after the OUI and type):
 // version 1, a CCMP (or TKIP) group cipher, one pairwise cipher, the
 // key-management suites.
 inline Bytes suitesBody(bool wpa, std::initializer_list<std::uint8_t> akms) {
-    auto s = wpa ? wpaSuite : rsnSuite;
-    Bytes body = {0x01, 0x00};
-    Bytes cipher = s(wpa ? 2 : 4);
-    body.insert(body.end(), cipher.begin(), cipher.end());
-    body.push_back(1);
-    body.push_back(0);
-    body.insert(body.end(), cipher.begin(), cipher.end());
-    body.push_back(static_cast<std::uint8_t>(akms.size()));
-    body.push_back(0);
-    for (std::uint8_t a : akms) {
-        Bytes sel = s(a);
-        body.insert(body.end(), sel.begin(), sel.end());
-    }
+    const Bytes oui = wpa ? Bytes{0x00, 0x50, 0xF2} : Bytes{0x00, 0x0F, 0xAC};
+    auto suite = [&](std::uint8_t type) { return concat({oui, {type}}); };
+    const Bytes cipher = suite(wpa ? 2 : 4);
+    Bytes body = concat({{0x01, 0x00}, cipher, {1, 0}, cipher});
+    body = concat({body, {static_cast<std::uint8_t>(akms.size()), 0}});
+    for (std::uint8_t a : akms) body = concat({body, suite(a)});
     return body;
 }
 
+// RSN capabilities 0 close the RSN element.
 inline Bytes rsnElement(std::initializer_list<std::uint8_t> akms) {
-    Bytes body = suitesBody(false, akms);
-    body.push_back(0x00);  // RSN capabilities
-    body.push_back(0x00);
-    return element(48, body);
+    return element(48, concat({suitesBody(false, akms), {0x00, 0x00}}));
 }
 
 inline Bytes wpaElement(std::initializer_list<std::uint8_t> akms) {
-    Bytes body = {0x00, 0x50, 0xF2, 0x01};
-    Bytes rest = suitesBody(true, akms);
-    body.insert(body.end(), rest.begin(), rest.end());
-    return element(221, body);
+    return element(221, concat({{0x00, 0x50, 0xF2, 0x01}, suitesBody(true, akms)}));
 }
 
 }  // namespace ww::test

@@ -1,8 +1,7 @@
 '''iwd mock template for python3-dbusmock, with iwd's own names
 
-net.connman.iwd on the system bus: an ObjectManager at "/", one adapter
-(/net/connman/iwd/0, net.connman.iwd.Adapter), and one object per device
-(/net/connman/iwd/0/N) with net.connman.iwd.Device (Name, Address, Powered,
+net.connman.iwd on the system bus: an ObjectManager at "/" and one object per
+device (/net/connman/iwd/0/N) with net.connman.iwd.Device (Name, Address, Powered,
 Adapter, Mode), net.connman.iwd.Station (State, ConnectedNetwork, Scanning;
 Disconnect()) and, when the device has diagnostics,
 net.connman.iwd.StationDiagnostic (GetDiagnostics() -> a{sv}). Each device's
@@ -28,7 +27,6 @@ MAIN_IFACE = 'net.connman.iwd.Daemon'
 SYSTEM_BUS = True
 IS_OBJECT_MANAGER = True
 
-ADAPTER = 'net.connman.iwd.Adapter'
 DEVICE = 'net.connman.iwd.Device'
 STATION = 'net.connman.iwd.Station'
 DIAGNOSTIC = 'net.connman.iwd.StationDiagnostic'
@@ -55,11 +53,6 @@ def network_connect(self):
 def load(mock, parameters):
     mock.AddMethods(MAIN_IFACE, [('GetInfo', '', 'a{sv}', 'ret = {"Version": "2.3"}')])
     adapter = '/net/connman/iwd/0'
-    mock.AddObject(adapter, ADAPTER,
-                   {'Powered': dbus.Boolean(True), 'Name': 'phy0', 'Model': 'dbusmock',
-                    'Vendor': 'dbusmock',
-                    'SupportedModes': dbus.Array(['station', 'ap', 'ad-hoc'], signature='s')},
-                   [])
     for index, spec in enumerate(parameters.get('devices', [])):
         path = f'{adapter}/{index + 4}'
         mock.AddObject(path, DEVICE,
@@ -86,20 +79,12 @@ def load(mock, parameters):
             if connected:
                 station['ConnectedNetwork'] = dbus.ObjectPath(network_path)
         device.props[STATION] = station
-        device.AddMethods(STATION, [('Disconnect', '', '', station_disconnect),
-                                    ('Scan', '', '', '')])
+        device.AddMethods(STATION, [('Disconnect', '', '', station_disconnect)])
         diagnostics = spec.get('diagnostics')
         if diagnostics is not None:
-            values = {}
-            for key, value in diagnostics.items():
-                if key in ('RSSI', 'AverageRSSI'):
-                    values[key] = dbus.Int16(value)
-                elif key == 'TxMCS':
-                    values[key] = dbus.Byte(value)
-                elif isinstance(value, int):
-                    values[key] = dbus.UInt32(value)
-                else:
-                    values[key] = dbus.String(value)
+            types = {'RSSI': dbus.Int16, 'AverageRSSI': dbus.Int16, 'TxMCS': dbus.Byte}
+            values = {key: types.get(key, dbus.UInt32 if isinstance(value, int) else dbus.String)(value)
+                      for key, value in diagnostics.items()}
             device.diagnostics = dbus.Dictionary(values, signature='sv')
             device.props[DIAGNOSTIC] = {}
             device.AddMethods(DIAGNOSTIC, [('GetDiagnostics', '', 'a{sv}',
