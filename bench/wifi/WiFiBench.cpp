@@ -376,10 +376,9 @@ bool runReaction(int trials, std::string& error) {
             return false;
         }
         std::string why;
-        if (!nm.setU32(device, NetworkManagerMock::kDevice, "State", 100, &why) ||
-            !nm.caller().call(NetworkManagerMock::kService, device, NetworkManagerMock::kProperties,
-                              "Set", &why, "ssv", NetworkManagerMock::kWireless,
-                              "ActiveAccessPoint", "o", apPath.c_str())) {
+        if (!nm.set(device, NetworkManagerMock::kDevice, "State", "u", 100u, &why) ||
+            !nm.set(device, NetworkManagerMock::kWireless, "ActiveAccessPoint", "o", apPath.c_str(),
+                    &why)) {
             error = "cannot join the mock's device again: " + why;
             return false;
         }

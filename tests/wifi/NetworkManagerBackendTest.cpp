@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "platform/linux/wifi/WiFiBackend.h"
 #include "platform/linux/wifi/WiFiCodes.h"
 #include "tests/app/AgentFixture.h"
@@ -273,6 +275,24 @@ TEST_F(NetworkManagerBackendTest, TheMainThreadRunsOnWhileTheLinkDetailsHang) {
 
     EXPECT_GE(took, options.callTimeout) << "the details did wait for NetworkManager";
     EXPECT_LT(answeredAfter, options.callTimeout / 2) << "the main thread was held by a D-Bus read";
+}
+
+// A system bus that starts after the agent: while its socket is missing a
+// check looks only for the file, and the bus is found once the file is there.
+TEST(SystemBusHolderTest, ABusWhoseSocketAppearsLaterIsFoundAtTheNextLook) {
+    test::PrivateBus bus;
+    if (!bus.available()) GTEST_SKIP() << "no private D-Bus: " << bus.whyUnavailable();
+    test::TempDir dir;
+    const std::string later = dir.file("later-bus");
+    BusHolder holder("unix:path=" + later, std::chrono::seconds(2));
+    DBusError error;
+    for (int look = 0; look < 2; ++look) {
+        EXPECT_EQ(holder.bus(error), nullptr);
+        EXPECT_EQ(error.errnum, ENOENT);
+    }
+    const std::string socket = bus.address().substr(std::string("unix:path=").size());
+    ASSERT_EQ(::symlink(socket.c_str(), later.c_str()), 0);
+    EXPECT_NE(holder.bus(error), nullptr) << error.text();
 }
 
 }  // namespace
