@@ -52,13 +52,14 @@ class FolderWatch {
             if (now >= deadline) return false;
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
             int timeout = static_cast<int>(std::min(left, recheck).count());
+            // Without a watch there is no event to wait on: the caller's
+            // condition fails and its message says what was missing.
+            if (m_fd < 0) return false;
             pollfd p{m_fd, POLLIN, 0};
-            if (m_fd >= 0 && ::poll(&p, 1, timeout) > 0) {
+            if (::poll(&p, 1, timeout) > 0) {
                 char events[4096];
                 while (::read(m_fd, events, sizeof events) > 0) {
                 }
-            } else if (m_fd < 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
             }
         }
     }
